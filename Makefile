@@ -1,0 +1,45 @@
+# Front door of the build: set-up, build, run and test. CMake + Ninja do the work.
+BUILD   ?= build
+ASAN    ?= build-asan
+PREFIX  ?= /usr/local
+JOBS    ?= $(shell nproc)
+CMAKE_FLAGS ?=
+
+.PHONY: all deps configure run test asan bench gc-stress fuzz install clean
+
+all: configure
+	cmake --build $(BUILD) -j $(JOBS)
+
+deps:
+	@scripts/install-deps
+
+configure: deps
+	@if [ ! -f $(BUILD)/build.ninja ]; then cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS); fi
+
+run: all
+	./$(BUILD)/zel
+
+test: all
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+asan: deps
+	@if [ ! -f $(ASAN)/build.ninja ]; then cmake -S . -B $(ASAN) -G Ninja -DZEL_SANITIZE=ON $(CMAKE_FLAGS); fi
+	cmake --build $(ASAN) -j $(JOBS)
+	cd $(ASAN) && ASAN_OPTIONS=detect_leaks=0 ctest --output-on-failure -j $(JOBS)
+
+bench: all
+	@bench/run $(BUILD)/zel
+
+gc-stress: all
+	cd $(BUILD) && ZEL_GC_STRESS=1 ctest --output-on-failure -j $(JOBS) -L transcripts
+
+fuzz: deps
+	@if [ ! -f build-fuzz/build.ninja ]; then CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DZEL_FUZZ=ON -DZEL_SANITIZE=ON; fi
+	cmake --build build-fuzz -j $(JOBS)
+	@tests/fuzz/run build-fuzz
+
+install: all
+	install -D -m 755 $(BUILD)/zel $(DESTDIR)$(PREFIX)/bin/zel
+
+clean:
+	rm -rf $(BUILD) $(ASAN) build-fuzz

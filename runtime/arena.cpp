@@ -1,0 +1,94 @@
+// The memory arena. Free ranges are kept in an ordered map and merged with their neighbours, so
+// that frames released by the collector can be reused; the range above the highest block taken
+// is handed out by bumping.
+#include "runtime/arena.hpp"
+
+#include <cstdlib>
+#include <map>
+#include <sys/mman.h>
+
+namespace zel::arena {
+
+u8* base = nullptr;
+
+namespace {
+constexpr u64 range = u64(1) << 32;
+u64 cap = range;
+u64 bump = page_size; // the first page stays unmapped so that offset 0 is null
+u64 in_use = 0;
+std::map<u32, u64> free_ranges; // offset -> bytes
+
+std::size_t round_pages(std::size_t bytes) { return (bytes + page_size - 1) & ~(page_size - 1); }
+} // namespace
+
+void reserve(u64 limit) {
+    if (!base) {
+        void* p = mmap(nullptr, range, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE,
+                       -1, 0);
+        if (p == MAP_FAILED) std::abort();
+        base = static_cast<u8*>(p);
+    }
+    set_limit(limit);
+}
+
+bool reserved() { return base != nullptr; }
+
+void set_limit(u64 limit) { cap = (limit == 0 || limit > range) ? range : limit; }
+u64 limit() { return cap; }
+u64 bytes_in_use() { return in_use; }
+
+u32 take_pages(std::size_t bytes) {
+    if (!base) reserve();
+    std::size_t size = round_pages(bytes ? bytes : 1);
+    if (in_use + size > cap) return 0;
+    u32 offset = 0;
+    for (auto it = free_ranges.begin(); it != free_ranges.end(); ++it) {
+        if (it->second >= size) {
+            offset = it->first;
+            u64 rest = it->second - size;
+            free_ranges.erase(it);
+            if (rest) free_ranges[offset + size] = rest;
+            break;
+        }
+    }
+    if (!offset) {
+        if (bump + size > range) return 0;
+        offset = static_cast<u32>(bump);
+        bump += size;
+    }
+    if (mprotect(base + offset, size, PROT_READ | PROT_WRITE) != 0) {
+        free_ranges[offset] = size;
+        return 0;
+    }
+    in_use += size;
+    return offset;
+}
+
+void release_pages(u32 offset, std::size_t bytes) {
+    std::size_t size = round_pages(bytes ? bytes : 1);
+    // Give the pages back to the OS; a later take gets them zero-filled again.
+    madvise(base + offset, size, MADV_DONTNEED);
+    mprotect(base + offset, size, PROT_NONE);
+    in_use -= size;
+    u64 start = offset, len = size;
+    auto next = free_ranges.lower_bound(offset);
+    if (next != free_ranges.end() && start + len == next->first) {
+        len += next->second;
+        next = free_ranges.erase(next);
+    }
+    if (next != free_ranges.begin()) {
+        auto prev = std::prev(next);
+        if (prev->first + prev->second == start) {
+            start = prev->first;
+            len += prev->second;
+            free_ranges.erase(prev);
+        }
+    }
+    if (start + len == bump) {
+        bump = start;
+    } else {
+        free_ranges[static_cast<u32>(start)] = len;
+    }
+}
+
+} // namespace zel::arena

@@ -1,0 +1,429 @@
+// The memory manager. Allocation bumps the free pointer of a series frame; space comes back only
+// through compaction. Frames are whole pages of the arena, their size kept in the word before.
+#include "runtime/memory.hpp"
+
+#include <cstring>
+
+#include "runtime/collector.hpp"
+#include "runtime/errors.hpp"
+
+namespace zel::memory {
+
+record mem{};
+
+namespace {
+bool set_up_done = false;
+u64 tracked_total = 0;
+u64 tracked_items = 0;
+
+[[noreturn]] void no_memory() { error::raise(err::E("internal", "no-memory")); }
+
+template <class T> T* frame_at(u32 offset) { return arena::at<T>(offset); }
+
+u32 round16(u64 bytes, bool& overflow) {
+    u64 r = (bytes + 15) & ~u64(15);
+    overflow = r > 0xF0000000u;
+    return static_cast<u32>(r);
+}
+
+void insert_series_frame(u32 frame) {
+    series_frame* f = frame_at<series_frame>(frame);
+    if (!mem.first_series_frame) {
+        f->next = f->prev = 0;
+        mem.first_series_frame = mem.last_series_frame = frame;
+        return;
+    }
+    if (frame < mem.first_series_frame) {
+        f->prev = 0;
+        f->next = mem.first_series_frame;
+        frame_at<series_frame>(mem.first_series_frame)->prev = frame;
+        mem.first_series_frame = frame;
+        return;
+    }
+    if (frame > mem.last_series_frame) {
+        f->next = 0;
+        f->prev = mem.last_series_frame;
+        frame_at<series_frame>(mem.last_series_frame)->next = frame;
+        mem.last_series_frame = frame;
+        return;
+    }
+    u32 above = mem.first_series_frame;
+    while (above && above < frame) above = frame_at<series_frame>(above)->next;
+    series_frame* a = frame_at<series_frame>(above);
+    f->next = above;
+    f->prev = a->prev;
+    frame_at<series_frame>(a->prev)->next = frame;
+    a->prev = frame;
+}
+
+u32 room(u32 frame) {
+    series_frame* f = frame_at<series_frame>(frame);
+    return f->end - f->free;
+}
+} // namespace
+
+u64 tracked_bytes() { return tracked_total; }
+u64 tracked_count() { return tracked_items; }
+bool is_set_up() { return set_up_done; }
+
+void set_up() {
+    if (!arena::reserved()) arena::reserve();
+    mem = record{};
+    mem.initial_series_size = initial_series_frame_size;
+    mem.next_series_size = initial_series_frame_size;
+    mem.limit = size_limit;
+    set_up_done = true;
+}
+
+u32 os_alloc_frame(u32 size) {
+    u64 bytes = (u64(size) + 4 + arena::page_size - 1) & ~u64(arena::page_size - 1);
+    if (bytes > 0xFFFFF000u) no_memory();
+    u32 block = arena::take_pages(bytes);
+    if (!block) no_memory();
+    *arena::at<u32>(block) = static_cast<u32>(bytes);
+    mem.total += bytes;
+    return block + 4;
+}
+
+void os_free_frame(u32 frame) {
+    u32 bytes = *arena::at<u32>(frame - 4);
+    mem.total -= bytes;
+    arena::release_pages(frame - 4, bytes);
+}
+
+u32 new_node_frame(u32 n) {
+    u32 frame = os_alloc_frame(sizeof(node_frame) + 4 * n);
+    node_frame* f = frame_at<node_frame>(frame);
+    *f = node_frame{};
+    f->node_count = n;
+    f->born = gc::series_cycles;
+    u32 first = frame + sizeof(node_frame);
+    for (u32 i = 0; i < n; i++) {
+        u32 node = first + 4 * i;
+        *arena::at<u32>(node) = (i + 1 < n) ? node + 4 : 0;
+    }
+    f->free_list = n ? first : 0;
+    f->prev = mem.last_node_frame;
+    f->next = 0;
+    if (mem.last_node_frame) frame_at<node_frame>(mem.last_node_frame)->next = frame;
+    mem.last_node_frame = frame;
+    if (!mem.first_node_frame) {
+        mem.first_node_frame = frame;
+        mem.current_node_frame = frame;
+    }
+    return frame;
+}
+
+u32 take_node() {
+    u32 frame = mem.current_node_frame;
+    if (!frame || !frame_at<node_frame>(frame)->free_list) {
+        frame = 0;
+        for (u32 f = mem.first_node_frame; f; f = frame_at<node_frame>(f)->next) {
+            node_frame* nf = frame_at<node_frame>(f);
+            if (nf->free_list && !nf->evacuated) {
+                frame = f;
+                break;
+            }
+        }
+        if (!frame) frame = new_node_frame(nodes_per_frame);
+        mem.current_node_frame = frame;
+    }
+    node_frame* f = frame_at<node_frame>(frame);
+    u32 node = f->free_list;
+    f->free_list = *arena::at<u32>(node);
+    *arena::at<u32>(node) = 0;
+    f->used++;
+    return node;
+}
+
+void return_node(u32 frame, u32 node) {
+    node_frame* f = frame_at<node_frame>(frame);
+    *arena::at<u32>(node) = f->free_list;
+    f->free_list = node;
+    f->used--;
+}
+
+u32 new_series_frame() {
+    u32 s = mem.next_series_size;
+    if (s < mem.limit) mem.next_series_size = s * 2 > mem.limit ? mem.limit : s * 2;
+    u32 frame = os_alloc_frame(s + sizeof(series_frame));
+    series_frame* f = frame_at<series_frame>(frame);
+    f->size = s + sizeof(series_frame);
+    f->free = frame + sizeof(series_frame);
+    f->end = frame + f->size;
+    insert_series_frame(frame);
+    return frame;
+}
+
+u32 find_frame_with_room(u32 bytes) {
+    for (u32 f = mem.first_series_frame; f; f = frame_at<series_frame>(f)->next)
+        if (room(f) > bytes) return f;
+    return 0;
+}
+
+series_buffer* carve_buffer(u32 units, u32 unit, i32 offset) {
+    bool overflow;
+    u32 size = round16(u64(units) * unit, overflow);
+    if (overflow) no_memory();
+    u64 need = u64(size) + 24;
+    if (gc::stress && gc::active) gc::run_collection();
+    u32 at;
+    u32 big_flag = 0;
+    if (need >= mem.limit) {
+        gc::collect_when_enabled();
+        u32 block = os_alloc_frame(static_cast<u32>(need + sizeof(big_series)));
+        big_series* b = frame_at<big_series>(block);
+        b->next = 0;
+        b->prev = 0;
+        b->size = static_cast<u32>(need);
+        if (!mem.big_list) {
+            mem.big_list = block;
+        } else {
+            u32 last = mem.big_list;
+            while (frame_at<big_series>(last)->next) last = frame_at<big_series>(last)->next;
+            frame_at<big_series>(last)->next = block;
+        }
+        at = block + sizeof(big_series);
+        big_flag = buffer_flag::big;
+    } else {
+        u32 frame = mem.current_series_frame;
+        if (!frame || room(frame) <= need) {
+            frame = find_frame_with_room(static_cast<u32>(need));
+            if (!frame) {
+                bool collected = false;
+                if (gc::active && !gc::collecting) {
+                    gc::run_collection();
+                    collected = true;
+                    frame = find_frame_with_room(static_cast<u32>(need));
+                }
+                if (!frame || (collected && room(frame) < min_frame_room)) {
+                    if (need >= mem.next_series_size) mem.next_series_size = mem.limit;
+                    frame = new_series_frame();
+                }
+            }
+            mem.current_series_frame = frame;
+        }
+        series_frame* f = frame_at<series_frame>(frame);
+        at = f->free;
+        f->free += static_cast<u32>(need);
+    }
+    series_buffer* b = buffer_at(at);
+    b->size = size;
+    b->node = 0;
+    b->flags = unit | buffer_flag::in_use | big_flag | buffer_flag::always;
+    u32 o;
+    if (offset == -1) {
+        b->flags |= buffer_flag::middle;
+        o = size / 2;
+    } else {
+        o = static_cast<u32>(offset) > size ? size : static_cast<u32>(offset);
+    }
+    // The spare word after the data area stays zero.
+    *arena::at<u32>(at + sizeof(series_buffer) + size) = 0;
+    b->head = b->tail = at + sizeof(series_buffer) + o;
+    return b;
+}
+
+u32 new_series(u32 units, u32 unit, i32 offset) {
+    u32 node = take_node();
+    series_buffer* b = carve_buffer(units, unit, offset);
+    b->node = node;
+    *arena::at<u32>(node) = arena::offset_of(b);
+    return node;
+}
+
+u32 new_cell_series(u32 n) { return new_series(n ? n : 1, sizeof(cell), 0); }
+
+u32 new_unset_cell_series(u32 n) {
+    u32 node = new_series(n ? n : 1, sizeof(cell), 0);
+    series_buffer* b = buffer_of(node);
+    cell* c = reinterpret_cast<cell*>(data_start(b));
+    for (u32 i = 0; i < b->size / sizeof(cell); i++) init_unset(c + i);
+    return node;
+}
+
+u32 new_byte_series(u32 n) { return new_series(n ? n : 16, 1, 0); }
+
+u32 new_series_by_flags(u32 n, u32 unit) { return new_series(n ? n : 16 / unit, unit, 0); }
+
+u32 new_filled_byte_series(u32 n, u8 byte) {
+    u32 node = new_byte_series(n);
+    series_buffer* b = buffer_of(node);
+    fill_bytes(data_start(b), data_end(b), byte);
+    return node;
+}
+
+u32 new_malloc_series(u32 units, u32 unit, u32 offset) {
+    bool overflow;
+    u32 size = round16(u64(units) * unit, overflow);
+    if (overflow) no_memory();
+    u32 node = take_node();
+    u64 bytes = u64(size) + sizeof(series_buffer) + 4;
+    u32 at = arena::take_pages(bytes);
+    if (!at) no_memory();
+    tracked_total += bytes;
+    tracked_items++;
+    series_buffer* b = buffer_at(at);
+    b->flags = unit | 0xA0100000u;
+    b->node = node;
+    b->size = size;
+    b->head = b->tail = at + sizeof(series_buffer) + (offset > size ? size : offset);
+    *arena::at<u32>(node) = at;
+    return node;
+}
+
+void set_buffer_flags(u32 node, u32 bits) { buffer_of(node)->flags |= bits; }
+
+void fill_bytes(u8* start, u8* end, u8 byte) {
+    if (end > start) std::memset(start, byte, end - start);
+}
+
+void zero_words(u32* first, u32* past_last) {
+    do *first++ = 0;
+    while (first < past_last);
+}
+
+namespace {
+// Carves the replacement and moves the node over to it; answers {old, new}. The carve may run a
+// collection that moves the old buffer, so the old one is found again through the node.
+std::pair<series_buffer*, series_buffer*> replace_buffer(series_buffer* buffer, u32 new_size) {
+    u32 node = buffer->node;
+    u32 unit = unit_of(buffer);
+    if (new_size == 0) new_size = buffer->size * 2;
+    if (new_size < 1) no_memory();
+    series_buffer* fresh = carve_buffer(new_size / unit ? new_size / unit : 1, unit, 0);
+    series_buffer* old = node ? buffer_of(node) : buffer;
+    u32 keep = old->flags & ~(buffer_flag::big | buffer_flag::outside | buffer_flag::mark);
+    fresh->flags = keep | (fresh->flags & buffer_flag::big);
+    fresh->node = node;
+    fresh->tail = fresh->head + (old->tail - old->head);
+    if (node) *arena::at<u32>(node) = arena::offset_of(fresh);
+    old->node = 0;
+    old->flags &= ~buffer_flag::in_use;
+    return {old, fresh};
+}
+
+void copy_contents(series_buffer* old, series_buffer* fresh) {
+    u32 bytes = static_cast<u32>(data_end(old) - head_ptr(old));
+    if (bytes > fresh->size) bytes = fresh->size;
+    std::memmove(head_ptr(fresh), head_ptr(old), bytes);
+}
+} // namespace
+
+series_buffer* reallocate_series(series_buffer* buffer, u32 new_size) {
+    return replace_buffer(buffer, new_size).second;
+}
+
+series_buffer* grow_series(series_buffer* buffer, u32 new_size) {
+    auto [old, fresh] = replace_buffer(buffer, new_size);
+    copy_contents(old, fresh);
+    return fresh;
+}
+
+series_buffer* grow_series_filled(series_buffer* buffer, u32 new_size, u8 byte) {
+    auto [old, fresh] = replace_buffer(buffer, new_size);
+    u32 old_size = old->size;
+    copy_contents(old, fresh);
+    u8* from = head_ptr(fresh) + old_size;
+    if (from < data_end(fresh)) fill_bytes(from, data_end(fresh), byte);
+    return fresh;
+}
+
+u32 clone_series(series_buffer* buffer) {
+    u32 node = buffer->node;
+    u32 size = buffer->size;
+    u32 fresh_node = new_series(size ? size : 16, 1, 0);
+    series_buffer* old = node ? buffer_of(node) : buffer;
+    series_buffer* fresh = buffer_of(fresh_node);
+    fresh->flags = old->flags & ~(buffer_flag::big | buffer_flag::outside | buffer_flag::mark |
+                                  buffer_flag::owned);
+    fresh->flags |= buffer_flag::in_use | buffer_flag::always;
+    u32 bytes = static_cast<u32>(data_end(old) - head_ptr(old));
+    std::memcpy(head_ptr(fresh), head_ptr(old), bytes);
+    fresh->tail = fresh->head + (old->tail - old->head);
+    return fresh_node;
+}
+
+cell* append_cell_to_buffer(series_buffer* buffer) {
+    if (tail_ptr(buffer) + sizeof(cell) > data_end(buffer)) buffer = grow_series(buffer, 0);
+    cell* c = tail_cell(buffer);
+    c->header = type_id::unset;
+    buffer->tail += sizeof(cell);
+    return c;
+}
+
+cell* append_cell_slot(const cell* block) { return append_cell_to_buffer(buffer_of(block->w2)); }
+
+u8* reserve_tail_bytes(series_buffer* buffer, u32 n) {
+    if (tail_ptr(buffer) + n > data_end(buffer)) {
+        u64 want = buffer->size < n ? u64(n) * 2 : u64(buffer->size) * 2;
+        if (want > 0xF0000000u) no_memory();
+        buffer = grow_series(buffer, static_cast<u32>(want));
+    }
+    u8* old_tail = tail_ptr(buffer);
+    buffer->tail += n;
+    return old_tail;
+}
+
+void sweep_big_series() {
+    u32 prev = 0;
+    u32 block = mem.big_list;
+    while (block) {
+        big_series* b = frame_at<big_series>(block);
+        u32 next = b->next;
+        series_buffer* buf = buffer_at(block + sizeof(big_series));
+        if (!(buf->flags & buffer_flag::mark)) {
+            if (buf->node) gc::queue_node_release(buf->node);
+            if (prev) frame_at<big_series>(prev)->next = next;
+            else mem.big_list = next;
+            os_free_frame(block);
+        } else {
+            buf->flags &= ~buffer_flag::mark;
+            prev = block;
+        }
+        block = next;
+    }
+}
+
+void release_empty_node_frames() {
+    bool current_set = false;
+    u32 frame = mem.first_node_frame;
+    while (frame) {
+        node_frame* f = frame_at<node_frame>(frame);
+        u32 next = f->next;
+        if (f->used == 0 || f->evacuated) {
+            if (f->prev) frame_at<node_frame>(f->prev)->next = f->next;
+            else mem.first_node_frame = f->next;
+            if (f->next) frame_at<node_frame>(f->next)->prev = f->prev;
+            else mem.last_node_frame = f->prev;
+            if (mem.current_node_frame == frame) mem.current_node_frame = mem.last_node_frame;
+            os_free_frame(frame);
+        } else {
+            if (!current_set && f->used < f->node_count) {
+                mem.current_node_frame = frame;
+                current_set = true;
+            }
+            f->history = (f->history << 1) | (f->used == f->last_used ? 1u : 0u);
+            f->last_used = f->used;
+        }
+        frame = next;
+    }
+}
+
+u32 count_node_frames() {
+    u32 n = 0;
+    for (u32 f = mem.first_node_frame; f; f = frame_at<node_frame>(f)->next) n++;
+    return n;
+}
+u32 count_series_frames() {
+    u32 n = 0;
+    for (u32 f = mem.first_series_frame; f; f = frame_at<series_frame>(f)->next) n++;
+    return n;
+}
+u32 count_big_series() {
+    u32 n = 0;
+    for (u32 b = mem.big_list; b; b = frame_at<big_series>(b)->next) n++;
+    return n;
+}
+
+} // namespace zel::memory

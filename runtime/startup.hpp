@@ -1,0 +1,13 @@
+// Start-up: system initialisation in its fixed order, then the hand-over to the console.
+#pragma once
+
+namespace zel::startup {
+
+// System initialisation (memory, tables, datatypes, stacks, symbols, library).
+void init_runtime();
+
+// The whole program after process set-up: initialise, run the console or script, answer the
+// exit code. Every non-local exit that nothing caught ends here (the outermost frame).
+int run(int argc, char** argv);
+
+} // namespace zel::startup

@@ -1,0 +1,143 @@
+// Memory manager: carving, growth, frames, big series and the arena limit.
+#include <gtest/gtest.h>
+
+#include "runtime/arena.hpp"
+#include "runtime/errors.hpp"
+#include "runtime/memory.hpp"
+
+using namespace zel;
+
+namespace {
+u32 frame_room(u32 frame) {
+    auto f = arena::at<series_frame>(frame);
+    return f->end - f->free;
+}
+} // namespace
+
+TEST(Memory, BufferHeaderAndFlags) {
+    u32 node = memory::new_series(10, 4, 0);
+    series_buffer* b = buffer_of(node);
+    EXPECT_EQ(b->node, node);
+    EXPECT_EQ(b->size, 48u); // 40 bytes rounded up to 16
+    EXPECT_EQ(b->flags, 4u | buffer_flag::in_use | buffer_flag::always);
+    EXPECT_EQ(b->head, b->tail);
+    EXPECT_EQ(head_ptr(b), data_start(b));
+
+    u32 mid = memory::new_series(8, 16, -1);
+    series_buffer* m = buffer_of(mid);
+    EXPECT_TRUE(m->flags & buffer_flag::middle);
+    EXPECT_EQ(head_ptr(m), data_start(m) + 64);
+}
+
+TEST(Memory, EmptyByteSeriesGetsSixteenBytes) {
+    EXPECT_EQ(buffer_of(memory::new_byte_series(0))->size, 16u);
+    EXPECT_EQ(buffer_of(memory::new_unset_cell_series(0))->size, 16u);
+}
+
+TEST(Memory, BigSeriesThreshold) {
+    // Rounded size + 24 reaching the limit makes a big series; 16 bytes less is carved.
+    u32 big = memory::new_series(memory::size_limit - 24, 1, 0);
+    EXPECT_TRUE(buffer_of(big)->flags & buffer_flag::big);
+    EXPECT_EQ(memory::count_big_series(), 1u);
+    u32 small = memory::new_series(memory::size_limit - 40, 1, 0);
+    EXPECT_FALSE(buffer_of(small)->flags & buffer_flag::big);
+}
+
+TEST(Memory, GrowKeepsContentAndDoubles) {
+    u32 node = memory::new_cell_series(16);
+    series_buffer* b = buffer_of(node);
+    for (int i = 0; i < 16; i++) init_integer(memory::append_cell_to_buffer(b), i);
+    EXPECT_EQ(b->size, 256u);
+    series_buffer* g = memory::grow_series(b, 0);
+    EXPECT_EQ(buffer_of(node), g);
+    EXPECT_EQ(g->size, 512u);
+    EXPECT_EQ(used_units(g), 16u);
+    for (int i = 0; i < 16; i++) EXPECT_EQ(int_of(head_cell(g) + i), i);
+    // The old buffer is abandoned: no node, not in use.
+    EXPECT_EQ(b->node, 0u);
+    EXPECT_FALSE(b->flags & buffer_flag::in_use);
+}
+
+TEST(Memory, AppendCellGrowsThroughTheNode) {
+    cell block{type_id::block, 0, memory::new_cell_series(1), 0};
+    for (int i = 0; i < 100; i++) init_integer(memory::append_cell_slot(&block), i * 3);
+    series_buffer* b = buffer_of(block.w2);
+    ASSERT_EQ(used_units(b), 100u);
+    for (int i = 0; i < 100; i++) EXPECT_EQ(int_of(head_cell(b) + i), i * 3);
+}
+
+TEST(Memory, ReserveTailBytes) {
+    u32 node = memory::new_byte_series(16);
+    series_buffer* b = buffer_of(node);
+    memory::reserve_tail_bytes(b, 10);
+    EXPECT_EQ(used_bytes(buffer_of(node)), 10u);
+    memory::reserve_tail_bytes(buffer_of(node), 100); // data area smaller than n: twice n
+    EXPECT_EQ(buffer_of(node)->size, 208u);
+    EXPECT_EQ(used_bytes(buffer_of(node)), 110u);
+}
+
+TEST(Memory, SeriesFrameSizesAndExactRoomPassedOver) {
+    ASSERT_EQ(memory::count_series_frames(), 1u);
+    u32 first = memory::mem.first_series_frame;
+    EXPECT_EQ(arena::at<series_frame>(first)->size, memory::initial_series_frame_size + 20);
+    // Fill the first frame so that its room equals the next need exactly.
+    u32 room = frame_room(first);
+    u32 filler = room - 1024 - 24;
+    memory::new_series(filler - filler % 16, 1, 0);
+    u32 left = frame_room(first);
+    ASSERT_GT(left, 24u);
+    u32 exact = left - 24; // need == room: passed over
+    exact -= exact % 16;
+    if (exact + 24 == left) {
+        memory::new_series(exact, 1, 0);
+        EXPECT_EQ(memory::count_series_frames(), 2u);
+        u32 second = memory::mem.last_series_frame;
+        EXPECT_EQ(arena::at<series_frame>(second)->size, 2 * memory::initial_series_frame_size + 20);
+    }
+}
+
+TEST(Memory, NodeFramesGrowByTenThousand) {
+    u32 frames = memory::count_node_frames();
+    for (u32 i = 0; i < memory::nodes_per_frame + 1; i++) memory::take_node();
+    EXPECT_GE(memory::count_node_frames(), frames + 1);
+}
+
+TEST(Memory, MallocSeriesFlags) {
+    u32 node = memory::new_malloc_series(100, 16, 0);
+    series_buffer* b = buffer_of(node);
+    EXPECT_EQ(b->flags, 16u | 0xA0100000u);
+    EXPECT_EQ(b->size, 1600u);
+}
+
+TEST(Memory, CloneCopiesDataAndFlags) {
+    u32 node = memory::new_byte_series(32);
+    series_buffer* b = buffer_of(node);
+    u8* p = memory::reserve_tail_bytes(b, 5);
+    std::memcpy(p, "hello", 5);
+    u32 copy = memory::clone_series(buffer_of(node));
+    series_buffer* c = buffer_of(copy);
+    EXPECT_NE(copy, node);
+    EXPECT_EQ(used_bytes(c), 5u);
+    EXPECT_EQ(std::memcmp(head_ptr(c), "hello", 5), 0);
+    EXPECT_EQ(unit_of(c), 1u);
+}
+
+TEST(Memory, ArenaExhaustionRaisesNoMemory) {
+    arena::set_limit(arena::bytes_in_use() + (4u << 20));
+    bool raised = false;
+    try {
+        for (int i = 0; i < 100; i++) memory::new_series(memory::size_limit, 1, 0);
+    } catch (const unwind& u) {
+        raised = u.code == throw_code::error &&
+                 error::last_code() == err::E("internal", "no-memory").code();
+    }
+    arena::set_limit(0);
+    EXPECT_TRUE(raised);
+}
+
+TEST(Memory, ReleasingEmptyNodeFrames) {
+    u32 frame = memory::new_node_frame(memory::nodes_per_frame);
+    EXPECT_EQ(memory::mem.last_node_frame, frame);
+    memory::release_empty_node_frames();
+    EXPECT_NE(memory::mem.last_node_frame, frame);
+}
