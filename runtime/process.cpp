@@ -218,7 +218,9 @@ void restore_terminal() {
 
 void install_fault_handlers() {
     static thread_local char* alt_stack = nullptr;
-    if (!alt_stack) {
+    stack_t current{};
+    bool has_stack = sigaltstack(nullptr, &current) == 0 && !(current.ss_flags & SS_DISABLE);
+    if (!alt_stack && !has_stack) {
         std::size_t size = 1 << 16;
         alt_stack = static_cast<char*>(std::malloc(size));
         stack_t ss{};
