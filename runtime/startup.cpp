@@ -10,6 +10,9 @@
 #include "runtime/ext_res.hpp"
 #include "runtime/memory.hpp"
 #include "runtime/process.hpp"
+#include "runtime/roots.hpp"
+#include "runtime/unicode.hpp"
+#include "evaluator/stack.hpp"
 
 #include <cstdlib>
 #include <cstring>
@@ -24,6 +27,9 @@ void init_runtime() {
     cycle_stack::set_up();
     memory::new_node_frame(memory::nodes_per_frame);
     memory::mem.current_series_frame = memory::new_series_frame();
+    roots::set_up();
+    case_::build_tables();
+    stack::start_up();
     cell_pool::set_up();
     gc::reset_counters();
 }
