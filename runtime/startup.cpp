@@ -12,6 +12,8 @@
 #include "runtime/process.hpp"
 #include "runtime/roots.hpp"
 #include "runtime/unicode.hpp"
+#include "datatypes/types.hpp"
+#include "evaluator/random.hpp"
 #include "evaluator/stack.hpp"
 
 #include <cstdlib>
@@ -22,8 +24,10 @@ namespace zel::startup {
 void init_runtime() {
     const char* stress = std::getenv("ZEL_GC_STRESS");
     gc::stress = stress && std::strcmp(stress, "1") == 0;
+    random::start_up();
     memory::set_up();
     ext_res::set_up_tables();
+    types::register_all();
     cycle_stack::set_up();
     memory::new_node_frame(memory::nodes_per_frame);
     memory::mem.current_series_frame = memory::new_series_frame();
