@@ -4,6 +4,7 @@
 #include "datatypes/types.hpp"
 
 #include "datatypes/basic.hpp"
+#include "datatypes/integer.hpp"
 #include "datatypes/registry.hpp"
 
 namespace zel::types {
@@ -19,60 +20,60 @@ void placeholder(u32 type, u32 parent, const char* name) {
 } // namespace
 
 void register_all() {
-    using namespace type_id;
+    namespace t = type_id;
     datatype::register_type();
     unset::register_type();
     none::register_type();
     logic::register_type();
-    placeholder(series, 0, "series!");
-    placeholder(block, series, "block!");
-    placeholder(string, series, "string!");
-    placeholder(binary, string, "binary!");
-    placeholder(integer, 0, "integer!");
-    placeholder(symbol, 0, "symbol!");
-    placeholder(context, 0, "context!");
-    placeholder(word, symbol, "word!");
-    placeholder(lit_word, word, "lit-word!");
-    placeholder(set_word, word, "set-word!");
-    placeholder(get_word, word, "get-word!");
-    placeholder(refinement, word, "refinement!");
-    placeholder(char_, integer, "char!");
-    placeholder(native, 0, "native!");
-    placeholder(action, native, "action!");
-    placeholder(op, native, "op!");
-    placeholder(path, block, "path!");
-    placeholder(lit_path, path, "lit-path!");
-    placeholder(set_path, path, "set-path!");
-    placeholder(get_path, path, "get-path!");
-    placeholder(function, context, "function!");
-    placeholder(routine, function, "routine!");
-    placeholder(paren, block, "paren!");
-    placeholder(issue, word, "issue!");
-    placeholder(url, string, "url!");
-    placeholder(file, url, "file!");
-    placeholder(object, 0, "object!");
-    placeholder(bitset, 0, "bitset!");
-    placeholder(triple, 0, "triple!");
-    placeholder(float_, 0, "float!");
-    placeholder(typeset, 0, "typeset!");
-    placeholder(error, object, "error!");
-    placeholder(vector, string, "vector!");
-    placeholder(map, 0, "map!");
-    placeholder(hash, block, "hash!");
-    placeholder(pair, 0, "pair!");
-    placeholder(percent, float_, "percent!");
-    placeholder(tuple, 0, "tuple!");
-    placeholder(time, float_, "time!");
-    placeholder(tag, string, "tag!");
-    placeholder(email, string, "email!");
-    placeholder(handle, integer, "handle!");
-    placeholder(date, 0, "date!");
-    placeholder(port, object, "port!");
-    placeholder(money, 0, "money!");
-    placeholder(ref, string, "ref!");
-    placeholder(point2d, 0, "point2D!");
-    placeholder(point3d, 0, "point3D!");
-    placeholder(image, series, "image!");
+    placeholder(t::series, 0, "series!");
+    placeholder(t::block, t::series, "block!");
+    placeholder(t::string, t::series, "string!");
+    placeholder(t::binary, t::string, "binary!");
+    zel::integer::register_type();
+    placeholder(t::symbol, 0, "symbol!");
+    placeholder(t::context, 0, "context!");
+    placeholder(t::word, t::symbol, "word!");
+    placeholder(t::lit_word, t::word, "lit-word!");
+    placeholder(t::set_word, t::word, "set-word!");
+    placeholder(t::get_word, t::word, "get-word!");
+    placeholder(t::refinement, t::word, "refinement!");
+    placeholder(t::char_, t::integer, "char!");
+    placeholder(t::native, 0, "native!");
+    placeholder(t::action, t::native, "action!");
+    placeholder(t::op, t::native, "op!");
+    placeholder(t::path, t::block, "path!");
+    placeholder(t::lit_path, t::path, "lit-path!");
+    placeholder(t::set_path, t::path, "set-path!");
+    placeholder(t::get_path, t::path, "get-path!");
+    placeholder(t::function, t::context, "function!");
+    placeholder(t::routine, t::function, "routine!");
+    placeholder(t::paren, t::block, "paren!");
+    placeholder(t::issue, t::word, "issue!");
+    placeholder(t::url, t::string, "url!");
+    placeholder(t::file, t::url, "file!");
+    placeholder(t::object, 0, "object!");
+    placeholder(t::bitset, 0, "bitset!");
+    placeholder(t::triple, 0, "triple!");
+    placeholder(t::float_, 0, "float!");
+    placeholder(t::typeset, 0, "typeset!");
+    placeholder(t::error, t::object, "error!");
+    placeholder(t::vector, t::string, "vector!");
+    placeholder(t::map, 0, "map!");
+    placeholder(t::hash, t::block, "hash!");
+    placeholder(t::pair, 0, "pair!");
+    placeholder(t::percent, t::float_, "percent!");
+    placeholder(t::tuple, 0, "tuple!");
+    placeholder(t::time, t::float_, "time!");
+    placeholder(t::tag, t::string, "tag!");
+    placeholder(t::email, t::string, "email!");
+    placeholder(t::handle, t::integer, "handle!");
+    placeholder(t::date, 0, "date!");
+    placeholder(t::port, t::object, "port!");
+    placeholder(t::money, 0, "money!");
+    placeholder(t::ref, t::string, "ref!");
+    placeholder(t::point2d, 0, "point2D!");
+    placeholder(t::point3d, 0, "point3D!");
+    placeholder(t::image, t::series, "image!");
 }
 
 } // namespace zel::types
