@@ -23,7 +23,7 @@ struct arith_case {
 // division is left).
 const arith_case arith_cases[] = {
     {2147483647, 1, op::add, true, 2147483648.0},
-    {-2147483648, -1, op::subtract, true, -2147483649.0},
+    {-2147483648, 1, op::subtract, true, -2147483649.0},
     {65536, 65536, op::multiply, true, 4294967296.0},
     {-65536, 65536, op::multiply, true, -4294967296.0},
     {6, 3, op::divide, false, 2},
