@@ -90,9 +90,10 @@ bool is_escaped_byte(u32 cp) {
 // Walks the input and hands each code point to `sink`; answers the bytes of a sequence cut off
 // at the end (0 in lossless mode, which keeps them).
 template <class Sink> u32 walk(const u8* p, const u8* end, u32 flags, Sink&& sink) {
-    if (end - p > 2 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF) p += 3;
     bool crlf = flags & flag::crlf;
     bool lossless = flags & flag::lossless;
+    // OS text keeps a leading U+FEFF: it may be part of a name.
+    if (!lossless && end - p > 2 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF) p += 3;
     while (p < end) {
         u32 cp;
         if (*p < 0x80) {
