@@ -59,9 +59,9 @@ u32 encode_string_bounded(const cell* s, u8* dest, u32 room, i32 unit_limit, boo
 
 // Decodes `length` bytes onto the tail of the target string's buffer, or into a new buffer when
 // target is null, keeping 1-byte units up to 0xFF and widening as needed. A byte-order mark
-// opening an input longer than 2 bytes is skipped (not in lossless mode). A sequence cut off at the end stops decoding
-// and its byte count goes to `remaining` (in lossless mode such bytes are kept instead). Answers
-// the buffer's node. Nothing is changed when the input is invalid.
+// opening an input longer than 2 bytes is skipped (not in lossless mode). A sequence cut off at the
+// end stops decoding and its byte count goes to `remaining` (in lossless mode such bytes are kept
+// instead). Answers the buffer's node. Nothing is changed when the input is invalid.
 u32 decode_into_buffer(const u8* src, u32 length, const cell* target, u32 flags,
                        u32* remaining = nullptr);
 // The cell made a new string! of the decoded text.
