@@ -1,27 +1,23 @@
 // Output helpers of the form and mold handlers.
 #include "datatypes/text_out.hpp"
 
-#include <cstring>
-
+#include "datatypes/string_buffer.hpp"
 #include "runtime/memory.hpp"
 
 namespace zel::out {
 
 i32 text(cell* buffer, std::string_view s, i32 limit) {
-    if (!s.empty()) {
-        series_buffer* b = buffer_of(buffer->w2);
-        std::memcpy(memory::reserve_tail_bytes(b, static_cast<u32>(s.size())), s.data(), s.size());
-    }
+    if (!s.empty()) string::append_c_text(buffer, s);
     return limit - static_cast<i32>(s.size());
 }
 
 i32 codepoint(cell* buffer, u32 cp, i32 limit) {
-    char c = static_cast<char>(cp);
-    return text(buffer, std::string_view(&c, 1), limit);
+    string::append_codepoint(buffer_of(buffer->w2), cp);
+    return limit - 1;
 }
 
 cell* new_string(cell* target, u32 n) {
-    *target = cell{type_id::string, 0, memory::new_byte_series(n ? n : 1), 0};
+    string::init_cell_bytes(target, n);
     return target;
 }
 
