@@ -12,10 +12,10 @@
 #include <fstream>
 #include <functional>
 #include <memory>
-#include <numeric>
 #include <random>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "runtime/errors.hpp"
@@ -85,8 +85,8 @@ void run_sort(sort_kind k, entry e, bytes& data, u32 size, u32 flags,
     record_sort::apply_order(data.data(), order.data(), n, size);
 }
 
-std::vector<std::string> split_records(const bytes& data, u32 size) {
-    std::vector<std::string> out;
+std::vector<std::string_view> split_records(const bytes& data, u32 size) {
+    std::vector<std::string_view> out;
     for (std::size_t i = 0; i + size <= data.size(); i += size)
         out.emplace_back(reinterpret_cast<const char*>(data.data() + i), size);
     return out;
@@ -114,7 +114,7 @@ void expect_sorted(sort_kind k, const bytes& got, const bytes& want, u32 size, u
 
 bytes reference_sort(const bytes& data, u32 size, u32 flags) {
     auto recs = split_records(data, size);
-    std::stable_sort(recs.begin(), recs.end(), [&](const std::string& a, const std::string& b) {
+    std::stable_sort(recs.begin(), recs.end(), [&](std::string_view a, std::string_view b) {
         return compare_keys(reinterpret_cast<const u8*>(a.data()),
                             reinterpret_cast<const u8*>(b.data()), flags) < 0;
     });
