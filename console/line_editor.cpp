@@ -220,11 +220,8 @@ void line_editor::insert(u32 c) {
     if (caret_ == line.size()) {
         line += static_cast<char32_t>(c);
         std::string out;
-        long from = cursor_row_ * columns_ + cursor_column_;
-        long to = render(std::u32string_view(line).substr(caret_), from, hidden_, &out);
-        if (to % columns_ == 0 && to > from) out += "\r\n"; // leave the pending wrap
-        cursor_row_ = to / columns_;
-        cursor_column_ = to % columns_;
+        long to = render(std::u32string_view(line).substr(caret_), end_, hidden_, &out);
+        wrote(end_, to);
         io_.write(out);
         full_redraw_ = false;
     } else {
@@ -307,7 +304,26 @@ long line_editor::render(std::u32string_view text, long pos, bool masked, std::s
     return pos;
 }
 
+void line_editor::wrote(long from, long to) {
+    // After the last column the terminal holds the cursor there until the next character.
+    if (to % columns_ == 0 && to > from) {
+        cursor_row_ = to / columns_ - 1;
+        cursor_column_ = columns_ - 1;
+    } else {
+        cursor_row_ = to / columns_;
+        cursor_column_ = to % columns_;
+    }
+    rows_open_ = std::max(rows_open_, cursor_row_);
+}
+
 void line_editor::move_cursor(std::string& out, long row, long column) {
+    if (row > rows_open_) {
+        // Rows below the text may lie past the bottom of the screen, where moving down stops:
+        // line feeds open them, scrolling when needed.
+        move_cursor(out, rows_open_, 0);
+        for (; cursor_row_ < row; ++cursor_row_) out += "\r\n";
+        rows_open_ = row;
+    }
     if (row < cursor_row_)
         append_number_sequence(out, cursor_row_ - row, 'A');
     else if (row > cursor_row_)
@@ -336,6 +352,7 @@ void line_editor::redraw(bool clear_after) {
             origin_column_ = std::clamp<long>(at->column - 1, 0, columns_ - 1);
         cursor_row_ = 0;
         cursor_column_ = origin_column_;
+        rows_open_ = 0;
     } else if (write_text) {
         move_cursor(out, 0, origin_column_);
         out += "\x1b[J";
@@ -347,13 +364,7 @@ void line_editor::redraw(bool clear_after) {
     long p = render(view.substr(0, caret_), a, hidden_, text_out);
     long q = render(view.substr(caret_), p, hidden_, text_out);
     end_ = q;
-    if (write_text) {
-        cursor_row_ = q / columns_;
-        cursor_column_ = q % columns_;
-        // The terminal holds the cursor in the last column until the next character; open the
-        // next row so that the cursor is where it is counted.
-        if (cursor_column_ == 0 && q > start) out += "\r\n";
-    }
+    if (write_text) wrote(start, q);
     // The caret on a wide character that wraps is shown where that character is drawn.
     if (caret_ < line.size() && !hidden_ && cells_of(line[caret_]) == 2 &&
         p % columns_ == columns_ - 1)

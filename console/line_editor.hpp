@@ -74,6 +74,8 @@ class line_editor {
     // Cells, counted as positions row * columns + column from the origin row.
     long render(std::u32string_view text, long pos, bool masked, std::string* out) const;
     long advance(long pos, int cells) const;
+    // Notes where the terminal's cursor is after text from cell `from` to cell `to` was written.
+    void wrote(long from, long to);
     void move_cursor(std::string& out, long row, long column);
 
     port& io_;
@@ -100,7 +102,8 @@ class line_editor {
     long origin_column_ = 0;
     long cursor_row_ = 0; // the terminal's cursor, rows below the origin row
     long cursor_column_ = 0;
-    long end_ = 0; // the cell after the text
+    long rows_open_ = 0; // rows below the origin row known to be on the screen
+    long end_ = 0;       // the cell after the text
 
     // Redirected input read ahead.
     std::string input_;

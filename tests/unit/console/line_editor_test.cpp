@@ -456,3 +456,21 @@ TEST(LineEditor, PastedLinesAreReadOneByOne) {
     EXPECT_EQ(screen[1], ">> [1 2");
     EXPECT_EQ(screen[2], ">> 3]");
 }
+
+TEST(LineEditor, TextPastTheLastRowScrollsWithItsOrigin) {
+    session s(10, 3);
+    s.term.show("one\r\ntwo\r\n"); // the prompt starts on the last row
+    s.term.type("abcdefghijklmnop");
+    s.term.type("\x1b[H");
+    s.term.type("X");
+    s.term.type("\r");
+    s.ask();
+    EXPECT_EQ(s.term.waits.at(1).screen,
+              (std::vector<std::string>{"two", ">> abcdefg", "hijklmnop"}));
+    EXPECT_EQ(s.term.waits.at(2).row, 1);
+    EXPECT_EQ(s.term.waits.at(2).column, 3);
+    EXPECT_EQ(s.term.waits.at(3).screen,
+              (std::vector<std::string>{"two", ">> Xabcdef", "ghijklmnop"}));
+    EXPECT_EQ(s.term.waits.at(3).column, 4);
+    EXPECT_EQ(s.text(), "Xabcdefghijklmnop");
+}
