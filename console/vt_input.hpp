@@ -1,6 +1,6 @@
 // Keys from the bytes a terminal sends: UTF-8 characters, control keys and the escape
-// sequences of the cursor and editing keys (in the forms xterm, tmux, rxvt and the Linux console
-// send). A lone Escape is told from the start of a sequence by a short pause.
+// sequences of the cursor and editing keys (in each of the forms common terminals and the Linux
+// console send). A lone Escape is told from the start of a sequence by a short pause.
 #pragma once
 #include <chrono>
 #include <deque>

@@ -47,8 +47,8 @@ TEST(LineEditor, KeysEditTheLine) {
         {"plain", "abc\r", "abc", entered},
         {"left and insert", "abc\x1b[D\x1b[DX\r", "aXbc", entered},
         {"ctrl-b and ctrl-f", "abc\x02\x02\x06X\r", "abXc", entered},
-        {"xterm home and end", "bc\x1b[Ha\x1b[Fd\r", "abcd", entered},
-        {"tmux home and end", "bc\x1b[1~a\x1b[4~d\r", "abcd", entered},
+        {"CSI home and end", "bc\x1b[Ha\x1b[Fd\r", "abcd", entered},
+        {"tilde home and end", "bc\x1b[1~a\x1b[4~d\r", "abcd", entered},
         {"ctrl-a and ctrl-e",
          "bc\x01"
          "a\x05"
