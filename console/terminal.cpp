@@ -1,0 +1,165 @@
+// The terminal port on POSIX descriptors. The saved mode lives in plain globals so that the
+// restorer, which fault and termination handlers call, needs nothing but tcsetattr.
+#include "console/terminal.hpp"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <poll.h>
+#include <string>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "console/utf8_stream.hpp"
+#include "runtime/process.hpp"
+
+namespace zel::terminal {
+
+namespace {
+
+termios saved_mode;
+volatile sig_atomic_t raw_fd = -1; // the descriptor in raw mode, -1 when none
+volatile sig_atomic_t resized = 0;
+
+struct sigaction previous_term, previous_hup;
+bool term_handled = false, hup_handled = false;
+
+void restore_saved_mode() {
+    int fd = raw_fd;
+    if (fd >= 0) tcsetattr(fd, TCSANOW, &saved_mode);
+}
+
+void on_resize(int) {
+    resized = 1;
+}
+
+// Termination while raw: put the terminal back, then let the signal do what it did before.
+void on_terminate(int sig) {
+    restore_saved_mode();
+    sigaction(sig, sig == SIGTERM ? &previous_term : &previous_hup, nullptr);
+    raise(sig);
+}
+
+void install_resize_handler() {
+    static bool installed = false;
+    if (installed) return;
+    installed = true;
+    struct sigaction sa {};
+    sa.sa_handler = on_resize;
+    sa.sa_flags = SA_RESTART;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGWINCH, &sa, nullptr);
+}
+
+// Catches sig unless it was ignored (an ignored signal must stay ignored).
+bool catch_termination(int sig, struct sigaction* previous) {
+    if (sigaction(sig, nullptr, previous) != 0 || previous->sa_handler == SIG_IGN) return false;
+    struct sigaction sa {};
+    sa.sa_handler = on_terminate;
+    sigemptyset(&sa.sa_mask);
+    return sigaction(sig, &sa, nullptr) == 0;
+}
+
+void release_termination() {
+    raw_fd = -1;
+    if (term_handled) sigaction(SIGTERM, &previous_term, nullptr);
+    if (hup_handled) sigaction(SIGHUP, &previous_hup, nullptr);
+    term_handled = hup_handled = false;
+}
+
+} // namespace
+
+tty_port::tty_port(int in_fd, int out_fd) : in_fd_(in_fd), out_fd_(out_fd) {}
+
+long tty_port::read(u8* buffer, std::size_t n, int timeout_ms) {
+    for (;;) {
+        pollfd pfd{in_fd_, POLLIN, 0};
+        int ready = ::poll(&pfd, 1, timeout_ms);
+        if (ready < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        if (ready == 0) return 0;
+        ssize_t got = ::read(in_fd_, buffer, n);
+        if (got > 0) return got;
+        if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+        return -1;
+    }
+}
+
+void tty_port::write(std::string_view bytes) {
+    // Text printed through stdio must reach the screen before the editor positions the cursor.
+    std::fflush(stdout);
+    const char* p = bytes.data();
+    std::size_t left = bytes.size();
+    while (left) {
+        ssize_t w = ::write(out_fd_, p, left);
+        if (w < 0) {
+            if (errno == EINTR) continue;
+            return;
+        }
+        p += w;
+        left -= static_cast<std::size_t>(w);
+    }
+}
+
+std::optional<screen_size> tty_port::measure() {
+    winsize ws{};
+    if (ioctl(out_fd_, TIOCGWINSZ, &ws) != 0 && ioctl(in_fd_, TIOCGWINSZ, &ws) != 0)
+        return std::nullopt;
+    if (ws.ws_col == 0) return std::nullopt;
+    return screen_size{ws.ws_col, ws.ws_row};
+}
+
+bool tty_port::input_is_terminal() {
+    return isatty(in_fd_) == 1;
+}
+
+bool tty_port::output_is_terminal() {
+    return isatty(out_fd_) == 1 && isatty(in_fd_) == 1;
+}
+
+void tty_port::enter_raw_mode() {
+    if (depth_++ > 0 || !input_is_terminal()) return;
+    termios mode;
+    if (tcgetattr(in_fd_, &mode) != 0) return;
+    saved_mode = mode;
+    // Keys arrive one by one, unechoed; Ctrl-C, Ctrl-Z, Ctrl-S and Enter arrive as bytes.
+    mode.c_iflag &= ~tcflag_t(BRKINT | ICRNL | INLCR | IGNCR | INPCK | ISTRIP | IXON);
+    mode.c_lflag &= ~tcflag_t(ECHO | ICANON | ISIG | IEXTEN);
+    mode.c_cflag |= CS8;
+    mode.c_cc[VMIN] = 1;
+    mode.c_cc[VTIME] = 0;
+    install_resize_handler();
+    runtime::set_terminal_restorer(restore_saved_mode);
+    raw_fd = in_fd_;
+    term_handled = catch_termination(SIGTERM, &previous_term);
+    hup_handled = catch_termination(SIGHUP, &previous_hup);
+    if (tcsetattr(in_fd_, TCSANOW, &mode) != 0) release_termination();
+}
+
+void tty_port::leave_raw_mode() {
+    if (depth_ == 0 || --depth_ > 0) return;
+    if (raw_fd != in_fd_) return;
+    tcsetattr(in_fd_, TCSANOW, &saved_mode);
+    release_termination();
+}
+
+bool tty_port::take_resize() {
+    if (!resized) return false;
+    resized = 0;
+    return true;
+}
+
+void set_title(port& p, std::string_view title) {
+    if (!p.output_is_terminal()) return;
+    // Control characters in the title would end the sequence early and inject others.
+    std::string out = "\x1b]0;";
+    for (char32_t c : utf8_stream::decode(std::string(title)))
+        if (c >= 0x20 && (c < 0x7F || c > 0x9F)) utf8_stream::append(out, c);
+    out += '\a';
+    p.write(out);
+}
+
+} // namespace zel::terminal

@@ -1,0 +1,233 @@
+// Key decoding: a small state machine over ECMA-48 control sequences (CSI and SS3) and UTF-8.
+#include "console/vt_input.hpp"
+
+#include <vector>
+
+namespace zel::vt_input {
+
+namespace {
+
+constexpr std::size_t max_params = 32;
+
+void put_key(std::deque<event>& out, i32 code) {
+    out.push_back({event::key, code, 0, 0});
+}
+
+// The numbers of a parameter string such as "1;5" (an empty field counts as 0).
+std::vector<int> numbers(const std::string& params) {
+    std::vector<int> out(1, 0);
+    for (char c : params) {
+        if (c == ';')
+            out.push_back(0);
+        else if (c >= '0' && c <= '9' && out.back() < 100000)
+            out.back() = out.back() * 10 + (c - '0');
+    }
+    return out;
+}
+
+i32 tilde_key(int n) {
+    switch (n) {
+    case 1:
+    case 7:
+        return key::home;
+    case 2:
+        return key::insert;
+    case 3:
+        return key::delete_;
+    case 4:
+    case 8:
+        return key::end;
+    case 5:
+        return key::page_up;
+    case 6:
+        return key::page_down;
+    default:
+        return key::nothing;
+    }
+}
+
+i32 cursor_key(u8 final) {
+    switch (final) {
+    case 'A':
+        return key::up;
+    case 'B':
+        return key::down;
+    case 'C':
+        return key::right;
+    case 'D':
+        return key::left;
+    case 'H':
+        return key::home;
+    case 'F':
+        return key::end;
+    default:
+        return key::nothing;
+    }
+}
+
+} // namespace
+
+void decoder::ground(u8 b, std::deque<event>& out) {
+    u32 cps[2];
+    int n = utf8_.feed(b, cps);
+    for (int i = 0; i < n; ++i) {
+        u32 c = cps[i];
+        if (c == 0x1B) state_ = state::escape;
+        // A line feed is Enter too: with input translation off some terminals send it.
+        else if (c == '\n')
+            put_key(out, key::enter);
+        else
+            put_key(out, static_cast<i32>(c));
+    }
+}
+
+void decoder::control_sequence(u8 final, std::deque<event>& out) {
+    state_ = state::ground;
+    if (!params_.empty() && params_[0] >= '<' && params_[0] <= '?') {
+        put_key(out, key::nothing); // private sequences (mouse, device replies)
+        return;
+    }
+    std::vector<int> n = numbers(params_);
+    if (final == '~') {
+        put_key(out, intermediates_ ? key::nothing : tilde_key(n[0]));
+    } else if (final == 'R' && n.size() == 2 && !intermediates_) {
+        out.push_back({event::cursor_report, 0, n[0], n[1]});
+    } else if (final == '[' && params_.empty()) {
+        state_ = state::csi_bracket; // the Linux console's function keys: ESC [ [ A
+    } else {
+        put_key(out, intermediates_ ? key::nothing : cursor_key(final));
+    }
+}
+
+void decoder::feed(u8 b, std::deque<event>& out) {
+    switch (state_) {
+    case state::ground:
+        ground(b, out);
+        return;
+    case state::escape:
+        if (b == '[' || b == 'O') {
+            state_ = b == '[' ? state::csi : state::ss3;
+            params_.clear();
+            intermediates_ = false;
+        } else if (b == 0x1B) {
+            put_key(out, key::escape);
+        } else {
+            put_key(out, key::escape);
+            state_ = state::ground;
+            ground(b, out);
+        }
+        return;
+    case state::csi:
+        if (b >= 0x30 && b <= 0x3F) {
+            if (params_.size() < max_params) params_ += static_cast<char>(b);
+        } else if (b >= 0x20 && b <= 0x2F) {
+            intermediates_ = true;
+        } else if (b >= 0x40 && b <= 0x7E) {
+            control_sequence(b, out);
+        } else {
+            // Not a sequence after all: drop what was gathered and read the byte afresh.
+            state_ = state::ground;
+            ground(b, out);
+        }
+        return;
+    case state::csi_bracket:
+        state_ = state::ground;
+        if (b >= 0x40 && b <= 0x7E)
+            put_key(out, key::nothing);
+        else
+            ground(b, out);
+        return;
+    case state::ss3:
+        state_ = state::ground;
+        if (b >= 0x40 && b <= 0x7E) {
+            put_key(out, cursor_key(b));
+        } else {
+            put_key(out, key::escape);
+            put_key(out, 'O');
+            ground(b, out);
+        }
+        return;
+    }
+}
+
+void decoder::flush(std::deque<event>& out) {
+    switch (state_) {
+    case state::escape:
+        put_key(out, key::escape);
+        break;
+    case state::csi:
+        // Escape then "[" typed: two keys. A longer fragment is dropped.
+        if (params_.empty() && !intermediates_) {
+            put_key(out, key::escape);
+            put_key(out, '[');
+        }
+        break;
+    case state::ss3:
+        put_key(out, key::escape);
+        put_key(out, 'O');
+        break;
+    case state::csi_bracket:
+    case state::ground:
+        break;
+    }
+    state_ = state::ground;
+    u32 cp[1];
+    if (utf8_.finish(cp)) put_key(out, static_cast<i32>(cp[0]));
+}
+
+bool key_reader::fill(int timeout_ms) {
+    if (ended_) return false;
+    u8 buffer[256];
+    long n = port_.read(buffer, sizeof buffer, timeout_ms);
+    if (n < 0) {
+        ended_ = true;
+        decoder_.flush(events_);
+        return false;
+    }
+    for (long i = 0; i < n; ++i) decoder_.feed(buffer[i], events_);
+    return n > 0;
+}
+
+i32 key_reader::read_key() {
+    for (;;) {
+        while (!events_.empty()) {
+            event e = events_.front();
+            events_.pop_front();
+            if (e.kind == event::key) return e.code;
+            // A cursor report nobody waits for (a late answer) is dropped.
+        }
+        if (ended_) return key::failed;
+        if (decoder_.pending()) {
+            if (!fill(escape_timeout_ms) && !ended_) decoder_.flush(events_);
+        } else {
+            fill(-1);
+        }
+    }
+}
+
+std::optional<key_reader::position> key_reader::query_cursor(int timeout_ms) {
+    if (!answers_ || ended_ || !port_.output_is_terminal()) return std::nullopt;
+    port_.write("\x1b[6n");
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    for (;;) {
+        for (auto it = events_.begin(); it != events_.end(); ++it) {
+            if (it->kind == event::cursor_report) {
+                position p{it->row, it->column};
+                events_.erase(it);
+                return p;
+            }
+        }
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        deadline - std::chrono::steady_clock::now())
+                        .count();
+        if (left <= 0 || ended_) break;
+        bool pending = decoder_.pending();
+        int wait = static_cast<int>(pending && left > escape_timeout_ms ? escape_timeout_ms : left);
+        // A sequence cut short by a pause is complete as far as it goes.
+        if (!fill(wait) && pending && !ended_) decoder_.flush(events_);
+    }
+    answers_ = false;
+    return std::nullopt;
+}
+
+} // namespace zel::vt_input
