@@ -162,11 +162,16 @@ TEST(HashIndex, ChainsSurviveTheirNeighboursRemoval) {
     remove_cell(index, at(block, 0));
     remove_cell(index, at(block, 1)); // chain of 1 emptied: chain of 3 takes its number
     EXPECT_EQ(raw_buffer::length(record_of(index)->chains), 2u);
+    for (u32 p : {6u, 7u}) { // a new chain takes the freed number 3
+        test::append(block, integer(4));
+        insert_cell(index, at(block, p));
+    }
+    EXPECT_EQ(find_pos(index, block, integer(4)), 6);
     EXPECT_EQ(find_pos(index, block, integer(1)), -1);
     EXPECT_EQ(find_pos(index, block, integer(3)), 4);
     EXPECT_EQ(find_pos(index, block, integer(3), 0, 1, 0, true), 5);
     EXPECT_EQ(find_pos(index, block, integer(2), 0, 1, 0, true), 3);
-    EXPECT_EQ(record_of(index)->size, 2u);
+    EXPECT_EQ(record_of(index)->size, 3u);
 }
 
 TEST(HashIndex, AddressHashedValuesRebuildAfterACollection) {
