@@ -3,6 +3,8 @@
 
 #include <sys/random.h>
 
+#include "runtime/murmur3.hpp"
+
 namespace zel::random {
 
 namespace {
@@ -26,7 +28,11 @@ void regenerate() {
 }
 } // namespace
 
-void start_up() { seed(19650218); }
+void start_up() {
+    seed(19650218);
+    // One hash seed for the whole run, fixed before the first index is made.
+    hash_index::set_seed(0x2F6B1D35);
+}
 
 void seed(u32 value) {
     state[0] = static_cast<i32>(value);
