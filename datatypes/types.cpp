@@ -4,7 +4,10 @@
 #include "datatypes/types.hpp"
 
 #include "datatypes/basic.hpp"
+#include "datatypes/context.hpp"
 #include "datatypes/integer.hpp"
+#include "datatypes/symbol.hpp"
+#include "datatypes/word.hpp"
 #include "datatypes/registry.hpp"
 
 namespace zel::types {
@@ -30,13 +33,9 @@ void register_all() {
     placeholder(t::string, t::series, "string!");
     placeholder(t::binary, t::string, "binary!");
     zel::integer::register_type();
-    placeholder(t::symbol, 0, "symbol!");
-    placeholder(t::context, 0, "context!");
-    placeholder(t::word, t::symbol, "word!");
-    placeholder(t::lit_word, t::word, "lit-word!");
-    placeholder(t::set_word, t::word, "set-word!");
-    placeholder(t::get_word, t::word, "get-word!");
-    placeholder(t::refinement, t::word, "refinement!");
+    symbol::register_type();
+    context::register_type();
+    word::register_types();
     placeholder(t::char_, t::integer, "char!");
     placeholder(t::native, 0, "native!");
     placeholder(t::action, t::native, "action!");
@@ -48,7 +47,7 @@ void register_all() {
     placeholder(t::function, t::context, "function!");
     placeholder(t::routine, t::function, "routine!");
     placeholder(t::paren, t::block, "paren!");
-    placeholder(t::issue, t::word, "issue!");
+    word::register_issue();
     placeholder(t::url, t::string, "url!");
     placeholder(t::file, t::url, "file!");
     placeholder(t::object, 0, "object!");

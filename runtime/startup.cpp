@@ -2,7 +2,17 @@
 #include "runtime/startup.hpp"
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
+#include "datatypes/context.hpp"
+#include "datatypes/registry.hpp"
+#include "datatypes/symbol.hpp"
+#include "datatypes/types.hpp"
+#include "datatypes/word.hpp"
+#include "datatypes/words_rt.hpp"
+#include "evaluator/random.hpp"
+#include "evaluator/stack.hpp"
 #include "runtime/cell_pool.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/cycle_stack.hpp"
@@ -12,28 +22,28 @@
 #include "runtime/process.hpp"
 #include "runtime/roots.hpp"
 #include "runtime/unicode.hpp"
-#include "datatypes/types.hpp"
-#include "evaluator/random.hpp"
-#include "evaluator/stack.hpp"
-
-#include <cstdlib>
-#include <cstring>
 
 namespace zel::startup {
 
 void init_runtime() {
     const char* stress = std::getenv("ZEL_GC_STRESS");
     gc::stress = stress && std::strcmp(stress, "1") == 0;
+    cycle_stack::set_up();
     random::start_up();
     memory::set_up();
     ext_res::set_up_tables();
     types::register_all();
-    cycle_stack::set_up();
     memory::new_node_frame(memory::nodes_per_frame);
     memory::mem.current_series_frame = memory::new_series_frame();
     roots::set_up();
-    case_::build_tables();
     stack::start_up();
+    context::set_up_global();
+    case_::build_tables();
+    symbol::set_up();
+    datatype::intern_type_names(word::intern_type_name);
+    sym::intern_all();
+    stack::body_symbol = sym::body;
+    stack::anon_symbol = sym::anon;
     cell_pool::set_up();
     gc::reset_counters();
 }

@@ -1,0 +1,11 @@
+// Scanning one value from a string, for the conversions of the datatypes (word!, pair!, time! ...).
+#pragma once
+#include "runtime/cell.hpp"
+
+namespace zel::scan_hook {
+
+// Scans the whole text of the string; answers false when the text is not exactly one value's
+// worth of source (fewer characters consumed, or nothing scanned). The value goes to `out`.
+bool value_from_string(const cell* string, cell* out);
+
+} // namespace zel::scan_hook
