@@ -39,21 +39,21 @@ def digits_and_point(text):
 
 def sample_doubles():
     bits = []
-    for _ in range(25000):  # every exponent equally likely
+    for _ in range(15000):  # every exponent equally likely
         b = rnd.getrandbits(63)
         if b >> 52 != 0x7FF:
             bits.append(b)
-    for _ in range(3000):
+    for _ in range(2000):
         bits.append(rnd.getrandbits(52) or 1)  # subnormals
     for e in range(-1074, 1024):
         bits.append(to_bits(math.ldexp(1.0, e)))
     for k in range(-323, 309):  # powers of ten and their neighbours
         b = to_bits(float("1e%d" % k))
         bits += [b - 1, b, b + 1]
-    for _ in range(8000):  # short decimals, where ties and carries happen
+    for _ in range(6000):  # short decimals, where ties and carries happen
         x = rnd.randrange(1, 10 ** rnd.randint(1, 17)) / 10 ** rnd.randint(0, 22)
         bits.append(to_bits(x))
-    for _ in range(3000):  # integers, including the quick path's limit
+    for _ in range(2000):  # integers, including the quick path's limit
         bits.append(to_bits(float(rnd.randrange(1, 10 ** rnd.randint(1, 17)))))
     for x in (1e15 - 1, 1e15, 1e15 + 1, 2.0**53, 2.0**53 - 1, 1e16, 1e17, 1e18, 1e-7, 1e-8):
         bits.append(to_bits(x))
@@ -85,11 +85,11 @@ def texts():
     def add(t):
         out.append("%s %016x" % (t, to_bits(float(t))))
 
-    for _ in range(8000):  # round trips
+    for _ in range(6000):  # round trips
         x = from_bits(rnd.getrandbits(63))
         if math.isfinite(x):
             add(repr(x))
-    for _ in range(8000):  # random digit strings of every length up to 60
+    for _ in range(6000):  # random digit strings of every length up to 60
         n = rnd.randint(1, 60)
         digits = "".join(rnd.choice("0123456789") for _ in range(n))
         cut = rnd.randint(0, n)
@@ -100,8 +100,8 @@ def texts():
         add(t + ("e%d" % e if rnd.random() < 0.9 else ""))
     # Halfway points between neighbouring doubles, exactly, and just above and below them.
     # Past 800 significant digits only the presence of a non-zero digit can decide.
-    picks = [rnd.getrandbits(63) for _ in range(800)]
-    picks += [rnd.getrandbits(52) for _ in range(300)]
+    picks = [rnd.getrandbits(63) for _ in range(600)]
+    picks += [rnd.getrandbits(52) for _ in range(200)]
     picks += [0, 1, 0x000FFFFFFFFFFFFF, 0x0010000000000000, 0x7FEFFFFFFFFFFFFF]
     for b in picks:
         if b >> 52 >= 0x7FF:
