@@ -5,6 +5,7 @@
 
 #include "datatypes/basic.hpp"
 #include "datatypes/context.hpp"
+#include "datatypes/float.hpp"
 #include "datatypes/integer.hpp"
 #include "datatypes/symbol.hpp"
 #include "datatypes/word.hpp"
@@ -53,7 +54,7 @@ void register_all() {
     placeholder(t::object, 0, "object!");
     placeholder(t::bitset, 0, "bitset!");
     placeholder(t::triple, 0, "triple!");
-    placeholder(t::float_, 0, "float!");
+    float_::register_type();
     placeholder(t::typeset, 0, "typeset!");
     placeholder(t::error, t::object, "error!");
     placeholder(t::vector, t::string, "vector!");
