@@ -6,7 +6,9 @@
 #include "datatypes/basic.hpp"
 #include "datatypes/context.hpp"
 #include "datatypes/float.hpp"
+#include "datatypes/function.hpp"
 #include "datatypes/integer.hpp"
+#include "datatypes/native.hpp"
 #include "datatypes/symbol.hpp"
 #include "datatypes/word.hpp"
 #include "datatypes/registry.hpp"
@@ -38,15 +40,13 @@ void register_all() {
     context::register_type();
     word::register_types();
     placeholder(t::char_, t::integer, "char!");
-    placeholder(t::native, 0, "native!");
-    placeholder(t::action, t::native, "action!");
-    placeholder(t::op, t::native, "op!");
+    native_value::register_types();
     placeholder(t::path, t::block, "path!");
     placeholder(t::lit_path, t::path, "lit-path!");
     placeholder(t::set_path, t::path, "set-path!");
     placeholder(t::get_path, t::path, "get-path!");
-    placeholder(t::function, t::context, "function!");
-    placeholder(t::routine, t::function, "routine!");
+    function::register_types();
+    function::register_routine();
     placeholder(t::paren, t::block, "paren!");
     word::register_issue();
     placeholder(t::url, t::string, "url!");

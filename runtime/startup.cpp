@@ -11,6 +11,8 @@
 #include "datatypes/types.hpp"
 #include "datatypes/word.hpp"
 #include "datatypes/words_rt.hpp"
+#include "evaluator/interp.hpp"
+#include "evaluator/natives.hpp"
 #include "evaluator/random.hpp"
 #include "evaluator/stack.hpp"
 #include "runtime/cell_pool.hpp"
@@ -44,6 +46,9 @@ void init_runtime() {
     sym::intern_all();
     stack::body_symbol = sym::body;
     stack::anon_symbol = sym::anon;
+    actions::register_action_table();
+    natives::register_natives_table();
+    interp::start_up();
     cell_pool::set_up();
     gc::reset_counters();
 }

@@ -1,0 +1,21 @@
+// The families of natives: each family unit lists the natives it implements by name; the natives
+// table takes each slot's body from here (a native no family implements answers `not-done`).
+#pragma once
+#include <span>
+#include <string_view>
+
+#include "evaluator/natives.hpp"
+
+namespace zel::natives::families {
+
+struct entry {
+    std::string_view name;
+    native_fn fn;
+};
+
+native_fn lookup(std::string_view name);
+
+// The family tables.
+std::span<const entry> functions();
+
+} // namespace zel::natives::families
