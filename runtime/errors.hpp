@@ -36,8 +36,19 @@ namespace error {
 // `script`/`bad-make-arg` with the two arguments.
 [[noreturn]] void raise_with_args(const cell* arg1, const cell* arg2);
 
-// The code of the error most recently raised (for code that runs before the error! datatype).
+// The code of the error most recently raised.
 u32 last_code();
+
+// The error! value in flight (a rooted cell): the catcher of an error takes it from here.
+cell* thrown();
+// Throws an error! value that already exists (a re-raise, `cause-error`).
+[[noreturn]] void raise_value(const cell* value, u32 code);
+
+// Builds the error! value of an id with its arguments; installed by the error! datatype.
+using builder_fn = cell (*)(err::id id, const cell* arg1, const cell* arg2, const cell* arg3);
+extern builder_fn builder;
+// Called with the error just before it is thrown (the evaluator records `where` and the stack).
+extern void (*on_raise)(cell* error);
 
 } // namespace error
 } // namespace zel
