@@ -12,6 +12,7 @@
 #include "evaluator/descriptor.hpp"
 #include "evaluator/natives.hpp"
 #include "evaluator/stack.hpp"
+#include "evaluator/trace.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/memory.hpp"
 #include "runtime/process.hpp"
@@ -64,6 +65,12 @@ inline void emit(const cell* value, bool push, cell* at) {
 }
 
 cell anon_word() { return cell{type_id::word, 0, sym::anon, context::unbound}; }
+
+// The push event of a value just pushed or made the result.
+void trace_push(u32 node, u32 at, bool push, cell* start) {
+    trace::send(trace::event::push, node, static_cast<i32>(at), push ? start : stack::result(),
+                nullptr);
+}
 cell body_word() { return cell{type_id::word, 0, sym::body, context::unbound}; }
 
 [[noreturn]] void raise_expect_arg(const cell* name, const cell* value, const cell* arg_word) {
@@ -94,7 +101,14 @@ u32 fetch_argument(const cell* name, const cell* typeset, const cell* arg_word, 
         error::raise(err::E("script", "no-arg"), name, &w);
     }
     switch (kind) {
-    case descriptor::kind::get: stack::push_value(code_at(node, index)); index++; break;
+    case descriptor::kind::get:
+        stack::push_value(code_at(node, index));
+        if (trace::on) {
+            trace::send(trace::event::fetch, node, static_cast<i32>(index), slot, nullptr);
+            trace::send(trace::event::push, node, static_cast<i32>(index), slot, nullptr);
+        }
+        index++;
+        break;
     case descriptor::kind::literal: {
         cell v = *code_at(node, index);
         index++;
@@ -176,7 +190,8 @@ void evaluate_block(const cell* block, bool pass_result) {
     u32 saved_node = code_node, saved_index = code_index;
     cell body = body_word();
     stack::open_frame(&body, frame_header::block);
-    if (index >= code_length(node)) {
+    if (trace::on) trace::send(trace::event::enter, node, static_cast<i32>(index), nullptr, nullptr);
+    if (index >= code_length(node) || pending) {
         init_unset(stack::reserve_slot());
     } else {
         while (index < code_length(node)) {
@@ -187,6 +202,9 @@ void evaluate_block(const cell* block, bool pass_result) {
             if (pending) break;
         }
     }
+    if (trace::on)
+        trace::send(trace::event::exit, node, static_cast<i32>(code_length(node)), stack::result(),
+                    nullptr);
     code_node = saved_node;
     code_index = saved_index;
     if (pass_result) stack::close_frame_pass_result();
@@ -215,7 +233,12 @@ u32 step_expression(u32 node, u32 index, bool no_infix, bool push, bool no_call)
     runtime::check_stack();
     cell* start = stack::top;
     cell value = *code_at(node, index);
+    u32 at = index;
     index++;
+    if (trace::on) {
+        trace::send(trace::event::fetch, node, static_cast<i32>(at), &value, nullptr);
+        if (pending) return index;
+    }
     switch (type_of(&value)) {
     case type_id::paren: {
         cell body = body_word();
@@ -236,6 +259,8 @@ u32 step_expression(u32 node, u32 index, bool no_infix, bool push, bool no_call)
             return index;
         }
         word::set_from_second_arg();
+        if (trace::on)
+            trace::send(trace::event::set, node, static_cast<i32>(index), stack::arg(1), &value);
         stack::close_frame();
         emit(start, push, start);
         break;
@@ -252,14 +277,19 @@ u32 step_expression(u32 node, u32 index, bool no_infix, bool push, bool no_call)
         cell assigned = *stack::arg(0);
         evaluate_path(&value, node, index, true, false, true, &assigned);
         *stack::arg(0) = assigned;
+        if (trace::on) trace::send(trace::event::set, node, static_cast<i32>(index), &assigned, &value);
         stack::close_frame();
         emit(start, push, start);
         break;
     }
-    case type_id::get_word: emit(word_value(&value), push, start); break;
+    case type_id::get_word:
+        emit(word_value(&value), push, start);
+        if (trace::on) trace_push(node, at, push, start);
+        break;
     case type_id::lit_word:
         cell_ops::write_type(&value, type_id::word);
         emit(&value, push, start);
+        if (trace::on) trace_push(node, at, push, start);
         break;
     case type_id::word: {
         cell* v = word_value(&value);
@@ -273,12 +303,14 @@ u32 step_expression(u32 node, u32 index, bool no_infix, bool push, bool no_call)
             error::raise(err::E("script", "no-op-arg"), &value);
         } else {
             emit(v, push, start);
+            if (trace::on) trace_push(node, at, push, start);
         }
         break;
     }
     case type_id::path:
         index = evaluate_path(&value, node, index, false, false, push);
         if (pending) return index;
+        if (trace::on) trace_push(node, at, push, start);
         break;
     case type_id::get_path:
         index = evaluate_path(&value, node, index, false, true, push);
@@ -288,6 +320,7 @@ u32 step_expression(u32 node, u32 index, bool no_infix, bool push, bool no_call)
         cell_ops::write_type(&value, type_id::path);
         value.w3 = 0;
         emit(&value, push, start);
+        if (trace::on) trace_push(node, at, push, start);
         break;
     case type_id::op: error::raise(err::E("internal", "not-done"));
     case type_id::native:
@@ -310,12 +343,15 @@ u32 step_expression(u32 node, u32 index, bool no_infix, bool push, bool no_call)
                 error::raise(err::E("internal", "zel-system"));
         }
         emit(&value, push, start);
+        if (trace::on) trace_push(node, at, push, start);
         break;
-    default: emit(&value, push, start); break;
+    default:
+        emit(&value, push, start);
+        if (trace::on) trace_push(node, at, push, start);
+        break;
     }
-    if (no_infix) return index;
     // Operators take the value just computed as their left operand, left to right.
-    while (index < code_length(node)) {
+    while (!no_infix && index < code_length(node)) {
         cell* next = code_at(node, index);
         if (type_of(next) != type_id::word || next->w3 == context::unbound || !next->w1) break;
         cell* ctx = head_cell(buffer_of(next->w1));
@@ -324,6 +360,10 @@ u32 step_expression(u32 node, u32 index, bool no_infix, bool push, bool no_call)
         if (type_of(v) != type_id::op) break;
         cell op = *v;
         cell name = *next;
+        if (trace::on) {
+            trace::send(trace::event::fetch, node, static_cast<i32>(index), &name, nullptr);
+            if (pending) return index + 1;
+        }
         cell_ops::write_type(&op, (op.header >> 16) & 0xFF);
         op.header &= ~0x00FF0000u;
         if (push) {
@@ -335,6 +375,8 @@ u32 step_expression(u32 node, u32 index, bool no_infix, bool push, bool no_call)
         index = gather_arguments(&op, node, index + 1, push, &name, 0, nullptr, 0, true);
         if (pending) return index;
     }
+    if (trace::on && !push)
+        trace::send(trace::event::expr, node, static_cast<i32>(index), stack::result(), nullptr);
     return index;
 }
 
@@ -347,6 +389,10 @@ u32 gather_arguments(const cell* callable_in, u32 node, u32 index, bool push, co
     cell name = (name_in && type_of(name_in) == type_id::word) ? *name_in : anon_word();
     u32 t = type_of(&callable);
     cell* place = stack::top; // where the call's value ends up
+    if (trace::on) {
+        trace::send(trace::event::open, node, static_cast<i32>(index) - 1, &name, nullptr);
+        if (pending) return index;
+    }
     if (!infix) stack::push_value(&callable);
     bool is_fn = t == type_id::function || t == type_id::routine;
     if (t == type_id::function) {
@@ -459,7 +505,7 @@ u32 gather_arguments(const cell* callable_in, u32 node, u32 index, bool push, co
     }
     // The call.
     switch (t) {
-    case type_id::function: invoke_function(&callable, parent_context); break;
+    case type_id::function: invoke_function(&callable, parent_context, &name); break;
     case type_id::routine: call_routine(&callable); break;
     default: call_native(&callable, refs); break;
     }
@@ -477,16 +523,49 @@ unwind:
         cell v = *value;
         stack::set_single_result(&v);
     }
+    if (trace::on)
+        trace::send(trace::event::return_, node, static_cast<i32>(index),
+                    push ? place : stack::result(), &name);
     return index;
 }
 
-void invoke_function(const cell* fn, u32) {
+namespace {
+// A function body while a trace is active: the function's header may switch tracing on or off
+// for its body, and the body is framed by the prolog and epilog events.
+void evaluate_traced_body(const cell* fn, const cell* body, const cell* name) {
+    struct restore_tracing {
+        bool was = trace::on;
+        ~restore_tracing() { trace::on = was; }
+    } restore;
+    if (!trace::in_tracer) {
+        if (fn->header & function::flag::trace) trace::on = true;
+        else if (fn->header & function::flag::no_trace) trace::on = false;
+    }
+    if (trace::on) trace::send(trace::event::prolog, body->w2, -1, fn, name);
+    if (!pending) evaluate_block(body, true);
+    if (trace::on) {
+        // The exit under way survives the event.
+        cell* kept = stack::push_value(pending_value_slot);
+        u32 code = pending;
+        pending = 0;
+        trace::send(trace::event::epilog, body->w2, -1, fn, name);
+        if (code) {
+            pending = code;
+            *pending_value_slot = *kept;
+        }
+        stack::drop_values(1);
+    }
+}
+} // namespace
+
+void invoke_function(const cell* fn, u32, const cell* name) {
     u32 ctx = fn->w1;
     head_cell(buffer_of(ctx))->w2 = arena::offset_of(stack::arguments);
     call_frame* f = stack::frame_top - 1;
     f->header |= frame_header::return_target;
     cell body = *function::side_cell(fn, function::side::body);
-    evaluate_block(&body, true);
+    if (trace::active) evaluate_traced_body(fn, &body, name);
+    else evaluate_block(&body, true);
     if (pending == throw_code::return_ || pending == throw_code::exit_) {
         if (pending == throw_code::return_) *stack::result() = *pending_value_slot;
         else init_unset(stack::result());
@@ -572,7 +651,7 @@ u32 evaluate_path(const cell* path_in, u32 node, u32 index, bool set, bool get, 
     return index;
 }
 
-void call_with_arguments(const cell* callable, u32 argument_count) {
+void call_with_arguments(const cell* callable, u32 argument_count, const cell* name) {
     // The callable and its arguments lie on the data stack: they become a temporary code block
     // whose cells are taken as values, not evaluated again.
     cell* base = stack::top - argument_count - 1;
@@ -582,7 +661,7 @@ void call_with_arguments(const cell* callable, u32 argument_count) {
     code = *holder;
     cell fn = *callable;
     stack::top = base;
-    cell anon = anon_word();
+    cell anon = name ? *name : anon_word();
     // Keep the code block reachable while the call runs.
     *base = code;
     stack::top = base + 1;
