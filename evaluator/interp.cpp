@@ -405,7 +405,11 @@ u32 gather_arguments(const cell* callable_in, u32 node, u32 index, bool push, co
     } else {
         runtime::fatal_error_exit(101, __builtin_return_address(0));
     }
+    // In infix mode the left operand lies at the top, not yet reserved: building the
+    // descriptor pushes, so it must not land there.
+    if (infix) stack::top++;
     u32 desc = descriptor::of(&callable);
+    if (infix) stack::top--;
     u32 desc_len = used_units(buffer_of(desc));
     i32 refs[max_refinements];
     u32 ref_count = 0;
