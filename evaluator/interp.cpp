@@ -477,6 +477,10 @@ u32 gather_arguments(const cell* callable_in, u32 node, u32 index, bool push, co
                 u32 slot = r.w1 + 1;
                 while (k < desc_len && type_of(head_cell(buffer_of(desc)) + k) == type_id::typeset) {
                     cell ts = head_cell(buffer_of(desc))[k], word = head_cell(buffer_of(desc))[k + 1];
+                    if (descriptor::kind_of(&ts) == descriptor::kind::return_) {
+                        k += 2; // `return:` after the last refinement is no argument of it
+                        continue;
+                    }
                     cell* arg_slot = stack::top;
                     index = fetch_argument(&name, &ts, &word, node, index, false, as_values);
                     if (pending) goto unwind;
@@ -495,6 +499,10 @@ u32 gather_arguments(const cell* callable_in, u32 node, u32 index, bool push, co
                 i32 position = static_cast<i32>(stack::top - stack::arguments);
                 while (k < desc_len && type_of(head_cell(buffer_of(desc)) + k) == type_id::typeset) {
                     cell ts = head_cell(buffer_of(desc))[k], word = head_cell(buffer_of(desc))[k + 1];
+                    if (descriptor::kind_of(&ts) == descriptor::kind::return_) {
+                        k += 2; // `return:` after the last refinement is no argument of it
+                        continue;
+                    }
                     index = fetch_argument(&name, &ts, &word, node, index, false, as_values);
                     if (pending) goto unwind;
                     k += 2;

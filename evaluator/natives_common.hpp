@@ -9,7 +9,9 @@
 namespace zel::natives {
 
 // Leaves the current frame's result slot as the native's result.
-inline void keep_result() { stack::top = stack::arguments + 1; }
+inline void keep_result() {
+    stack::top = stack::arguments + 1;
+}
 
 // The value cell of a word, or null when the word has no slot to read (bound to no context, or
 // to the context of a function that is not running).
@@ -43,6 +45,8 @@ inline bool loop_must_end() {
 }
 
 // A word cell of the runtime's own symbols, bound to nothing (for error arguments and frames).
-inline cell plain_word(u32 symbol) { return cell{type_id::word, 0, symbol, 0xFFFFFFFF}; }
+inline cell plain_word(u32 symbol) {
+    return cell{type_id::word, 0, symbol, 0xFFFFFFFF};
+}
 
 } // namespace zel::natives

@@ -27,23 +27,31 @@ bool same(cell* a, cell* b) {
     switch (t) {
     case type_id::datatype:
     case type_id::logic:
-    case type_id::object: return a->w1 == b->w1;
+    case type_id::object:
+        return a->w1 == b->w1;
     case type_id::char_:
     case type_id::integer:
-    case type_id::bitset: return a->w2 == b->w2;
+    case type_id::bitset:
+        return a->w2 == b->w2;
     case type_id::float_:
     case type_id::percent:
     case type_id::pair:
-    case type_id::time: return a->w2 == b->w2 && a->w3 == b->w3;
+    case type_id::time:
+        return a->w2 == b->w2 && a->w3 == b->w3;
     case type_id::none:
-    case type_id::unset: return true;
+    case type_id::unset:
+        return true;
     case type_id::tuple:
-    case type_id::money: return actions::compare(a, b, cop::strict_equal);
+    case type_id::money:
+        return actions::compare(a, b, cop::strict_equal);
     case type_id::native:
     case type_id::action:
-    case type_id::point2d: return a->w1 == b->w1 && a->w2 == b->w2;
-    case type_id::op: return a->w2 == b->w2 && a->w3 == b->w3;
-    default: break;
+    case type_id::point2d:
+        return a->w1 == b->w1 && a->w2 == b->w2;
+    case type_id::op:
+        return a->w2 == b->w2 && a->w3 == b->w3;
+    default:
+        break;
     }
     if (is_any_block_type(t) || is_any_string_type(t) || t == type_id::binary ||
         t == type_id::vector || t == type_id::image)
@@ -66,8 +74,10 @@ void type_q(const i32* refs) {
     u32 t = type_of(arg(0));
     if (refs[0] >= 0) {
         const cell* word = datatype::word_of(t);
-        if (word) *arg(0) = *word;
-        else init_none(arg(0));
+        if (word)
+            *arg(0) = *word;
+        else
+            init_none(arg(0));
     } else {
         init_datatype(arg(0), t);
     }
@@ -80,7 +90,9 @@ namespace set_code {
 constexpr u32 unique = 8, union_ = 9, intersect = 10, exclude = 11, difference = 12;
 }
 
-bool block_kind(u32 t) { return t == type_id::block || t == type_id::hash; }
+bool block_kind(u32 t) {
+    return t == type_id::block || t == type_id::hash;
+}
 
 // The set operation of the datatypes. Their routines join this dispatch as their units are
 // built; a type whose routine is missing answers `not-done`.
@@ -105,11 +117,13 @@ void set_operation(u32 code, std::string_view native, const i32* refs) {
     case type_id::hash:
     case type_id::string:
     case type_id::bitset:
-    case type_id::typeset: error::raise(err::E("internal", "not-done"));
+    case type_id::typeset:
+        error::raise(err::E("internal", "not-done"));
     case type_id::date:
         if (code == set_code::difference) error::raise(err::E("internal", "not-done"));
         break;
-    default: break;
+    default:
+        break;
     }
     cell name = plain_word(symbol::intern_text(native));
     cell w = plain_word(symbol::intern_text(code == set_code::unique ? "set" : "set1"));
@@ -118,11 +132,21 @@ void set_operation(u32 code, std::string_view native, const i32* refs) {
     error::raise(err::E("script", "expect-arg"), &name, &type, &w);
 }
 
-void union_(const i32* refs) { set_operation(set_code::union_, "union", refs); }
-void intersect(const i32* refs) { set_operation(set_code::intersect, "intersect", refs); }
-void unique(const i32* refs) { set_operation(set_code::unique, "unique", refs); }
-void difference(const i32* refs) { set_operation(set_code::difference, "difference", refs); }
-void exclude(const i32* refs) { set_operation(set_code::exclude, "exclude", refs); }
+void union_(const i32* refs) {
+    set_operation(set_code::union_, "union", refs);
+}
+void intersect(const i32* refs) {
+    set_operation(set_code::intersect, "intersect", refs);
+}
+void unique(const i32* refs) {
+    set_operation(set_code::unique, "unique", refs);
+}
+void difference(const i32* refs) {
+    set_operation(set_code::difference, "difference", refs);
+}
+void exclude(const i32* refs) {
+    set_operation(set_code::exclude, "exclude", refs);
+}
 
 void complement_q(const i32*) {
     cell* bits = arg(0);
@@ -156,6 +180,8 @@ const families::entry table[] = {
 };
 } // namespace
 
-std::span<const families::entry> families::comparison() { return table; }
+std::span<const families::entry> families::comparison() {
+    return table;
+}
 
 } // namespace zel::natives

@@ -12,7 +12,9 @@ namespace zel::natives {
 namespace {
 using stack::arg;
 
-u32 length_of(const cell* block) { return used_units(buffer_of(block->w2)); }
+u32 length_of(const cell* block) {
+    return used_units(buffer_of(block->w2));
+}
 
 // The truth test of either, while, until and case: an unset! value raises `no-return`.
 bool checked_truth(const cell* value) {
@@ -45,7 +47,9 @@ void unless(const i32*) {
     run_branch(1);
 }
 
-void either(const i32*) { run_branch(checked_truth(arg(0)) ? 1 : 2); }
+void either(const i32*) {
+    run_branch(checked_truth(arg(0)) ? 1 : 2);
+}
 
 // any and all: one expression at a time; `want` is the truth that ends the walk.
 void walk_conditions(bool want) {
@@ -59,8 +63,10 @@ void walk_conditions(bool want) {
         index = interp::reduce_one(&block, index, true);
         if (interp::pending) return;
         if (is_truthy(base) == want) {
-            if (want) last = *base;
-            else init_none(&last);
+            if (want)
+                last = *base;
+            else
+                init_none(&last);
             *arg(0) = last;
             keep_result();
             return;
@@ -72,8 +78,12 @@ void walk_conditions(bool want) {
     keep_result();
 }
 
-void any(const i32*) { walk_conditions(true); }
-void all(const i32*) { walk_conditions(false); }
+void any(const i32*) {
+    walk_conditions(true);
+}
+void all(const i32*) {
+    walk_conditions(false);
+}
 
 void switch_(const i32* refs) {
     cell value = *arg(0);
@@ -136,11 +146,13 @@ void case_(const i32* refs) {
 }
 
 const families::entry table[] = {
-    {"if", if_},         {"unless", unless}, {"either", either}, {"any", any},
-    {"all", all},        {"switch", switch_}, {"case", case_},
+    {"if", if_},  {"unless", unless},  {"either", either}, {"any", any},
+    {"all", all}, {"switch", switch_}, {"case", case_},
 };
 } // namespace
 
-std::span<const families::entry> families::control() { return table; }
+std::span<const families::entry> families::control() {
+    return table;
+}
 
 } // namespace zel::natives

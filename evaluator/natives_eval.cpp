@@ -19,7 +19,9 @@ namespace zel::natives {
 namespace {
 using stack::arg;
 
-u32 length_of(const cell* block) { return used_units(buffer_of(block->w2)); }
+u32 length_of(const cell* block) {
+    return used_units(buffer_of(block->w2));
+}
 
 cell new_block(u32 room, u32 type = type_id::block) {
     return cell{type, 0, memory::new_cell_series(room ? room : 1), 0};
@@ -101,11 +103,14 @@ void do_value(const i32* refs) {
     switch (type_of(&value)) {
     case type_id::block:
     case type_id::paren:
-    case type_id::hash: do_block(refs, value); break;
+    case type_id::hash:
+        do_block(refs, value);
+        break;
     case type_id::string: {
         cell loaded;
         std::string text = utf8::encode_string(&value);
-        if (!load_text::block_from_text(text, &loaded)) error::raise(err::E("internal", "not-done"));
+        if (!load_text::block_from_text(text, &loaded))
+            error::raise(err::E("internal", "not-done"));
         do_block(refs, loaded);
         break;
     }
@@ -115,8 +120,11 @@ void do_value(const i32* refs) {
         call_library(sym::do_file, &value, &args);
         break;
     }
-    case type_id::error: error::raise_value(&value, 0);
-    default: evaluate_single(&value); break;
+    case type_id::error:
+        error::raise_value(&value, 0);
+    default:
+        evaluate_single(&value);
+        break;
     }
     keep_result();
 }
@@ -163,9 +171,11 @@ struct output {
         cell* v = stack::push_value(value);
         cell* position = stack::push_value(target);
         if (at_tail) {
-            actions::handler_of_value<act::slot::append>(position)(position, v, -1, !splice, 1, true);
+            actions::handler_of_value<act::slot::append>(position)(position, v, -1, !splice, 1,
+                                                                   true);
         } else {
-            actions::handler_of_value<act::slot::insert>(position)(position, v, -1, !splice, 1, false);
+            actions::handler_of_value<act::slot::insert>(position)(position, v, -1, !splice, 1,
+                                                                   false);
             target->w1 = position->w1;
         }
         stack::top = saved;
@@ -412,8 +422,8 @@ void apply(const i32* refs) {
     cell* values_slot = stack::push_value(&values);
     cell refinements = new_block(4, type_id::path);
     cell* refinements_slot = stack::push_value(&refinements);
-    application a{*kept, name, descriptor::of(kept), *arg(1), arg(1)->w1, values_slot,
-                  refinements_slot};
+    application a{*kept,      name,        descriptor::of(kept), *arg(1),
+                  arg(1)->w1, values_slot, refinements_slot};
     cell* base = stack::top;
     u32 k = 0;
     // Normal arguments: one expression each, in spec order.
@@ -457,7 +467,8 @@ void apply(const i32* refs) {
             if (interp::pending) return;
             cell r = *v;
             stack::top = base;
-            if (type_of(&r) != type_id::refinement) error::raise(err::E("script", "invalid-arg"), &r);
+            if (type_of(&r) != type_id::refinement)
+                error::raise(err::E("script", "invalid-arg"), &r);
             i32 at = a.find_refinement(r.w2);
             if (at < 0) a.no_refine(&r);
             a.use_refinement(r.w2);
@@ -472,10 +483,15 @@ void apply(const i32* refs) {
 }
 
 const families::entry table[] = {
-    {"do", do_}, {"reduce", reduce}, {"compose", compose}, {"apply", apply},
+    {"do", do_},
+    {"reduce", reduce},
+    {"compose", compose},
+    {"apply", apply},
 };
 } // namespace
 
-std::span<const families::entry> families::evaluation() { return table; }
+std::span<const families::entry> families::evaluation() {
+    return table;
+}
 
 } // namespace zel::natives

@@ -22,19 +22,23 @@ enum class match { no, yes, bad_names };
 
 // The names a catch frame takes: its /name argument, or unset! for a catch that takes every
 // throw. The catch native keeps it in its second argument cell, just below the frame.
-const cell* catch_names(const call_frame* f) { return arena::at<cell>(f->saved_arguments) + 1; }
+const cell* catch_names(const call_frame* f) {
+    return arena::at<cell>(f->saved_arguments) + 1;
+}
 
 match catch_takes(const cell* names, const cell* thrown_name) {
     u32 nt = type_of(names);
     if (nt != type_id::word && nt != type_id::block) return match::yes;
     if (type_of(thrown_name) != type_id::word) return match::no;
     u32 wanted = symbol::canonical_id(thrown_name->w2);
-    if (nt == type_id::word) return symbol::canonical_id(names->w2) == wanted ? match::yes : match::no;
+    if (nt == type_id::word)
+        return symbol::canonical_id(names->w2) == wanted ? match::yes : match::no;
     u32 n = used_units(buffer_of(names->w2));
     for (u32 i = names->w1; i < n; i++)
         if (type_of(head_cell(buffer_of(names->w2)) + i) != type_id::word) return match::bad_names;
     for (u32 i = names->w1; i < n; i++)
-        if (symbol::canonical_id(head_cell(buffer_of(names->w2))[i].w2) == wanted) return match::yes;
+        if (symbol::canonical_id(head_cell(buffer_of(names->w2))[i].w2) == wanted)
+            return match::yes;
     return match::no;
 }
 
@@ -132,8 +136,10 @@ void try_(const i32* refs) {
     u32 depth = cycle_stack::depth();
     try {
         cell body = plain_word(sym::body);
-        if (refs[0] >= 0) stack::open_try_all_frame(&body);
-        else stack::open_try_frame(&body);
+        if (refs[0] >= 0)
+            stack::open_try_all_frame(&body);
+        else
+            stack::open_try_frame(&body);
         interp::evaluate_block(&block, true);
         stack::close_frame_pass_result();
     } catch (const unwind& u) {
@@ -154,6 +160,8 @@ const families::entry table[] = {
 };
 } // namespace
 
-std::span<const families::entry> families::exits() { return table; }
+std::span<const families::entry> families::exits() {
+    return table;
+}
 
 } // namespace zel::natives

@@ -17,7 +17,9 @@ namespace zel::natives {
 namespace {
 using stack::arg;
 
-u32 length_of(const cell* series) { return used_units(buffer_of(series->w2)); }
+u32 length_of(const cell* series) {
+    return used_units(buffer_of(series->w2));
+}
 
 bool checked_truth(const cell* value) {
     if (is_unset(value)) error::raise(err::E("script", "no-return"));
@@ -223,7 +225,7 @@ void check_walkable(const cell* words, const cell* series) {
     if (t == type_id::image) error::raise(err::E("internal", "not-done"));
 }
 
-void foreach(const i32*) {
+void foreach (const i32*) {
     cell words = *arg(0);
     u32 count = words_count(&words);
     check_walkable(&words, arg(1));
@@ -320,12 +322,13 @@ done:
 }
 
 const families::entry table[] = {
-    {"while", while_},     {"until", until},     {"loop", loop},
-    {"repeat", repeat},    {"forever", forever}, {"foreach", foreach},
-    {"forall", forall},    {"remove-each", remove_each},
+    {"while", while_},    {"until", until},     {"loop", loop},     {"repeat", repeat},
+    {"forever", forever}, {"foreach", foreach}, {"forall", forall}, {"remove-each", remove_each},
 };
 } // namespace
 
-std::span<const families::entry> families::loops() { return table; }
+std::span<const families::entry> families::loops() {
+    return table;
+}
 
 } // namespace zel::natives

@@ -16,7 +16,8 @@ namespace zel::natives {
 cell* word_value_or_null(const cell* word) {
     u32 ctx = word->w1;
     if (!ctx) return nullptr;
-    if (word->w3 == context::unbound) return word->w2 == sym::self ? context::self_cell(ctx) : nullptr;
+    if (word->w3 == context::unbound)
+        return word->w2 == sym::self ? context::self_cell(ctx) : nullptr;
     cell* base = context::values_base(ctx);
     return base ? base + word->w3 : nullptr;
 }
@@ -30,7 +31,9 @@ void set_word(const cell* word, const cell* value) {
 namespace {
 using stack::arg;
 
-u32 length_of(const cell* block) { return used_units(buffer_of(block->w2)); }
+u32 length_of(const cell* block) {
+    return used_units(buffer_of(block->w2));
+}
 
 bool is_assignable_word(u32 t) {
     return t == type_id::word || t == type_id::set_word || t == type_id::get_word ||
@@ -54,7 +57,8 @@ void assign_block(const cell* words_in, const cell* values_in, bool any, bool on
     u32 n = words.w1 < length_of(&words) ? length_of(&words) - words.w1 : 0;
     for (u32 i = 0; i < n; i++) {
         cell entry = element(&words, i);
-        if (!is_assignable_word(type_of(&entry))) error::raise(err::E("script", "invalid-arg"), &entry);
+        if (!is_assignable_word(type_of(&entry)))
+            error::raise(err::E("script", "invalid-arg"), &entry);
         if (spread && !any) {
             cell v = element(&values, i);
             if (is_unset(&v)) error::raise(err::E("script", "need-value"), &entry);
@@ -183,7 +187,8 @@ void bind(const i32* refs) {
 void in(const i32*) {
     u32 t = type_of(arg(0));
     // Natives and actions keep no context that a word could be bound to.
-    u32 ctx = (is_object_type(t) || t == type_id::function || t == type_id::routine) ? arg(0)->w1 : 0;
+    u32 ctx =
+        (is_object_type(t) || t == type_id::function || t == type_id::routine) ? arg(0)->w1 : 0;
     cell word = *arg(1);
     if (ctx && context::bind_one_word(ctx, &word) >= 0) {
         if (type_of(&word) == type_id::refinement) cell_ops::write_type(&word, type_id::word);
@@ -212,16 +217,22 @@ void context_q(const i32*) {
 
 // The object and map units make and extend these values; until they are part of the build the
 // natives answer `not-done`.
-void construct(const i32*) { error::raise(err::E("internal", "not-done")); }
-void extend(const i32*) { error::raise(err::E("internal", "not-done")); }
+void construct(const i32*) {
+    error::raise(err::E("internal", "not-done"));
+}
+void extend(const i32*) {
+    error::raise(err::E("internal", "not-done"));
+}
 
 const families::entry table[] = {
-    {"get", get},     {"set", set},         {"unset", unset_},
-    {"value?", value_q}, {"bind", bind},    {"in", in},
-    {"context?", context_q}, {"construct", construct}, {"extend", extend},
+    {"get", get},       {"set", set}, {"unset", unset_},       {"value?", value_q},
+    {"bind", bind},     {"in", in},   {"context?", context_q}, {"construct", construct},
+    {"extend", extend},
 };
 } // namespace
 
-std::span<const families::entry> families::words() { return table; }
+std::span<const families::entry> families::words() {
+    return table;
+}
 
 } // namespace zel::natives

@@ -26,14 +26,12 @@ struct event_name {
     const u32* symbol;
 };
 const event_name names[] = {
-    {event::init, &sym::init},       {event::end, &sym::end},
-    {event::prolog, &sym::prolog},   {event::epilog, &sym::epilog},
-    {event::enter, &sym::enter},     {event::exit, &sym::exit_},
-    {event::open, &sym::open},       {event::return_, &sym::return_},
-    {event::fetch, &sym::fetch},     {event::push, &sym::push},
-    {event::set, &sym::set},         {event::call, &sym::call},
-    {event::error, &sym::error},     {event::throw_, &sym::throw_},
-    {event::catch_, &sym::catch_},   {event::expr, &sym::expr},
+    {event::init, &sym::init},     {event::end, &sym::end},         {event::prolog, &sym::prolog},
+    {event::epilog, &sym::epilog}, {event::enter, &sym::enter},     {event::exit, &sym::exit_},
+    {event::open, &sym::open},     {event::return_, &sym::return_}, {event::fetch, &sym::fetch},
+    {event::push, &sym::push},     {event::set, &sym::set},         {event::call, &sym::call},
+    {event::error, &sym::error},   {event::throw_, &sym::throw_},   {event::catch_, &sym::catch_},
+    {event::expr, &sym::expr},
 };
 
 cell* callback_cell() {
@@ -51,7 +49,8 @@ u32 event_symbol(u32 bit) {
 }
 
 // The reference travels only with these events.
-constexpr u32 with_reference = event::set | event::epilog | event::prolog | event::return_ | event::call;
+constexpr u32 with_reference =
+    event::set | event::epilog | event::prolog | event::return_ | event::call;
 
 // An error raised while tracing is an event too; the tracer must not disturb the error in flight.
 void on_raise(cell* error_value) {
@@ -125,8 +124,8 @@ void send(u32 ev, u32 code, i32 position, const cell* value, const cell* referen
     }
     stack::push_value(&v);
     stack::push_value(&r);
-    *stack::reserve_slot() = cell{type_id::pair, 0, static_cast<u32>(arguments_at),
-                                  static_cast<u32>(top_at)};
+    *stack::reserve_slot() =
+        cell{type_id::pair, 0, static_cast<u32>(arguments_at), static_cast<u32>(top_at)};
     {
         tracer_running running;
         cell name{type_id::word, 0, sym::interp_callback, 0xFFFFFFFF};

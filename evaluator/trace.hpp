@@ -8,13 +8,13 @@ namespace zel::trace {
 
 namespace event {
 constexpr u32 init = 0x1, end = 0x2, prolog = 0x4, epilog = 0x8, enter = 0x10, exit = 0x20,
-              open = 0x40, return_ = 0x80, fetch = 0x100, push = 0x200, set = 0x400,
-              call = 0x800, error = 0x1000, throw_ = 0x2000, catch_ = 0x4000, expr = 0x8000;
+              open = 0x40, return_ = 0x80, fetch = 0x100, push = 0x200, set = 0x400, call = 0x800,
+              error = 0x1000, throw_ = 0x2000, catch_ = 0x4000, expr = 0x8000;
 }
 constexpr u32 default_mask = 0x1FFFF;
 
-extern bool on;       // events are sent
-extern bool active;   // a traced evaluation is under way (a tracer is installed)
+extern bool on;        // events are sent
+extern bool active;    // a traced evaluation is under way (a tracer is installed)
 extern bool in_tracer; // the tracer is running
 extern u32 mask;
 

@@ -21,8 +21,8 @@ TEST(ConditionalNatives, TruthAndBranches) {
         {"if 1 < 2 [10]", "10"},
         {"if 1 > 2 [10]", "none"},
         {"if none [10]", "none"},
-        {"if 0 [10]", "10"},              // only none! and false are falsy
-        {"if () [10]", "10"},             // unset! counts as truthy for if
+        {"if 0 [10]", "10"},  // only none! and false are falsy
+        {"if () [10]", "10"}, // unset! counts as truthy for if
         {"unless false [10]", "10"},
         {"unless 1 [10]", "none"},
         {"either 1 > 2 [10] [20]", "20"},
@@ -41,8 +41,8 @@ TEST(ConditionalNatives, AnyAndAll) {
         {"any [none false]", "none"},
         {"all [1 2 3]", "3"},
         {"all [1 none 3]", "none"},
-        {"all [1 ()]", "unset"},  // unset! is truthy here
-        {"any [1 + 1 5]", "2"},   // each step is a whole expression
+        {"all [1 ()]", "unset"}, // unset! is truthy here
+        {"any [1 + 1 5]", "2"},  // each step is a whole expression
     });
     // The walk stops at the deciding value: later expressions are not evaluated.
     EXPECT_TRUE(gives("n: 0 any [n: n + 1 n: n + 1] n", "1"));
@@ -52,12 +52,12 @@ TEST(ConditionalNatives, AnyAndAll) {
 TEST(ConditionalNatives, Switch) {
     check_all({
         {"switch 2 [1 [10] 2 [20] 3 [30]]", "20"},
-        {"switch 2 [1 2 [12] 3 [30]]", "12"},     // values share the next block
+        {"switch 2 [1 2 [12] 3 [30]]", "12"}, // values share the next block
         {"switch 9 [1 [10]]", "none"},
         {"switch/default 9 [1 [10]] [99]", "99"},
-        {"switch 1.0 [1 [10] 1.0 [11]]", "11"},   // only values of the same type match
+        {"switch 1.0 [1 [10] 1.0 [11]]", "11"}, // only values of the same type match
         {"switch 'b [a [1] b [2]]", "2"},
-        {"switch 3 [1 [10] 3]", "none"},          // a match without a block after it
+        {"switch 3 [1 [10] 3]", "none"}, // a match without a block after it
     });
 }
 
@@ -66,7 +66,7 @@ TEST(ConditionalNatives, Case) {
         {"case [false [1] true [2] true [3]]", "2"},
         {"case [false [1]]", "none"},
         {"case []", "none"},
-        {"case [1 < 2 3 + 4]", "7"},              // a branch need not be a block
+        {"case [1 < 2 3 + 4]", "7"}, // a branch need not be a block
         {"case/all [true [1] false [2] true [3]]", "3"},
     });
     // A falsy condition skips exactly one value: here `n: 5`'s set-word, so `5` is the next

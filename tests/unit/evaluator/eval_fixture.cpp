@@ -7,6 +7,7 @@
 
 #include "datatypes/context.hpp"
 #include "datatypes/native.hpp"
+#include "datatypes/registry.hpp"
 #include "datatypes/string_buffer.hpp"
 #include "datatypes/symbol.hpp"
 #include "datatypes/word.hpp"
@@ -135,8 +136,10 @@ class reader {
     static cell number(std::string_view t) {
         std::string s(t);
         cell v;
-        if (s.find_first_of(".eE") != std::string::npos) init_float(&v, std::strtod(s.c_str(), nullptr));
-        else init_integer(&v, static_cast<i32>(std::strtol(s.c_str(), nullptr, 10)));
+        if (s.find_first_of(".eE") != std::string::npos)
+            init_float(&v, std::strtod(s.c_str(), nullptr));
+        else
+            init_integer(&v, static_cast<i32>(std::strtol(s.c_str(), nullptr, 10)));
         return v;
     }
 
@@ -168,8 +171,10 @@ class reader {
         size_t from = 0;
         for (;;) {
             size_t to = t.find('/', from);
-            std::string_view part = t.substr(from, to == std::string_view::npos ? t.npos : to - from);
-            *memory::append_cell_slot(holder) = from == 0 ? word_of(part, type_id::word) : element(part);
+            std::string_view part =
+                t.substr(from, to == std::string_view::npos ? t.npos : to - from);
+            *memory::append_cell_slot(holder) =
+                from == 0 ? word_of(part, type_id::word) : element(part);
             if (to == std::string_view::npos) break;
             from = to + 1;
         }
@@ -231,6 +236,14 @@ void bind_once() {
         cell word = word::intern_literal(name);
         context::set_word_value(&word, &value);
     }
+    for (u32 t = 1; t <= datatype::max_type_id(); t++) {
+        const cell* word = datatype::word_of(t);
+        // series! names a typeset in the language, not one datatype.
+        if (!word || t == type_id::series) continue;
+        cell w = *word, type;
+        init_datatype(&type, t);
+        context::set_word_value(&w, &type);
+    }
 }
 
 struct op_definition {
@@ -238,10 +251,17 @@ struct op_definition {
     const char* source;
 };
 const op_definition operators[] = {
-    {"+", "add"},           {"-", "subtract"},       {"*", "multiply"},
-    {"=", "equal?"},        {"<>", "not-equal?"},    {"==", "strict-equal?"},
-    {"<", "lesser?"},       {">", "greater?"},       {"<=", "lesser-or-equal?"},
-    {">=", "greater-or-equal?"}, {"//", "remainder"},
+    {"+", "add"},
+    {"-", "subtract"},
+    {"*", "multiply"},
+    {"=", "equal?"},
+    {"<>", "not-equal?"},
+    {"==", "strict-equal?"},
+    {"<", "lesser?"},
+    {">", "greater?"},
+    {"<=", "lesser-or-equal?"},
+    {">=", "greater-or-equal?"},
+    {"//", "remainder"},
 };
 
 void define_operators() {
@@ -332,7 +352,8 @@ std::string mold(const cell* value) {
 ::testing::AssertionResult gives(std::string_view text, std::string_view molded) {
     outcome o = run(text);
     if (o.raised) return ::testing::AssertionFailure() << text << " raised error " << o.error_code;
-    if (o.pending) return ::testing::AssertionFailure() << text << " left exit " << std::hex << o.pending;
+    if (o.pending)
+        return ::testing::AssertionFailure() << text << " left exit " << std::hex << o.pending;
     std::string got = mold(&o.value);
     if (got != molded)
         return ::testing::AssertionFailure() << text << " gave " << got << ", wanted " << molded;

@@ -21,13 +21,13 @@ TEST(LoopNatives, CountedLoops) {
     check_all({
         {"n: 0 loop 3 [n: n + 1]", "3"},
         {"loop 2.9 [n: 7] n", "7"},
-        {"n: 0 loop 2.9 [n: n + 1] n", "2"},  // a float count is truncated
+        {"n: 0 loop 2.9 [n: n + 1] n", "2"}, // a float count is truncated
         {"loop 0 [1]", "none"},
         {"loop -5 [1]", "none"},
-        {"loop -1e12 [1]", "none"},           // saturates instead of wrapping
+        {"loop -1e12 [1]", "none"}, // saturates instead of wrapping
         {"n: 0 repeat i 4 [n: n + i]", "10"},
-        {"repeat i 3 [i] i", "3"},            // the word keeps its last value
-        {"i: 42 repeat i -1 [0] i", "42"},    // a loop that does not run leaves it alone
+        {"repeat i 3 [i] i", "3"},         // the word keeps its last value
+        {"i: 42 repeat i -1 [0] i", "42"}, // a loop that does not run leaves it alone
         {"repeat i 0 [0]", "none"},
         {"repeat i 2.5 [i]", "2"},
     });
@@ -42,7 +42,7 @@ TEST(LoopNatives, HugeFloatCountSaturates) {
 TEST(LoopNatives, WhileAndUntil) {
     check_all({
         {"n: 0 while [n < 5] [n: n + 1] n", "5"},
-        {"n: 0 while [n < 5] [n: n + 1]", "unset"},  // a falsy condition ends with unset!
+        {"n: 0 while [n < 5] [n: n + 1]", "unset"}, // a falsy condition ends with unset!
         {"while [false] [1]", "unset"},
         {"n: 0 until [n: n + 1 n = 3] n", "3"},
         {"n: 0 until [n: n + 1 n >= 3]", "true"},
@@ -74,8 +74,8 @@ TEST(LoopNatives, BreakAndContinue) {
 TEST(LoopNatives, NestedLoops) {
     // break and continue reach the innermost loop only.
     EXPECT_TRUE(gives("n: 0 repeat i 3 [repeat j 3 [if j = 2 [break] n: n + 1]] n", "3"));
-    EXPECT_TRUE(gives("n: 0 repeat i 3 [repeat j 3 [if j = 2 [continue] n: n + 1] n: n + 100] n",
-                      "306"));
+    EXPECT_TRUE(
+        gives("n: 0 repeat i 3 [repeat j 3 [if j = 2 [continue] n: n + 1] n: n + 100] n", "306"));
     EXPECT_TRUE(gives("r: loop 2 [loop 2 [break/return 1] 2] r", "2"));
     // break inside a function called from a loop leaves both.
     EXPECT_TRUE(gives("f: func [] [break 1] n: 0 loop 3 [n: n + 1 f n: 99] n", "1"));
@@ -87,12 +87,12 @@ TEST(LoopNatives, Foreach) {
     check_all({
         {"s: 0 foreach x [1 2 3] [s: s + x] s", "6"},
         {"foreach x [1 2 3] [x]", "3"},
-        {"foreach x [] [x]", "none"},     // the body never runs
+        {"foreach x [] [x]", "none"}, // the body never runs
         {"b: next next [1 2] foreach x b [x]", "none"},
         {"r: copy [] foreach [a b] [1 2 3 4 5] [append r reduce [b a]] r", "[2 1 4 3 none 5]"},
         {"foreach x [1 2 3] [if x = 2 [break/return x * 10]]", "20"},
         {"s: 0 foreach x [1 2 3 4] [if even? x [continue] s: s + x] s", "4"},
-        {"foreach x [a (b) [c]] [x]", "[c]"},  // elements are taken as they are
+        {"foreach x [a (b) [c]] [x]", "[c]"}, // elements are taken as they are
         {"s: 0 foreach x next [1 2 3] [s: s + x] s", "5"},
     });
     EXPECT_TRUE(raises("foreach [] [1 2] [0]", err::E("script", "invalid-arg")));
@@ -109,12 +109,12 @@ TEST(LoopNatives, ForeachSeesChangesToTheSeries) {
 TEST(LoopNatives, Forall) {
     check_all({
         {"b: [1 2 3] r: copy [] forall b [append r pick b 1] r", "[1 2 3]"},
-        {"b: [1 2 3] forall b [0] b", "[1 2 3]"},                  // back at its start
+        {"b: [1 2 3] forall b [0] b", "[1 2 3]"}, // back at its start
         {"b: next [1 2 3] forall b [0] b", "[2 3]"},
-        {"b: [1 2 3] forall b [if 2 = pick b 1 [break]] b", "[2 3]"},  // kept where it broke
+        {"b: [1 2 3] forall b [if 2 = pick b 1 [break]] b", "[2 3]"}, // kept where it broke
         {"b: [1 2 3] forall b [b]", "[3]"},
         {"b: tail [1 2] forall b [1]", "none"},
-        {"b: [1 2 3 4] n: 0 forall b [n: n + 1 b: next b] n", "2"},  // the body may move it
+        {"b: [1 2 3 4] n: 0 forall b [n: n + 1 b: next b] n", "2"}, // the body may move it
     });
     EXPECT_TRUE(raises("b: 5 forall b [0]", err::E("script", "expect-arg")));
     EXPECT_TRUE(raises("forall undefined-word [0]", err::E("script", "no-value")));
