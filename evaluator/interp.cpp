@@ -190,7 +190,8 @@ void evaluate_block(const cell* block, bool pass_result) {
     u32 saved_node = code_node, saved_index = code_index;
     cell body = body_word();
     stack::open_frame(&body, frame_header::block);
-    if (trace::on) trace::send(trace::event::enter, node, static_cast<i32>(index), nullptr, nullptr);
+    if (trace::on)
+        trace::send(trace::event::enter, node, static_cast<i32>(index), nullptr, nullptr);
     if (index >= code_length(node) || pending) {
         init_unset(stack::reserve_slot());
     } else {
@@ -277,7 +278,8 @@ u32 step_expression(u32 node, u32 index, bool no_infix, bool push, bool no_call)
         cell assigned = *stack::arg(0);
         evaluate_path(&value, node, index, true, false, true, &assigned);
         *stack::arg(0) = assigned;
-        if (trace::on) trace::send(trace::event::set, node, static_cast<i32>(index), &assigned, &value);
+        if (trace::on)
+            trace::send(trace::event::set, node, static_cast<i32>(index), &assigned, &value);
         stack::close_frame();
         emit(start, push, start);
         break;
