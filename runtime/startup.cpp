@@ -51,6 +51,8 @@ void init_runtime() {
     interp::start_up();
     cell_pool::set_up();
     gc::reset_counters();
+    // From here on an allocation that finds no room collects first.
+    gc::active = true;
 }
 
 int run(int argc, char** argv) {
