@@ -4,8 +4,10 @@
 #include "datatypes/types.hpp"
 
 #include "datatypes/basic.hpp"
+#include "datatypes/char.hpp"
 #include "datatypes/integer.hpp"
 #include "datatypes/registry.hpp"
+#include "datatypes/string.hpp"
 
 namespace zel::types {
 
@@ -27,7 +29,7 @@ void register_all() {
     logic::register_type();
     placeholder(t::series, 0, "series!");
     placeholder(t::block, t::series, "block!");
-    placeholder(t::string, t::series, "string!");
+    string_type::register_type();
     placeholder(t::binary, t::string, "binary!");
     zel::integer::register_type();
     placeholder(t::symbol, 0, "symbol!");
@@ -37,7 +39,7 @@ void register_all() {
     placeholder(t::set_word, t::word, "set-word!");
     placeholder(t::get_word, t::word, "get-word!");
     placeholder(t::refinement, t::word, "refinement!");
-    placeholder(t::char_, t::integer, "char!");
+    char_::register_type();
     placeholder(t::native, 0, "native!");
     placeholder(t::action, t::native, "action!");
     placeholder(t::op, t::native, "op!");
