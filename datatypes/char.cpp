@@ -31,7 +31,9 @@ constexpr u32 max_codepoint = 0x10FFFF;
     error::raise(err::E("script", "bad-to-arg"), &t, spec);
 }
 
-[[noreturn]] void overflow() { error::raise(err::E("math", "overflow")); }
+[[noreturn]] void overflow() {
+    error::raise(err::E("math", "overflow"));
+}
 
 u32 checked(i64 value, cell* spec) {
     if (value < 0 || value > max_codepoint) error::raise(err::E("script", "out-of-range"), spec);
@@ -65,7 +67,9 @@ u32 decode_head(cell* spec) {
 
 } // namespace
 
-cell* push_new(u32 code_point) { return init_char(stack::reserve_slot(), code_point); }
+cell* push_new(u32 code_point) {
+    return init_char(stack::reserve_slot(), code_point);
+}
 void append_to_block(cell* block, u32 code_point) {
     init_char(memory::append_cell_slot(block), code_point);
 }
@@ -74,7 +78,9 @@ cell* make(cell* proto, cell* spec, u32) {
     u32 cp;
     switch (type_of(spec)) {
     case type_id::char_:
-    case type_id::integer: cp = checked(int_of(spec), spec); break;
+    case type_id::integer:
+        cp = checked(int_of(spec), spec);
+        break;
     case type_id::float_:
     case type_id::percent: {
         double d = std::trunc(float_of(spec));
@@ -94,8 +100,11 @@ cell* make(cell* proto, cell* spec, u32) {
         cp = string::read_unit(string::head_address(&s), unit_of(buffer_of(s.w2)));
         break;
     }
-    case type_id::binary: cp = decode_head(spec); break;
-    default: bad_to(spec);
+    case type_id::binary:
+        cp = decode_head(spec);
+        break;
+    default:
+        bad_to(spec);
     }
     return init_char(proto, cp);
 }
@@ -127,7 +136,9 @@ void math_op(i32 operation) {
     i32 b;
     switch (type_of(right)) {
     case type_id::char_:
-    case type_id::integer: b = int_of(right); break;
+    case type_id::integer:
+        b = int_of(right);
+        break;
     case type_id::float_: {
         double d = std::trunc(float_of(right));
         if (integer::float_out_of_range(d)) overflow();
@@ -142,7 +153,8 @@ void math_op(i32 operation) {
             *left = result;
         }
         return;
-    default: cores::raise_invalid_type(type_of(right));
+    default:
+        cores::raise_invalid_type(type_of(right));
     }
     i32 a = static_cast<i32>(left->w2);
     i32 r;
@@ -160,7 +172,9 @@ void math_op(i32 operation) {
 }
 
 namespace {
-template <i32 Op> void math_entry() { math_op(Op); }
+template <i32 Op> void math_entry() {
+    math_op(Op);
+}
 } // namespace
 
 void register_type() {

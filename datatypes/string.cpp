@@ -24,14 +24,22 @@ namespace {
 // The escape letters of the code points below 0x20 (0 where another rule applies).
 constexpr char control_escape(u32 cp) {
     switch (cp) {
-    case 0x09: return '-';
-    case 0x0A: return '/';
-    case 0x1B: return '[';
-    case 0x1C: return '\\';
-    case 0x1D: return ']';
-    case 0x1E: return 0;
-    case 0x1F: return '_';
-    default: return static_cast<char>(0x40 + cp);
+    case 0x09:
+        return '-';
+    case 0x0A:
+        return '/';
+    case 0x1B:
+        return '[';
+    case 0x1C:
+        return '\\';
+    case 0x1D:
+        return ']';
+    case 0x1E:
+        return 0;
+    case 0x1F:
+        return '_';
+    default:
+        return static_cast<char>(0x40 + cp);
     }
 }
 } // namespace
@@ -135,15 +143,20 @@ cell* to(cell* proto, cell* spec, u32 type) {
     case type_id::url:
     case type_id::tag:
     case type_id::email:
-    case type_id::ref: copy_text(result, spec, type); break;
-    case type_id::binary: decode_binary(result, spec); break;
+    case type_id::ref:
+        copy_text(result, spec, type);
+        break;
+    case type_id::binary:
+        decode_binary(result, spec);
+        break;
     case type_id::block:
     case type_id::paren:
     case type_id::hash:
         *result = *push_new_string();
         append(result, spec, -1, false, 1, false);
         break;
-    case type_id::none: bad_to(type_id::string, spec);
+    case type_id::none:
+        bad_to(type_id::string, spec);
     case type_id::refinement:
         *result = *push_new_string();
         if (type == type_id::string)
@@ -275,8 +288,7 @@ cell* eval_path(cell* parent, cell* element, cell* value, const path_step& step)
         if (!value)
             return actions::handler_of_value<act::slot::pick>(parent)(parent, int_of(element),
                                                                       element);
-        actions::handler_of_value<act::slot::poke>(parent)(parent, int_of(element), value,
-                                                           element);
+        actions::handler_of_value<act::slot::poke>(parent)(parent, int_of(element), value, element);
         return value;
     }
     if (et == type_id::word) error::raise(err::E("script", "invalid-path"), &path, element);

@@ -45,8 +45,8 @@ void change(cell* series, cell* value, i32 part, bool only, i32 dup);
 cell* take(cell* series, cell* part, bool deep, bool last);
 void swap(cell* series, cell* other);
 void trim(cell* series, bool head, bool tail, bool auto_, bool lines, bool all, cell* with);
-cell* sort(cell* series, bool case_, cell* skip, cell* compare, cell* part, bool all,
-           bool reverse, bool stable);
+cell* sort(cell* series, bool case_, cell* skip, cell* compare, cell* part, bool all, bool reverse,
+           bool stable);
 
 // Calls a function! comparator with two arguments (cells on the data stack) and leaves what it
 // answered in `result`. The interpreter installs it; while it is null, sorting with a function

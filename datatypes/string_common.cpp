@@ -105,11 +105,17 @@ i64 part_count(const cell* series, const cell* part, u32 head) {
 void raise_invalid_refine(const cell* value) {
     error::raise(err::E("script", "invalid-refine-arg"), nullptr, value);
 }
-void raise_invalid_arg(const cell* value) { error::raise(err::E("script", "invalid-arg"), value); }
+void raise_invalid_arg(const cell* value) {
+    error::raise(err::E("script", "invalid-arg"), value);
+}
 void raise_out_of_range(const cell* value) {
     error::raise(err::E("script", "out-of-range"), value);
 }
-void raise_not_done() { error::raise(err::E("internal", "not-done")); }
-void raise_no_memory() { error::raise(err::E("internal", "no-memory")); }
+void raise_not_done() {
+    error::raise(err::E("internal", "not-done"));
+}
+void raise_no_memory() {
+    error::raise(err::E("internal", "no-memory"));
+}
 
 } // namespace zel::string_type::detail

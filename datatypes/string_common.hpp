@@ -20,9 +20,13 @@ struct text_view {
 };
 text_view view(cell* s);
 
-inline bool is_text_type(u32 t) { return is_any_string_type(t); }
+inline bool is_text_type(u32 t) {
+    return is_any_string_type(t);
+}
 // Texts whose units are matched as they are: bytes and vector elements.
-inline bool is_exact_series(u32 t) { return t == type_id::binary || t == type_id::vector; }
+inline bool is_exact_series(u32 t) {
+    return t == type_id::binary || t == type_id::vector;
+}
 
 // n code points of the buffer from a unit index (fewer when the buffer is shorter).
 std::u32string codepoints_at(u32 node, u32 index, u32 n);

@@ -55,7 +55,9 @@ class tail_guard {
     bool armed_ = true;
 };
 
-u32 length_of(u32 node) { return used_units(buffer_of(node)); }
+u32 length_of(u32 node) {
+    return used_units(buffer_of(node));
+}
 
 // Forms the value onto the series' tail, each value of a block, paren or hash in turn with
 // nothing between them; answers the units written. A budget of 0 or more limits the characters
@@ -214,7 +216,8 @@ cell* take(cell* series, cell* part, bool, bool last) {
     } else {
         raise_invalid_refine(part);
     }
-    notify_owner(series, "take", v.head, static_cast<i32>(std::clamp<i64>(d, INT32_MIN, INT32_MAX)));
+    notify_owner(series, "take", v.head,
+                 static_cast<i32>(std::clamp<i64>(d, INT32_MIN, INT32_MAX)));
     v = view(series);
     u32 from = 0, count = 0;
     if (d > 0) {

@@ -37,7 +37,9 @@ bool bitset_has(u32 node, u32 cp) {
     return head_ptr(bits)[cp >> 3] & (0x80u >> (cp & 7));
 }
 
-u32 fold(u32 cp, bool folding) { return folding ? case_::to_upper(cp) : cp; }
+u32 fold(u32 cp, bool folding) {
+    return folding ? case_::to_upper(cp) : cp;
+}
 
 // Reads the value searched for. A value that is neither a code point, a bitset nor a text is
 // formed into a scratch string on the data stack first.
@@ -110,9 +112,12 @@ template <class U> found run_search(const u8* base, const matcher& m, const sear
     auto single = [&](i64 i) {
         u32 c = load<U>(base + std::size_t(i) * sizeof(U));
         switch (m.kind) {
-        case match_kind::codepoint: return fold(c, s.folding) == m.codepoint;
-        case match_kind::bitset: return bitset_has(m.bits_node, c);
-        default: return !std::isnan(m.number) && double(c) == m.number;
+        case match_kind::codepoint:
+            return fold(c, s.folding) == m.codepoint;
+        case match_kind::bitset:
+            return bitset_has(m.bits_node, c);
+        default:
+            return !std::isnan(m.number) && double(c) == m.number;
         }
     };
     i64 n = static_cast<i64>(m.text.size());
@@ -208,7 +213,9 @@ search_result locate(cell* series, cell* value, cell* part, bool case_, bool sam
     return {hit, step, m.kind == match_kind::text};
 }
 
-void set_position(cell* series, i64 position) { series->w1 = static_cast<u32>(position); }
+void set_position(cell* series, i64 position) {
+    series->w1 = static_cast<u32>(position);
+}
 
 } // namespace
 

@@ -59,14 +59,18 @@ function_sort* function_request = nullptr;
 // How a comparator's answer about (b, a) orders a and b: 1 or more puts a after b.
 i32 answer_order(const cell* answer) {
     switch (type_of(answer)) {
-    case type_id::logic: return answer->w1 ? 1 : -1;
-    case type_id::integer: return int_of(answer) > 0 ? -1 : int_of(answer) < 0 ? 1 : 0;
+    case type_id::logic:
+        return answer->w1 ? 1 : -1;
+    case type_id::integer:
+        return int_of(answer) > 0 ? -1 : int_of(answer) < 0 ? 1 : 0;
     case type_id::float_: {
         double d = float_of(answer);
         return d > 0 ? -1 : d < 0 ? 1 : 0; // NaN compares as equal
     }
-    case type_id::none: return -1;
-    default: return 1;
+    case type_id::none:
+        return -1;
+    default:
+        return 1;
     }
 }
 
@@ -130,8 +134,8 @@ void sort_by_function(cell* series, u32 start, u32 count, u32 skip, bool all, bo
 
 namespace string_type {
 
-cell* sort(cell* series, bool case_, cell* skip, cell* compare, cell* part, bool all,
-           bool reverse, bool stable) {
+cell* sort(cell* series, bool case_, cell* skip, cell* compare, cell* part, bool all, bool reverse,
+           bool stable) {
     if (is(series, type_id::vector)) raise_not_done(); // element order comes with vector!
     text_view v = view(series);
     i64 start = v.head;

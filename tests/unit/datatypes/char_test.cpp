@@ -76,14 +76,21 @@ TEST_F(Char, ToDecodesOneUtf8SequenceWithinTheBinary) {
         i64 result;
     };
     const row rows[] = {
-        {"E282AC", 0, 0x20AC}, {"41E282AC", 1, 0x20AC}, {"7A", 0, 'z'},
-        {"F09F9880", 0, 0x1F600}, {"80", 0, invalid_utf8}, {"F8808080", 0, invalid_utf8},
+        {"E282AC", 0, 0x20AC},
+        {"41E282AC", 1, 0x20AC},
+        {"7A", 0, 'z'},
+        {"F09F9880", 0, 0x1F600},
+        {"80", 0, invalid_utf8},
+        {"F8808080", 0, invalid_utf8},
         {"E241", 0, invalid_utf8},
         // Cut off by the end of the binary: an error, not a read past its tail.
-        {"E2", 0, invalid_utf8}, {"41E282", 1, invalid_utf8},
-        {"", 0, bad_to}, {"41", 1, bad_to},
+        {"E2", 0, invalid_utf8},
+        {"41E282", 1, invalid_utf8},
+        {"", 0, bad_to},
+        {"41", 1, bad_to},
     };
-    for (const row& r : rows) EXPECT_EQ(to_char(binary(from_hex(r.hex), r.head)), r.result) << r.hex;
+    for (const row& r : rows)
+        EXPECT_EQ(to_char(binary(from_hex(r.hex), r.head)), r.result) << r.hex;
 }
 
 TEST_F(Char, FormAndMold) {
@@ -93,12 +100,18 @@ TEST_F(Char, FormAndMold) {
         std::u32string molded;
     };
     const row rows[] = {
-        {'a', false, U"#\"a\""},        {'\t', false, U"#\"^-\""},
-        {'\n', false, U"#\"^/\""},      {0, false, U"#\"^@\""},
-        {'"', false, U"#\"^\"\""},      {'^', false, U"#\"^^\""},
-        {'{', false, U"#\"{\""},        {0x7F, false, U"#\"^~\""},
-        {0x1E, false, U"#\"^(1E)\""},   {0x85, false, U"#\"^(85)\""},
-        {0xE9, false, U"#\"\u00E9\""},  {0xE9, true, U"#\"^(E9)\""},
+        {'a', false, U"#\"a\""},
+        {'\t', false, U"#\"^-\""},
+        {'\n', false, U"#\"^/\""},
+        {0, false, U"#\"^@\""},
+        {'"', false, U"#\"^\"\""},
+        {'^', false, U"#\"^^\""},
+        {'{', false, U"#\"{\""},
+        {0x7F, false, U"#\"^~\""},
+        {0x1E, false, U"#\"^(1E)\""},
+        {0x85, false, U"#\"^(85)\""},
+        {0xE9, false, U"#\"\u00E9\""},
+        {0xE9, true, U"#\"^(E9)\""},
         {0x10FFFF, true, U"#\"^(10FFFF)\""},
     };
     for (const row& r : rows) {
@@ -144,13 +157,20 @@ TEST_F(Char, ArithmeticStaysInTheCodePointRange) {
     const i64 invalid_type = -i64(code(err::E("script", "invalid-type")));
     const i64 zero_divide = -i64(code(err::E("math", "zero-divide")));
     const row rows[] = {
-        {0x61, i1, op::add, 0x62},          {0x61, i97, op::subtract, 0},
-        {0x61, i98, op::subtract, overflow}, {0x10FFFF, i1, op::add, overflow},
-        {0x61, f19, op::multiply, 0x61},    {0x61, i2, op::divide, 0x30},
-        {0x61, zero, op::divide, zero_divide}, {0x61, i2, op::remainder, 1},
-        {0x61, i2, op::or_, 0x63},          {0x61, i1, op::and_, 1},
-        {0x61, i1, op::xor_, 0x60},         {0x61, s, op::add, invalid_type},
-        {0x61, big, op::add, overflow},     {0x10000, i97, op::multiply, overflow},
+        {0x61, i1, op::add, 0x62},
+        {0x61, i97, op::subtract, 0},
+        {0x61, i98, op::subtract, overflow},
+        {0x10FFFF, i1, op::add, overflow},
+        {0x61, f19, op::multiply, 0x61},
+        {0x61, i2, op::divide, 0x30},
+        {0x61, zero, op::divide, zero_divide},
+        {0x61, i2, op::remainder, 1},
+        {0x61, i2, op::or_, 0x63},
+        {0x61, i1, op::and_, 1},
+        {0x61, i1, op::xor_, 0x60},
+        {0x61, s, op::add, invalid_type},
+        {0x61, big, op::add, overflow},
+        {0x10000, i97, op::multiply, overflow},
         {0x61, c2, op::multiply, 0xC2},
     };
     for (const row& r : rows)

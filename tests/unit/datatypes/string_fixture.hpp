@@ -13,7 +13,9 @@
 
 namespace zel::test {
 
-inline u32 code(err::id id) { return id.code(); }
+inline u32 code(err::id id) {
+    return id.code();
+}
 
 // UTF-8 for failure messages.
 inline std::string utf8_of(const std::u32string& s) {
@@ -42,8 +44,7 @@ class text_fixture : public testing::Test {
     void TearDown() override { stack::restore(mark_); }
 
     // A text of the type on the data stack, positioned at a 0-based head.
-    cell* text(std::u32string_view cps, u32 unit = 1, u32 head = 0,
-               u32 type = type_id::string) {
+    cell* text(std::u32string_view cps, u32 unit = 1, u32 head = 0, u32 type = type_id::string) {
         cell c = make_text(cps, unit);
         c.w1 = head;
         cell_ops::write_type(&c, type);

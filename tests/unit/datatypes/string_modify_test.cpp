@@ -17,9 +17,15 @@ class StringModify : public text_fixture {
     std::pair<std::u32string, u32> run(action a, cell* series, cell* value, i32 part = -1,
                                        bool only = false, i32 dup = 1) {
         switch (a) {
-        case action::append: string_type::append(series, value, part, only, dup, true); break;
-        case action::insert: string_type::insert(series, value, part, only, dup, false); break;
-        case action::change: string_type::change(series, value, part, only, dup); break;
+        case action::append:
+            string_type::append(series, value, part, only, dup, true);
+            break;
+        case action::insert:
+            string_type::insert(series, value, part, only, dup, false);
+            break;
+        case action::change:
+            string_type::change(series, value, part, only, dup);
+            break;
         }
         return {whole(series), series->w1};
     }
@@ -85,15 +91,25 @@ TEST_F(StringModify, AppendInsertChangeTable) {
             cell* s = text(r.start, unit, r.head);
             cell* value;
             switch (r.kind) {
-            case txt: value = text(r.value, units_for(r.value).back()); break;
-            case chr: value = character(r.value[0]); break;
-            case tag: value = text(r.value, 1, 0, type_id::tag); break;
-            case num: value = integer(std::stoi(utf8_of(r.value))); break;
-            default: value = strings({r.value}); break;
+            case txt:
+                value = text(r.value, units_for(r.value).back());
+                break;
+            case chr:
+                value = character(r.value[0]);
+                break;
+            case tag:
+                value = text(r.value, 1, 0, type_id::tag);
+                break;
+            case num:
+                value = integer(std::stoi(utf8_of(r.value)));
+                break;
+            default:
+                value = strings({r.value});
+                break;
             }
             EXPECT_EQ(run(r.a, s, value, r.part, r.only, r.dup), result(r.out, r.out_head))
-                << int(r.a) << " " << utf8_of(r.start) << " @" << r.head << " "
-                << utf8_of(r.value) << " unit " << unit;
+                << int(r.a) << " " << utf8_of(r.start) << " @" << r.head << " " << utf8_of(r.value)
+                << " unit " << unit;
         }
     }
 }
@@ -139,9 +155,9 @@ TEST_F(StringModify, SourcesSharingTheBufferAreReadBeforeAnythingMoves) {
         u32 out_head;
     };
     const row rows[] = {
-        {action::insert, 0, 1, U"yzxyz", 2},    {action::insert, 1, 2, U"xzyz", 2},
-        {action::insert, 2, 0, U"xyxyzz", 5},   {action::change, 0, 1, U"yzz", 2},
-        {action::change, 1, 0, U"xxyz", 4},     {action::append, 1, 1, U"xyzyz", 0},
+        {action::insert, 0, 1, U"yzxyz", 2},  {action::insert, 1, 2, U"xzyz", 2},
+        {action::insert, 2, 0, U"xyxyzz", 5}, {action::change, 0, 1, U"yzz", 2},
+        {action::change, 1, 0, U"xxyz", 4},   {action::append, 1, 1, U"xyzyz", 0},
     };
     for (const row& r : rows)
         for (u32 unit : {1u, 2u, 4u}) {
@@ -296,8 +312,7 @@ TEST_F(StringModify, Trim) {
         for (u32 unit : units_for(r.start)) {
             cell* s = text(r.start, unit);
             cell* with = nullptr;
-            if (!r.with.empty())
-                with = r.with.size() == 1 ? character(r.with[0]) : text(r.with);
+            if (!r.with.empty()) with = r.with.size() == 1 ? character(r.with[0]) : text(r.with);
             string_type::trim(s, r.flags & head, r.flags & tail, r.flags & auto_, r.flags & lines,
                               r.flags & all, with);
             EXPECT_EQ(whole(s), r.out) << utf8_of(r.start) << " flags " << r.flags;

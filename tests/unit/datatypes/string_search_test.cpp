@@ -94,8 +94,7 @@ TEST_F(StringSearch, FindDirectionsAndRefinements) {
             cell* value = r.value.size() == 1 ? character(r.value[0])
                                               : text(r.value, units_for(r.value).back());
             EXPECT_EQ(find_in(s, value, r.flags), r.position)
-                << utf8_of(r.text) << " @" << r.head << " " << utf8_of(r.value) << " unit "
-                << unit;
+                << utf8_of(r.text) << " @" << r.head << " " << utf8_of(r.value) << " unit " << unit;
         }
     }
 }
@@ -127,8 +126,7 @@ TEST_F(StringSearch, FindAgreesWithAPlainSearchOnFoldedTexts) {
                                     ? h.rfind(n)
                                     : std::u32string::npos)
                        : 0;
-        i64 reverse =
-            head > 0 && !hay.empty() ? expect(h.substr(0, head).rfind(n)) : 0;
+        i64 reverse = head > 0 && !hay.empty() ? expect(h.substr(0, head).rfind(n)) : 0;
         for (u32 unit : units_for(hay + needle)) {
             cell* s = text(hay, unit, head);
             cell* value = text(needle, 4);
@@ -173,8 +171,8 @@ TEST_F(StringSearch, FindErrors) {
     cell* s = text(U"abc");
     auto run = [&](cell* part, cell* skip, bool any, cell* with) {
         return raised([&] {
-            string_type::find(stack::push_value(s), character('a'), part, false, false, false,
-                              any, with, skip, false, false, false, false);
+            string_type::find(stack::push_value(s), character('a'), part, false, false, false, any,
+                              with, skip, false, false, false, false);
         });
     };
     EXPECT_EQ(run(nullptr, nullptr, true, nullptr), code(err::E("internal", "not-done")));
@@ -186,9 +184,9 @@ TEST_F(StringSearch, FindErrors) {
     cell* position = stack::push_value(s);
     position->w1 = 1;
     EXPECT_EQ(find_in(s, character('b'), {}), 2);
-    EXPECT_TRUE(is_none(string_type::find(stack::push_value(s), character('b'), position, false,
-                                          false, false, false, nullptr, nullptr, false, false,
-                                          false, false)));
+    EXPECT_TRUE(
+        is_none(string_type::find(stack::push_value(s), character('b'), position, false, false,
+                                  false, false, nullptr, nullptr, false, false, false, false)));
 }
 
 TEST_F(StringSearch, SelectAnswersTheElementAfterTheWholeMatch) {
@@ -198,14 +196,14 @@ TEST_F(StringSearch, SelectAnswersTheElementAfterTheWholeMatch) {
         i64 element; // -1: none
     };
     const row rows[] = {
-        {U"a=1", U"=", '1'},        {U"a=1", U"a=", '1'}, {U"a=1", U"1", -1},
+        {U"a=1", U"=", '1'},      {U"a=1", U"a=", '1'}, {U"a=1", U"1", -1},
         {U"a=\u20AC", U"A", '='}, {U"x", U"y", -1},     {U"ab\U0001F600c", U"b\U0001F600", 'c'},
     };
     for (const row& r : rows)
         for (u32 unit : units_for(r.text + r.value)) {
             cell* value = r.value.size() == 1 ? character(r.value[0]) : text(r.value, 4);
-            cell* got = string_type::select(text(r.text, unit), value, nullptr, false, false,
-                                            false, false, nullptr, nullptr, false, false);
+            cell* got = string_type::select(text(r.text, unit), value, nullptr, false, false, false,
+                                            false, nullptr, nullptr, false, false);
             if (r.element < 0) {
                 EXPECT_TRUE(is_none(got)) << utf8_of(r.text);
             } else {
@@ -214,8 +212,8 @@ TEST_F(StringSearch, SelectAnswersTheElementAfterTheWholeMatch) {
             }
         }
     // A formed value is stepped over whole, like a text.
-    cell* got = string_type::select(text(U"a12b"), integer(12), nullptr, false, false, false,
-                                    false, nullptr, nullptr, false, false);
+    cell* got = string_type::select(text(U"a12b"), integer(12), nullptr, false, false, false, false,
+                                    nullptr, nullptr, false, false);
     EXPECT_EQ(got->w2, u32('b'));
     // In a binary! the element is an integer!.
     got = string_type::select(binary({5, 6, 7}), integer(6), nullptr, false, false, false, false,
