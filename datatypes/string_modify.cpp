@@ -91,9 +91,8 @@ u32 form_onto_tail(cell* s, cell* value, i64 budget, bool count_values) {
             // Forming may move or change the block: it is read again for every value.
             series_buffer* b = buffer_of(block->w2);
             if (i >= used_bytes(b) / sizeof(cell) || (budget >= 0 && budget < 1)) break;
-            cell* item = stack::push_value(head_cell(b) + i);
-            form_one(item);
-            stack::top--;
+            stack_scope item_scope;
+            form_one(stack::push_value(head_cell(b) + i));
             if (count_values && budget >= 0) budget--;
         }
     } else {
@@ -123,7 +122,8 @@ namespace string_type {
 void append(cell* series, cell* value, i32 part, bool only, i32 dup, bool notify) {
     u32 node = series->w2;
     if (dup < 1) return;
-    if (notify) notify_owner(series, "append", length_of(node), part);
+    u32 start = length_of(node);
+    if (notify) notify_owner(series, "append", start, part);
     contribution c;
     if (direct_contribution(value, c)) {
         if (part >= 0 && static_cast<u32>(part) < c.cps.size()) c.cps.resize(part);
@@ -140,7 +140,7 @@ void append(cell* series, cell* value, i32 part, bool only, i32 dup, bool notify
         }
         guard.release();
     }
-    if (notify) notify_owner(series, "appended", 0, part < 0 ? 1 : part);
+    if (notify) notify_owner(series, "appended", start, part < 0 ? 1 : part);
     series->w1 = 0;
 }
 

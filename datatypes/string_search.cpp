@@ -161,11 +161,11 @@ struct search_result {
 // find's steps 1-7 on the series; a result position of -1 is no match.
 search_result locate(cell* series, cell* value, cell* part, bool case_, bool same, bool any,
                      cell* with, cell* skip, bool last, bool reverse, bool match) {
+    if (is(series, type_id::vector)) raise_not_done(); // element access comes with vector!
     search_result none{{}, 1, false};
     text_view v = view(series);
     if (v.length == 0 || (!reverse && v.head >= v.length)) return none;
     if (any || with) raise_not_done();
-    if (is(series, type_id::vector)) raise_not_done(); // element access comes with vector!
     u32 step = 1;
     if (skip) {
         if (!is(skip, type_id::integer)) raise_invalid_refine(skip);
