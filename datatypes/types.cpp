@@ -4,6 +4,7 @@
 #include "datatypes/types.hpp"
 
 #include "datatypes/basic.hpp"
+#include "datatypes/char.hpp"
 #include "datatypes/context.hpp"
 #include "datatypes/float.hpp"
 #include "datatypes/function.hpp"
@@ -12,6 +13,7 @@
 #include "datatypes/symbol.hpp"
 #include "datatypes/word.hpp"
 #include "datatypes/registry.hpp"
+#include "datatypes/string.hpp"
 
 namespace zel::types {
 
@@ -33,13 +35,13 @@ void register_all() {
     logic::register_type();
     placeholder(t::series, 0, "series!");
     placeholder(t::block, t::series, "block!");
-    placeholder(t::string, t::series, "string!");
+    string_type::register_type();
     placeholder(t::binary, t::string, "binary!");
     zel::integer::register_type();
     symbol::register_type();
     context::register_type();
     word::register_types();
-    placeholder(t::char_, t::integer, "char!");
+    char_::register_type();
     native_value::register_types();
     placeholder(t::path, t::block, "path!");
     placeholder(t::lit_path, t::path, "lit-path!");
