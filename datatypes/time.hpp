@@ -14,6 +14,9 @@ cell* init_cell(cell* slot, double seconds);
 cell* push_new(double seconds);
 void append_to_block(cell* block, double seconds);
 
+// The seconds the text shows: t, or the next whole minute when the seconds of t round up to 60
+// in the text (so that 0:59:59.9999999 shows as 1:00:00, never as 0:59:60).
+double shown_seconds(double seconds);
 // Appends the text of the time ("-1:30:00", "1:02:03.5"); answers the limit less the characters
 // written.
 i32 append_text(double seconds, cell* buffer, i32 limit);

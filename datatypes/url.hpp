@@ -16,6 +16,10 @@ bool in_url_set(u32 code_point);
 // when malformed); an escape that does not decode is kept as text. Answers the target's buffer.
 series_buffer* percent_decode(const u8* start, const u8* end, cell* target);
 
+// The plain text of a string-family value from its head (cut at the part limit when `part` is
+// given), as string! forms it; answers the limit less the text's length.
+i32 append_text(cell* buffer, cell* text, cell* part, i32 limit);
+
 void register_type();
 
 } // namespace zel::url
