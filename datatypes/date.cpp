@@ -8,12 +8,12 @@
 
 #include "datatypes/integer.hpp"
 #include "datatypes/registry.hpp"
+#include "datatypes/string_buffer.hpp"
 #include "datatypes/text_out.hpp"
 #include "datatypes/time.hpp"
 #include "evaluator/stack.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/memory.hpp"
-#include "runtime/unicode.hpp"
 
 namespace zel::date {
 
@@ -162,18 +162,20 @@ void set_month_list(u32 block_node) {
 }
 
 namespace {
-// The first three characters of the month's name.
-std::string month_abbreviation(i32 month) {
+// Appends the first three characters of the month's name.
+i32 append_month(cell* buffer, i32 month, i32 limit) {
     if (!month_list) {
         if (month < 1 || month > 12) error::raise(err::E("script", "invalid-months"));
-        return std::string(english_months[month - 1], 3);
+        return out::text(buffer, std::string_view(english_months[month - 1], 3), limit);
     }
     series_buffer* b = buffer_of(month_list);
     if (month < 1 || static_cast<u32>(month) > used_units(b))
         error::raise(err::E("script", "invalid-months"));
-    const cell* name = head_cell(b) + (month - 1);
-    if (type_of(name) != type_id::string) error::raise(err::E("script", "invalid-months"));
-    return utf8::encode_string(name, 3);
+    cell name = head_cell(b)[month - 1];
+    if (type_of(&name) != type_id::string) error::raise(err::E("script", "invalid-months"));
+    i32 length = static_cast<i32>(string::units_from_head(&name));
+    string::append_text_part(buffer, &name, 3, true);
+    return limit - (length < 3 ? length : 3);
 }
 
 i32 form(cell* value, cell* buffer, cell*, i32 limit) {
@@ -192,7 +194,7 @@ i32 form(cell* value, cell* buffer, cell*, i32 limit) {
     const char* separator = year < 0 ? "/" : "-";
     limit = out::text(buffer, integer::to_decimal_text(packed::day(p)), limit);
     limit = out::text(buffer, separator, limit);
-    limit = out::text(buffer, month_abbreviation(packed::month(p)), limit);
+    limit = append_month(buffer, packed::month(p), limit);
     limit = out::text(buffer, separator, limit);
     char text[16];
     // Years up to 99 take four digits so that they read back as years, not as short years.
