@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "datatypes/registry.hpp"
 #include "datatypes/string_buffer.hpp"
@@ -22,6 +23,12 @@ cell* init_cell_series(cell* slot, u32 node) {
 }
 
 cell* init_cell_from_bytes(cell* slot, const u8* bytes, u32 count) {
+    // Bytes inside the arena could move with the allocation: copy them first.
+    std::vector<u8> copy;
+    if (arena::contains(bytes)) {
+        copy.assign(bytes, bytes + count);
+        bytes = copy.data();
+    }
     u32 node = memory::new_byte_series(count ? count : 16);
     series_buffer* b = buffer_of(node);
     if (count) std::memcpy(head_ptr(b), bytes, count);

@@ -5,6 +5,7 @@
 
 namespace zel::binary {
 
+// Makers that allocate write the slot last: it must not lie in a buffer that can move.
 // An empty binary! with room for `capacity` bytes (16 when 0), head 0.
 cell* init_cell_bytes(cell* slot, u32 capacity);
 // A binary! over an existing byte series (a decoder's result), head 0.

@@ -6,6 +6,7 @@
 
 namespace zel::map {
 
+// The slot is written after the allocations: it must not lie in a buffer that can move.
 // Makes the slot a map! over the key/value block `block_node` (0: a new empty block of `size`
 // cells), indexing it: a key given twice keeps its first place and its last value, and keys are
 // stored in their canonical form. The slot's header bits 8-31 are kept. A key of a type that

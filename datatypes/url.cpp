@@ -2,6 +2,7 @@
 #include "datatypes/url.hpp"
 
 #include <string>
+#include <vector>
 
 #include "datatypes/registry.hpp"
 #include "datatypes/string_buffer.hpp"
@@ -56,6 +57,13 @@ bool in_url_set(u32 cp) {
 }
 
 series_buffer* percent_decode(const u8* start, const u8* end, cell* target) {
+    // Text inside the arena could move while the target grows: decode from a copy.
+    std::vector<u8> copy;
+    if (arena::contains(start)) {
+        copy.assign(start, end);
+        start = copy.data();
+        end = start + copy.size();
+    }
     series_buffer* b = buffer_of(target->w2);
     const u8* p = start;
     while (p < end) {

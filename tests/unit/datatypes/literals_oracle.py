@@ -64,7 +64,8 @@ def dates_mode(rng):
             days=rng.randint(0, 364), seconds=rng.randint(0, 86399), milliseconds=millis)
         local = instant.astimezone(zone)
         offset = quarters * 900
-        local_seconds = local.hour * 3600 + local.minute * 60 + local.second + local.microsecond / 1e6
+        local_seconds = (local.hour * 3600 + local.minute * 60 + local.second +
+                         local.microsecond / 1e6)
         stored = local_seconds - offset
         year = "%04d" % local.year if local.year <= 99 else str(local.year)
         text = "%d-%s-%s/%d:%02d:%s" % (local.day, MONTHS[local.month - 1], year, local.hour,
