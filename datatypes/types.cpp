@@ -4,8 +4,11 @@
 #include "datatypes/types.hpp"
 
 #include "datatypes/basic.hpp"
+#include "datatypes/block.hpp"
 #include "datatypes/integer.hpp"
+#include "datatypes/path.hpp"
 #include "datatypes/registry.hpp"
+#include "datatypes/series.hpp"
 
 namespace zel::types {
 
@@ -25,8 +28,8 @@ void register_all() {
     unset::register_type();
     none::register_type();
     logic::register_type();
-    placeholder(t::series, 0, "series!");
-    placeholder(t::block, t::series, "block!");
+    series::register_type();
+    block::register_type();
     placeholder(t::string, t::series, "string!");
     placeholder(t::binary, t::string, "binary!");
     zel::integer::register_type();
@@ -41,13 +44,13 @@ void register_all() {
     placeholder(t::native, 0, "native!");
     placeholder(t::action, t::native, "action!");
     placeholder(t::op, t::native, "op!");
-    placeholder(t::path, t::block, "path!");
-    placeholder(t::lit_path, t::path, "lit-path!");
-    placeholder(t::set_path, t::path, "set-path!");
-    placeholder(t::get_path, t::path, "get-path!");
+    path::register_type();
+    lit_path::register_type();
+    set_path::register_type();
+    get_path::register_type();
     placeholder(t::function, t::context, "function!");
     placeholder(t::routine, t::function, "routine!");
-    placeholder(t::paren, t::block, "paren!");
+    paren::register_type();
     placeholder(t::issue, t::word, "issue!");
     placeholder(t::url, t::string, "url!");
     placeholder(t::file, t::url, "file!");

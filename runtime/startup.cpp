@@ -9,6 +9,7 @@
 #include "runtime/errors.hpp"
 #include "runtime/ext_res.hpp"
 #include "runtime/memory.hpp"
+#include "runtime/owner.hpp"
 #include "runtime/process.hpp"
 #include "runtime/roots.hpp"
 #include "runtime/unicode.hpp"
@@ -34,6 +35,7 @@ void init_runtime() {
     roots::set_up();
     case_::build_tables();
     stack::start_up();
+    owner::create_table();
     cell_pool::set_up();
     gc::reset_counters();
 }
