@@ -4,8 +4,11 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "datatypes/block.hpp"
 #include "datatypes/registry.hpp"
@@ -148,6 +151,55 @@ inline cell frame_call(void (*handler)(), const cell& first, const cell* second 
     cell r = *stack::arg(0);
     stack::restore(m);
     return r;
+}
+
+// Runs tests/unit/datatypes/block_oracle.py over the cases; one line per case, empty when
+// Python could not be run.
+inline std::vector<std::string> block_oracle(const std::string& cases) {
+    char path[] = "/tmp/zel_block_oracle_XXXXXX";
+    int fd = mkstemp(path);
+    if (fd < 0) return {};
+    FILE* f = fdopen(fd, "w");
+    std::fputs(cases.c_str(), f);
+    std::fclose(f);
+    std::string command = std::string("python3 ") + ZEL_SOURCE_DIR +
+                          "/tests/unit/datatypes/block_oracle.py " + path;
+    std::vector<std::string> lines;
+    if (FILE* p = popen(command.c_str(), "r")) {
+        std::string line;
+        for (int ch; (ch = std::fgetc(p)) != EOF;) {
+            if (ch != '\n') {
+                line.push_back(static_cast<char>(ch));
+                continue;
+            }
+            lines.push_back(line);
+            line.clear();
+        }
+        pclose(p);
+    }
+    std::remove(path);
+    return lines;
+}
+
+// The integers of a block from its head, space-separated.
+inline std::string integers_of(const cell& b) {
+    std::string out;
+    for (u32 i = series::clamped_head(&b); i < series::units_from_start(&b); i++) {
+        if (!out.empty()) out += ' ';
+        out += std::to_string(int_of(block::cell_address(&b, i)));
+    }
+    return out;
+}
+
+inline cell integer_block(const std::vector<i32>& values) {
+    cell b;
+    block::init_cell(&b, static_cast<i32>(values.size()));
+    for (i32 v : values) {
+        cell c;
+        init_integer(&c, v);
+        block::append_value_copy(&b, &c);
+    }
+    return b;
 }
 
 inline cell integer_cell(i32 n) {
