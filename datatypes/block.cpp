@@ -20,10 +20,18 @@ namespace zel::block {
 namespace cop = actions::compare_op;
 
 namespace {
-series_buffer* buf(const cell* b) { return buffer_of(b->w2); }
-u32 length_of(const cell* b) { return used_units(buf(b)); }
-i32 head_of(const cell* b) { return static_cast<i32>(b->w1); }
-cell* cells(const cell* b) { return head_cell(buf(b)); }
+series_buffer* buf(const cell* b) {
+    return buffer_of(b->w2);
+}
+u32 length_of(const cell* b) {
+    return used_units(buf(b));
+}
+i32 head_of(const cell* b) {
+    return static_cast<i32>(b->w1);
+}
+cell* cells(const cell* b) {
+    return head_cell(buf(b));
+}
 } // namespace
 
 std::vector<cell> cells_of(const cell* b) {
@@ -37,20 +45,30 @@ series_buffer* make_room(const cell* b, u64 n, bool spare) {
 
 // ---- positions ---------------------------------------------------------------------------
 
-u32 cells_from_head(const cell* b) { return length_of(b) - series::clamped_head(b); }
+u32 cells_from_head(const cell* b) {
+    return length_of(b) - series::clamped_head(b);
+}
 
-bool step_head(cell* b) { return series::skip_units(b, 1); }
+bool step_head(cell* b) {
+    return series::skip_units(b, 1);
+}
 
 cell* head_address(cell* b) {
     if (head_of(b) > 0 && static_cast<u32>(head_of(b)) > length_of(b)) b->w1 = length_of(b);
     return cells(b) + series::clamped_head(b);
 }
 
-cell* tail_address(const cell* b) { return tail_cell(buf(b)); }
+cell* tail_address(const cell* b) {
+    return tail_cell(buf(b));
+}
 
-bool head_at_tail(const cell* b) { return series::head_at_tail(b); }
+bool head_at_tail(const cell* b) {
+    return series::head_at_tail(b);
+}
 
-cell* cell_address(const cell* b, u32 index) { return cells(b) + index; }
+cell* cell_address(const cell* b, u32 index) {
+    return cells(b) + index;
+}
 
 void cut_at_head(const cell* b) {
     series_buffer* s = buf(b);
@@ -85,12 +103,14 @@ void append_cells_from_head(const cell* source, const cell* target) {
     s->tail += static_cast<u32>(from.size() * sizeof(cell));
 }
 
-void init_cell(cell* c, i32 n) { init_cell_alloc(c, n, false); }
+void init_cell(cell* c, i32 n) {
+    init_cell_alloc(c, n, false);
+}
 
 void init_cell_alloc(cell* c, i32 n, bool outside) {
     u32 size = n < 1 ? 1 : static_cast<u32>(n);
-    u32 node = outside ? memory::new_malloc_series(size, sizeof(cell), 0)
-                       : memory::new_cell_series(size);
+    u32 node =
+        outside ? memory::new_malloc_series(size, sizeof(cell), 0) : memory::new_cell_series(size);
     *c = cell{type_id::block, 0, node, 0};
 }
 
@@ -103,10 +123,16 @@ cell* append_new(const cell* parent, i32 n, bool outside) {
 }
 } // namespace
 
-cell* append_new_fixed(const cell* parent, i32 n) { return append_new(parent, n, true); }
-cell* append_new_sized(const cell* parent, i32 n) { return append_new(parent, n, false); }
+cell* append_new_fixed(const cell* parent, i32 n) {
+    return append_new(parent, n, true);
+}
+cell* append_new_sized(const cell* parent, i32 n) {
+    return append_new(parent, n, false);
+}
 
-cell* push_cell(const cell* b) { return stack::push_value(b); }
+cell* push_cell(const cell* b) {
+    return stack::push_value(b);
+}
 
 cell* push_new(i32 n) {
     cell* slot = stack::reserve_slot();
@@ -298,7 +324,9 @@ bool body_of(cell* out, const cell* spec) {
     return true;
 }
 
-void retype(cell* c, u32 type) { *c = cell{type, c->w1, c->w2, 0}; }
+void retype(cell* c, u32 type) {
+    *c = cell{type, c->w1, c->w2, 0};
+}
 
 void one_cell_block(cell* out, const cell* value, u32 type) {
     cell v = *value;
@@ -323,7 +351,8 @@ cell* make(cell* proto, cell* spec, u32 type) {
     if (t == type_id::integer || t == type_id::float_) {
         i32 n;
         if (t == type_id::float_) {
-            if (integer::float_out_of_range(spec)) error::raise(err::E("script", "out-of-range"), spec);
+            if (integer::float_out_of_range(spec))
+                error::raise(err::E("script", "out-of-range"), spec);
             n = static_cast<i32>(float_of(spec));
         } else {
             n = int_of(spec);
@@ -352,7 +381,8 @@ cell* make(cell* proto, cell* spec, u32 type) {
 cell* to(cell* proto, cell* spec, u32 type) {
     u32 t = type_of(spec);
     cell v = *spec;
-    if (t == type_id::object || t == type_id::map || t == type_id::vector) return make(proto, spec, type);
+    if (t == type_id::object || t == type_id::map || t == type_id::vector)
+        return make(proto, spec, type);
     if (is_any_block_type(t)) {
         duplicate_into(proto, &v, false, false);
     } else if (t == type_id::string) {
@@ -375,7 +405,9 @@ bool is_equality(i32 op) {
     return op == cop::equal || op == cop::not_equal || op == cop::strict_equal ||
            op == cop::equal_10 || op == cop::equal_11 || op == cop::find;
 }
-bool numeric(u32 t) { return t == type_id::integer || t == type_id::float_ || t == type_id::percent; }
+bool numeric(u32 t) {
+    return t == type_id::integer || t == type_id::float_ || t == type_id::percent;
+}
 
 u32 length_for_compare(const cell* b) {
     i32 h = head_of(b);
@@ -404,7 +436,8 @@ i32 compare(cell* a, cell* b, i32 op) {
         if (ha + i >= length_of(a) || hb + i >= length_of(b)) break;
         cell x = cells(a)[ha + i], y = cells(b)[hb + i];
         u32 tx = type_of(&x), ty = type_of(&y);
-        if (tx == ty || (is_any_word_type(tx) && is_any_word_type(ty)) || (numeric(tx) && numeric(ty))) {
+        if (tx == ty || (is_any_word_type(tx) && is_any_word_type(ty)) ||
+            (numeric(tx) && numeric(ty))) {
             i32 r = actions::compare_three_way(&x, &y, op);
             if (r != 0) return r;
         } else {
@@ -422,7 +455,8 @@ cell* copy(cell* value, cell* out, cell* part, bool deep, cell* types) {
     u32 source_node = value->w2;
     cell result;
     series::copy(value, &result, part, deep, types);
-    if ((deep || types) && is(&result, type_id::hash)) cell_ops::write_type(&result, type_id::block);
+    if ((deep || types) && is(&result, type_id::hash))
+        cell_ops::write_type(&result, type_id::block);
     *out = result;
     if (!deep && !types) return out;
     // The copy is kept on the stack while its cells are copied in turn.
@@ -464,8 +498,8 @@ cell* eval_path(cell* parent, cell* element, cell* value, const path_step& step)
             path_value = value_after_word(&p, &e, step.case_);
         } else {
             auto select = actions::handler_of_value<act::slot::select>(&p);
-            path_value = *select(&p, &e, nullptr, true, step.case_, false, false, nullptr,
-                                 nullptr, false, false);
+            path_value = *select(&p, &e, nullptr, true, step.case_, false, false, nullptr, nullptr,
+                                 false, false);
         }
         return &path_value;
     }
@@ -480,8 +514,10 @@ cell* eval_path(cell* parent, cell* element, cell* value, const path_step& step)
                            false, false, false, false);
         if (is_none(found)) {
             cell path;
-            if (step.path) path = *step.path;
-            else init_none(&path);
+            if (step.path)
+                path = *step.path;
+            else
+                init_none(&path);
             error::raise(err::E("script", "bad-path-set"), &path, &e);
         }
         cell position = *found;

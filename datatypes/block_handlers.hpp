@@ -20,8 +20,8 @@ void change(cell* series, cell* value, i32 part, bool only, i32 dup);
 cell* take(cell* series, cell* part, bool deep, bool last);
 void swap(cell* first, cell* second);
 void trim(cell* series, bool head, bool tail, bool auto_, bool lines, bool all, cell* with);
-cell* sort(cell* series, bool case_, cell* skip, cell* compare, cell* part, bool all,
-           bool reverse, bool stable);
+cell* sort(cell* series, bool case_, cell* skip, cell* compare, cell* part, bool all, bool reverse,
+           bool stable);
 
 } // namespace zel::block::handlers
 

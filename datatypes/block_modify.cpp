@@ -18,8 +18,12 @@ namespace zel::block {
 namespace cop = actions::compare_op;
 
 namespace {
-series_buffer* buf(const cell* b) { return buffer_of(b->w2); }
-u32 length_of(const cell* b) { return used_units(buf(b)); }
+series_buffer* buf(const cell* b) {
+    return buffer_of(b->w2);
+}
+u32 length_of(const cell* b) {
+    return used_units(buf(b));
+}
 
 // The head clamped into the block; a head past the tail is written back as the tail.
 u32 clamp_head(cell* b) {
@@ -40,11 +44,14 @@ u64 checked_total(u64 count, u64 dup) {
     return total;
 }
 
-i32 as_i32(u64 n) { return static_cast<i32>(std::min<u64>(n, INT32_MAX)); }
+i32 as_i32(u64 n) {
+    return static_cast<i32>(std::min<u64>(n, INT32_MAX));
+}
 
 void write_repeated(const cell* b, u32 at, const std::vector<cell>& src, u32 count, u32 dup) {
     cell* base = head_cell(buf(b)) + at;
-    for (u32 r = 0; r < dup; r++) std::memcpy(base + u64(r) * count, src.data(), count * sizeof(cell));
+    for (u32 r = 0; r < dup; r++)
+        std::memcpy(base + u64(r) * count, src.data(), count * sizeof(cell));
 }
 
 void append_cell(cell* b, const cell* value) {
@@ -84,8 +91,7 @@ void insert(cell* s, cell* value, i32 part, bool only, i32 dup, bool append) {
         write_repeated(s, at, src, static_cast<u32>(count), static_cast<u32>(dup));
         series::index_sync::inserted(s, at, static_cast<u32>(total), length);
     }
-    if (told)
-        owner::notify_change(s, ev + 1, &v, static_cast<i32>(at), as_i32(total));
+    if (told) owner::notify_change(s, ev + 1, &v, static_cast<i32>(at), as_i32(total));
     s->w1 = append ? 0 : static_cast<u32>(std::min<u64>(at + total, length_of(s)));
 }
 
@@ -98,8 +104,8 @@ void change(cell* s, cell* value, i32 part, bool only, i32 dup) {
     u64 n = src.size();
     u64 inserted = checked_total(n, u64(dup));
     u64 removed = part >= 0 ? std::min<u64>(avail, u64(part)) : std::min<u64>(avail, inserted);
-    bool told = owner::notify_change(s, owner::event::change, &v, static_cast<i32>(h),
-                                     as_i32(inserted));
+    bool told =
+        owner::notify_change(s, owner::event::change, &v, static_cast<i32>(h), as_i32(inserted));
     if (told) {
         h = clamp_head(s);
         avail = length_of(s) - h;

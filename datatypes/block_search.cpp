@@ -16,7 +16,9 @@ namespace cop = actions::compare_op;
 namespace search {
 
 namespace {
-u32 length_of(const cell* b) { return used_units(buffer_of(b->w2)); }
+u32 length_of(const cell* b) {
+    return used_units(buffer_of(b->w2));
+}
 
 struct matcher {
     cell value;
@@ -99,13 +101,12 @@ result run(const cell* series_cell, const cell* value_cell, const request& r) {
 
     // A hash! answers single values through its index.
     bool use_index = type_of(&series) == type_id::hash && series.w3 && !r.match &&
-                     ((!m.by_type && !m.is_sequence &&
-                       (r.same || !is_object_type(vt))) ||
+                     ((!m.by_type && !m.is_sequence && (r.same || !is_object_type(vt))) ||
                       (r.same && r.only && is_any_block_type(vt)));
     if (use_index) {
-        cell* found = hash_index::find_cell(series.w3, &m.value, static_cast<i32>(h),
-                                            static_cast<i32>(step), static_cast<u32>(m.op),
-                                            r.last, r.reverse && !r.last);
+        cell* found =
+            hash_index::find_cell(series.w3, &m.value, static_cast<i32>(h), static_cast<i32>(step),
+                                  static_cast<u32>(m.op), r.last, r.reverse && !r.last);
         if (!found) return out;
         i64 p = found - head_cell(buffer_of(series.w2));
         if (limit >= 0 && p > limit) return out;
@@ -129,9 +130,12 @@ result run(const cell* series_cell, const cell* value_cell, const request& r) {
     }
     out.backward = true;
     i64 start;
-    if (limit >= 0) start = limit;
-    else if (r.last) start = length - k;
-    else start = h - k;
+    if (limit >= 0)
+        start = limit;
+    else if (r.last)
+        start = length - k;
+    else
+        start = h - k;
     for (i64 p = start; p >= 0; p -= step) {
         // Backward matches must end before the tail as it is now.
         i64 end = i64(length_of(&series)) - 1;
@@ -148,23 +152,25 @@ result run(const cell* series_cell, const cell* value_cell, const request& r) {
 
 namespace handlers {
 
-cell* find(cell* series, cell* value, cell* part, bool only, bool case_, bool same, bool,
-           cell*, cell* skip, bool last, bool reverse, bool tail, bool match) {
+cell* find(cell* series, cell* value, cell* part, bool only, bool case_, bool same, bool, cell*,
+           cell* skip, bool last, bool reverse, bool tail, bool match) {
     search::request r{only, case_, same, last, reverse, match, part, skip};
     search::result found = search::run(series, value, r);
     if (found.position < 0) return init_none(series);
     i64 p = found.position;
     if (tail) {
-        if (is_any_block_type(type_of(value)) && !only) p += found.span;
-        else p += found.backward ? 1 : found.step;
+        if (is_any_block_type(type_of(value)) && !only)
+            p += found.span;
+        else
+            p += found.backward ? 1 : found.step;
     }
     i64 length = used_units(buffer_of(series->w2));
     series->w1 = static_cast<u32>(p > length ? length : p);
     return series;
 }
 
-cell* select(cell* series, cell* value, cell* part, bool only, bool case_, bool same, bool,
-             cell*, cell* skip, bool last, bool reverse) {
+cell* select(cell* series, cell* value, cell* part, bool only, bool case_, bool same, bool, cell*,
+             cell* skip, bool last, bool reverse) {
     search::request r{only, case_, same, last, reverse, false, part, skip};
     search::result found = search::run(series, value, r);
     if (found.position < 0) return init_none(series);

@@ -16,7 +16,9 @@ namespace zel::block {
 
 namespace {
 
-u32 length_of(const cell* b) { return used_units(buffer_of(b->w2)); }
+u32 length_of(const cell* b) {
+    return used_units(buffer_of(b->w2));
+}
 
 struct set_builder {
     cell* result; // on the data stack
@@ -41,8 +43,8 @@ struct set_builder {
             r.skip = &step;
             return search::run(&probe, &v, r).position >= 0;
         }
-        return hash_index::find_cell(set_index, &v, static_cast<i32>(head),
-                                     static_cast<i32>(size), mode()) != nullptr;
+        return hash_index::find_cell(set_index, &v, static_cast<i32>(head), static_cast<i32>(size),
+                                     mode()) != nullptr;
     }
 
     // Whether the result already has a record whose first cell equals the value. The first
@@ -113,23 +115,29 @@ void set_operation(cell* first, cell* second, bool case_, cell* skip, u32 code) 
     cell* result = push_new(static_cast<i32>(std::min<u64>(std::max<u64>(room, 1), 0x0FFFFFFF)));
     cell* keys = push_new(static_cast<i32>(std::min<u64>(std::max<u64>(room, 1), 0x0FFFFFFF)));
     u32 index = hash_index::make_index(static_cast<u32>(room), keys, hash_index::kind::hash, 0);
-    bool hashed = code == set_op::unique
-                      ? is(a, type_id::hash)
-                      : is(a, type_id::hash) || is(b, type_id::hash);
+    bool hashed = code == set_op::unique ? is(a, type_id::hash)
+                                         : is(a, type_id::hash) || is(b, type_id::hash);
     set_builder builder{result, keys, index, size, case_};
     switch (code) {
-    case set_op::unique: builder.pass(a, nullptr, false); break;
+    case set_op::unique:
+        builder.pass(a, nullptr, false);
+        break;
     case set_op::union_:
         builder.pass(a, nullptr, false);
         builder.pass(b, nullptr, false);
         break;
-    case set_op::intersect: builder.pass(a, b, true); break;
-    case set_op::exclude: builder.pass(a, b, false); break;
+    case set_op::intersect:
+        builder.pass(a, b, true);
+        break;
+    case set_op::exclude:
+        builder.pass(a, b, false);
+        break;
     case set_op::difference:
         builder.pass(a, b, false);
         builder.pass(b, a, false);
         break;
-    default: error::raise(err::E("internal", "not-done"));
+    default:
+        error::raise(err::E("internal", "not-done"));
     }
     cell out = *result;
     if (hashed) {

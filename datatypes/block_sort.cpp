@@ -95,14 +95,18 @@ void fill_record(cell* scratch, u32 record) {
 
 i32 answer_of(const cell* r) {
     switch (type_of(r)) {
-    case type_id::logic: return r->w1 ? 1 : -1;
-    case type_id::integer: return int_of(r);
+    case type_id::logic:
+        return r->w1 ? 1 : -1;
+    case type_id::integer:
+        return int_of(r);
     case type_id::float_: {
         double d = float_of(r);
         return d > 0.0 ? 1 : (d < 0.0 ? -1 : 0); // NaN answers 0
     }
-    case type_id::none: return -1;
-    default: return 1;
+    case type_id::none:
+        return -1;
+    default:
+        return 1;
     }
 }
 
@@ -131,7 +135,9 @@ i32 by_function(u32 a, u32 b, u32, u32) {
 
 } // namespace
 
-void set_comparator_caller(call2_fn caller) { comparator_caller = caller; }
+void set_comparator_caller(call2_fn caller) {
+    comparator_caller = caller;
+}
 
 namespace handlers {
 
@@ -144,9 +150,12 @@ cell* sort(cell* s, bool case_, cell* skip, cell* compare, cell* part, bool all,
     if (n <= 0) return s;
     if (part) {
         i64 p;
-        if (is(part, type_id::integer)) p = int_of(part);
-        else if (type_of(part) == type_of(s) && part->w2 == s->w2) p = i64(static_cast<i32>(part->w1)) - h;
-        else series::raise_refine_arg("part", part);
+        if (is(part, type_id::integer))
+            p = int_of(part);
+        else if (type_of(part) == type_of(s) && part->w2 == s->w2)
+            p = i64(static_cast<i32>(part->w1)) - h;
+        else
+            series::raise_refine_arg("part", part);
         if (p < 0) {
             start = h + p;
             n = -p;
@@ -200,8 +209,11 @@ cell* sort(cell* s, bool case_, cell* skip, cell* compare, cell* part, bool all,
         stack_scope held;
         context_scope scope(&c);
         auto run = [&](record_sort::index_compare_fn fn) {
-            if (stable) record_sort::merge_stable_order(order.data(), static_cast<i32>(records), 0, 0, fn);
-            else record_sort::quick_unstable_order(order.data(), static_cast<i32>(records), 0, 0, fn);
+            if (stable)
+                record_sort::merge_stable_order(order.data(), static_cast<i32>(records), 0, 0, fn);
+            else
+                record_sort::quick_unstable_order(order.data(), static_cast<i32>(records), 0, 0,
+                                                  fn);
         };
         if (!by_fn) {
             c.records = copy.data();

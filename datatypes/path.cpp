@@ -75,8 +75,10 @@ i32 write_elements(cell* value, cell* buffer, bool only, bool all, bool flat, ce
     cycle_stack::guard g(value->w2);
     cell c;
     for (u32 i = series::clamped_head(value); element_at(value, i, &c); i++) {
-        if constexpr (Mold) limit = actions::mold_typed(&c, buffer, only, all, flat, part, limit, 0);
-        else limit = actions::form_typed(&c, buffer, part, limit);
+        if constexpr (Mold)
+            limit = actions::mold_typed(&c, buffer, only, all, flat, part, limit, 0);
+        else
+            limit = actions::form_typed(&c, buffer, part, limit);
         if (part && limit < 1) break;
         if (i + 1 < used_units(buffer_of(value->w2))) limit = out::text(buffer, "/", limit);
     }
@@ -122,7 +124,9 @@ void register_derived(u32 type, const char* name, act::mold_fn molder) {
 } // namespace
 
 namespace path {
-cell* push_retyped(const cell* value) { return push_as(value, type_id::path); }
+cell* push_retyped(const cell* value) {
+    return push_as(value, type_id::path);
+}
 void register_type() {
     action_row row = action_row::inheriting(type_id::path, type_id::block, "path!");
     row.make = make;
@@ -138,22 +142,36 @@ void register_type() {
 } // namespace path
 
 namespace lit_path {
-cell* push_retyped(const cell* value) { return push_as(value, type_id::lit_path); }
-void register_type() { register_derived(type_id::lit_path, "lit-path!", mold_lit); }
+cell* push_retyped(const cell* value) {
+    return push_as(value, type_id::lit_path);
+}
+void register_type() {
+    register_derived(type_id::lit_path, "lit-path!", mold_lit);
+}
 } // namespace lit_path
 
 namespace set_path {
-cell* push_retyped(const cell* value) { return push_as(value, type_id::set_path); }
-void register_type() { register_derived(type_id::set_path, "set-path!", mold_set); }
+cell* push_retyped(const cell* value) {
+    return push_as(value, type_id::set_path);
+}
+void register_type() {
+    register_derived(type_id::set_path, "set-path!", mold_set);
+}
 } // namespace set_path
 
 namespace get_path {
-cell* push_retyped(const cell* value) { return push_as(value, type_id::get_path); }
-void register_type() { register_derived(type_id::get_path, "get-path!", mold_get); }
+cell* push_retyped(const cell* value) {
+    return push_as(value, type_id::get_path);
+}
+void register_type() {
+    register_derived(type_id::get_path, "get-path!", mold_get);
+}
 } // namespace get_path
 
 namespace paren {
-cell* push_retyped(const cell* value) { return push_as(value, type_id::paren); }
+cell* push_retyped(const cell* value) {
+    return push_as(value, type_id::paren);
+}
 void register_type() {
     action_row row = action_row::inheriting(type_id::paren, type_id::block, "paren!");
     row.mold = block::handlers::mold;

@@ -23,10 +23,18 @@ element_hooks hooks;
 
 namespace {
 
-i32 head_of(const cell* s) { return static_cast<i32>(s->w1); }
-series_buffer* buf(const cell* s) { return buffer_of(s->w2); }
-u32 length_of(const cell* s) { return used_units(buf(s)); }
-u8* unit_at(series_buffer* b, u64 i) { return head_ptr(b) + i * unit_of(b); }
+i32 head_of(const cell* s) {
+    return static_cast<i32>(s->w1);
+}
+series_buffer* buf(const cell* s) {
+    return buffer_of(s->w2);
+}
+u32 length_of(const cell* s) {
+    return used_units(buf(s));
+}
+u8* unit_at(series_buffer* b, u64 i) {
+    return head_ptr(b) + i * unit_of(b);
+}
 
 [[noreturn]] void raise_out_of_range(const cell* value) {
     error::raise(err::E("script", "out-of-range"), value);
@@ -36,7 +44,9 @@ u8* unit_at(series_buffer* b, u64 i) { return head_ptr(b) + i * unit_of(b); }
     init_integer(&c, n);
     raise_out_of_range(&c);
 }
-[[noreturn]] void not_done() { error::raise(err::E("internal", "not-done")); }
+[[noreturn]] void not_done() {
+    error::raise(err::E("internal", "not-done"));
+}
 
 bool same_series(const cell* a, const cell* b) {
     return type_of(a) == type_of(b) && a->w2 == b->w2;
@@ -49,7 +59,9 @@ i64 part_count(const cell* s, const cell* part) {
     raise_refine_arg("part", part);
 }
 
-i64 clamp64(i64 v, i64 lo, i64 hi) { return v < lo ? lo : (v > hi ? hi : v); }
+i64 clamp64(i64 v, i64 lo, i64 hi) {
+    return v < lo ? lo : (v > hi ? hi : v);
+}
 
 // The element at unit index p as a value.
 void element_value(const cell* s, u32 p, cell* out) {
@@ -118,12 +130,24 @@ void next() {
     if (i64(head_of(s)) + 1 <= length_of(s)) s->w1++;
 }
 
-void head() { stack::arg(0)->w1 = 0; }
-void tail() { stack::arg(0)->w1 = length_of(stack::arg(0)); }
-void head_q() { init_logic(stack::arg(0), head_of(stack::arg(0)) == 0); }
-void tail_q() { init_logic(stack::arg(0), head_at_tail(stack::arg(0))); }
-void index_q() { init_integer(stack::arg(0), head_of(stack::arg(0)) + 1); }
-i32 length_q(cell* s) { return static_cast<i32>(count_units(s, false)); }
+void head() {
+    stack::arg(0)->w1 = 0;
+}
+void tail() {
+    stack::arg(0)->w1 = length_of(stack::arg(0));
+}
+void head_q() {
+    init_logic(stack::arg(0), head_of(stack::arg(0)) == 0);
+}
+void tail_q() {
+    init_logic(stack::arg(0), head_at_tail(stack::arg(0)));
+}
+void index_q() {
+    init_integer(stack::arg(0), head_of(stack::arg(0)) + 1);
+}
+i32 length_q(cell* s) {
+    return static_cast<i32>(count_units(s, false));
+}
 
 // ---- modifications ------------------------------------------------------------------------
 
@@ -164,8 +188,8 @@ void remove(cell* s, cell* part, cell* key) {
         probe.w1 = 0;
         cell k = *key;
         auto find = actions::handler_of_value<act::slot::find>(s);
-        cell* found = find(&probe, &k, nullptr, false, true, false, false, nullptr, nullptr,
-                           false, false, false, false);
+        cell* found = find(&probe, &k, nullptr, false, true, false, false, nullptr, nullptr, false,
+                           false, false, false);
         if (is_none(found)) {
             init_none(s);
             return;
@@ -216,7 +240,9 @@ void reverse(cell* s, cell* part, cell* skip_arg) {
     error::raise(err::E("script", "move-bad"), &ta, &tb);
 }
 
-bool is_text_kind(u32 t) { return is_any_string_type(t); }
+bool is_text_kind(u32 t) {
+    return is_any_string_type(t);
+}
 
 // Opens a gap of n units at `at` of a series (growing it), a hash! index following.
 void open_gap(cell* s, u32 at, u32 n) {
@@ -264,7 +290,8 @@ cell* move(cell* origin, cell* target, cell* part) {
                 u32 unit = unit_of(buf(origin));
                 u32 old_target = length_of(target);
                 open_gap(target, to, count);
-                std::memcpy(unit_at(buf(target), to), unit_at(buf(origin), from), u64(count) * unit);
+                std::memcpy(unit_at(buf(target), to), unit_at(buf(origin), from),
+                            u64(count) * unit);
                 if (tb == type_id::hash) index_sync::inserted(target, to, count, old_target);
                 cut_units(origin, from, count);
             } else {
@@ -285,8 +312,8 @@ cell* move(cell* origin, cell* target, cell* part) {
     if (to == from) return target;
     if (to > from && to < u64(from) + count) return origin;
     i32 index = static_cast<i32>(to > from ? to - count : to);
-    bool told = owner::notify_change(origin, owner::event::move, nullptr, index,
-                                     static_cast<i32>(count));
+    bool told =
+        owner::notify_change(origin, owner::event::move, nullptr, index, static_cast<i32>(count));
     length = length_of(origin);
     from = clamped_head(origin);
     to = clamped_head(target);
@@ -387,7 +414,9 @@ bool head_at_tail(const cell* s) {
     return i64(head_of(s)) >= i64(length_of(s));
 }
 
-u32 units_from_start(const cell* s) { return length_of(s); }
+u32 units_from_start(const cell* s) {
+    return length_of(s);
+}
 
 bool skip_units(cell* s, i32 n) {
     i64 h = i64(head_of(s)) + n;
@@ -585,8 +614,9 @@ cell* take(cell* s, cell* part, bool, bool last) {
     to->tail = to->head + static_cast<u32>(count) * unit;
     cell result{t, 0, node, t == type_id::vector ? s->w3 : 0};
     if (count > 0) cut_units(s, static_cast<u32>(from), static_cast<u32>(count));
-    if (t == type_id::hash) result.w3 = hash_index::make_index(static_cast<u32>(count), &result,
-                                                               hash_index::kind::hash, 0);
+    if (t == type_id::hash)
+        result.w3 =
+            hash_index::make_index(static_cast<u32>(count), &result, hash_index::kind::hash, 0);
     if (told) owner::notify_change(s, owner::event::taken, nullptr, static_cast<i32>(h), 0);
     *s = result;
     return s;
@@ -597,7 +627,9 @@ cell* take(cell* s, cell* part, bool, bool last) {
 namespace index_sync {
 
 namespace {
-u32 index_of(const cell* s) { return type_of(s) == type_id::hash ? s->w3 : 0; }
+u32 index_of(const cell* s) {
+    return type_of(s) == type_id::hash ? s->w3 : 0;
+}
 } // namespace
 
 void rebuild(const cell* s) {

@@ -11,10 +11,10 @@ u32 owner_table = 0;
 deep_change_fn deep_change = nullptr;
 
 constexpr std::string_view names[event::count] = {
-    "change", "changed", "clear",  "cleared",    "append",  "appended", "insert",
-    "inserted", "move",  "moved",  "poke",       "poked",   "put",      "put-ed",
-    "remove", "removed", "random", "randomized", "reverse", "reversed", "sort",
-    "sorted", "swap",    "swaped", "take",       "taken",   "trim",     "trimmed",
+    "change",   "changed", "clear",  "cleared",    "append",  "appended", "insert",
+    "inserted", "move",    "moved",  "poke",       "poked",   "put",      "put-ed",
+    "remove",   "removed", "random", "randomized", "reverse", "reversed", "sort",
+    "sorted",   "swap",    "swaped", "take",       "taken",   "trim",     "trimmed",
 };
 
 bool ownable(u32 t) {
@@ -23,13 +23,17 @@ bool ownable(u32 t) {
 }
 
 // The context cell of an object (the first cell of its context node).
-cell* context_cell(u32 context) { return head_cell(buffer_of(context)); }
+cell* context_cell(u32 context) {
+    return head_cell(buffer_of(context));
+}
 
 bool is_owner_context(u32 context) {
     return context_cell(context)->header & cell_flag::owns_series;
 }
 
-u32 field_count(u32 context) { return used_units(hash_index::key_series_buffer(context)); }
+u32 field_count(u32 context) {
+    return used_units(hash_index::key_series_buffer(context));
+}
 
 // Value i of an object context, copied out (null for a context whose values live on the stack).
 bool field_value(u32 context, u32 i, cell* out) {
@@ -81,13 +85,21 @@ void claim_deep(const cell* value, const cell* owner, const cell* field) {
 }
 } // namespace
 
-std::string_view event_name(u32 e) { return e < event::count ? names[e] : std::string_view(); }
+std::string_view event_name(u32 e) {
+    return e < event::count ? names[e] : std::string_view();
+}
 
-void set_deep_change_hook(deep_change_fn hook) { deep_change = hook; }
+void set_deep_change_hook(deep_change_fn hook) {
+    deep_change = hook;
+}
 
-void create_table() { owner_table = hash_index::make_index(1000, nullptr, hash_index::kind::owners, 3); }
+void create_table() {
+    owner_table = hash_index::make_index(1000, nullptr, hash_index::kind::owners, 3);
+}
 
-u32 table() { return owner_table; }
+u32 table() {
+    return owner_table;
+}
 
 void claim(const cell* value, const cell* owner, const cell* field) {
     // The arguments may lie in buffers that the claim's allocations move.
@@ -138,7 +150,9 @@ cell* find_owner(u32 node) {
     return record ? record + 1 : nullptr;
 }
 
-bool is_owned(u32 node) { return find_owner(node) != nullptr; }
+bool is_owned(u32 node) {
+    return find_owner(node) != nullptr;
+}
 
 bool notify_change(const cell* value, u32 e, const cell* new_value, i32 index, i32 count) {
     if (!owner_table || !deep_change) return false;

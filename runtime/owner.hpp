@@ -11,21 +11,23 @@ namespace zel::owner {
 
 // The events sent before a change and, when an owner took the notice, after it.
 namespace event {
+// clang-format off
 enum : u32 {
     change, changed, clear, cleared, append, appended, insert, inserted, move, moved,
     poke, poked, put, put_ed, remove, removed, random, randomized, reverse, reversed,
     sort, sorted, swap, swaped, take, taken, trim, trimmed,
     count
 };
-}
+// clang-format on
+} // namespace event
 // "change", "changed", ... "put-ed", "swaped": the words the change handler receives.
 std::string_view event_name(u32 event);
 
 // The object side of a notice: fires the owner's `on-deep-change*` with the owner object, the
 // field word, the changed series, the event, the new value (null when there is none), the index
 // and the count. Installed by the object unit; without it notices reach nobody.
-using deep_change_fn = void (*)(cell* owner, cell* field, cell* target, u32 event,
-                                cell* new_value, i32 index, i32 count);
+using deep_change_fn = void (*)(cell* owner, cell* field, cell* target, u32 event, cell* new_value,
+                                i32 index, i32 count);
 void set_deep_change_hook(deep_change_fn hook);
 
 // The table: a kind-4 record index with records {owned value, owner object, field word}.

@@ -10,14 +10,18 @@ using namespace zel::test;
 
 namespace {
 
-template <u32 S> auto handler() { return act::handler<S>(type_id::block); }
+template <u32 S> auto handler() {
+    return act::handler<S>(type_id::block);
+}
 
 void insert(cell* s, cell* v, i32 part, bool only, i32 dup, bool append) {
     auto h = append ? handler<act::slot::append>() : handler<act::slot::insert>();
     h(s, v, part, only, dup, append);
 }
 
-std::string whole(const cell& b) { return show(at(b, 0)); }
+std::string whole(const cell& b) {
+    return show(at(b, 0));
+}
 
 cell value_of(const char* text) {
     cell b = load(text);
@@ -67,9 +71,9 @@ TEST(BlockInsert, IntoItself) {
         const char* expected;
     };
     const row rows[] = {
-        {0, 1, false, "[2 3 1 2 3]"}, {0, 0, false, "[1 2 3 1 2 3]"},
+        {0, 1, false, "[2 3 1 2 3]"},   {0, 0, false, "[1 2 3 1 2 3]"},
         {2, 0, false, "[1 2 1 2 3 3]"}, {1, 2, false, "[1 3 2 3]"},
-        {0, 0, true, "[1 2 3 1 2 3]"}, {0, 1, true, "[1 2 3 2 3]"},
+        {0, 0, true, "[1 2 3 1 2 3]"},  {0, 1, true, "[1 2 3 2 3]"},
     };
     for (const row& r : rows) {
         cell b = load("1 2 3");
@@ -237,9 +241,12 @@ TEST(HashBlock, IndexFollowsEveryChange) {
 
     // find on a hash! answers through the index, /skip and /tail included.
     cell g = make_hash("1 2 3 2 5 2");
-    for (auto [head, skip, value, tail, expected] :
-         {std::tuple{0, 1, 2, false, 1}, {2, 1, 2, false, 3}, {0, 2, 2, false, -1},
-          {1, 2, 2, false, 1}, {0, 1, 5, true, 5}, {0, 1, 9, false, -1}}) {
+    for (auto [head, skip, value, tail, expected] : {std::tuple{0, 1, 2, false, 1},
+                                                     {2, 1, 2, false, 3},
+                                                     {0, 2, 2, false, -1},
+                                                     {1, 2, 2, false, 1},
+                                                     {0, 1, 5, true, 5},
+                                                     {0, 1, 9, false, -1}}) {
         cell sk = integer_cell(skip), val = integer_cell(value);
         s = at(g, head);
         cell* r = find(&s, &val, nullptr, false, false, false, false, nullptr, &sk, false, false,

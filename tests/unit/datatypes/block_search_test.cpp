@@ -111,9 +111,11 @@ TEST(BlockFind, Table) {
         cell* result = find(&s, &v, part_arg, r.only, r.case_, r.same, false, nullptr,
                             r.skip ? &skip : nullptr, r.last, r.reverse, r.tail, r.match);
         i32 got = is_none(result) ? -1 : static_cast<i32>(result->w1);
-        EXPECT_EQ(got, c.expected) << c.block << " @" << c.head << " find " << c.value << " "
-                                   << c.refinements;
-        if (!is_none(result)) EXPECT_EQ(result->w2, b.w2);
+        EXPECT_EQ(got, c.expected)
+            << c.block << " @" << c.head << " find " << c.value << " " << c.refinements;
+        if (!is_none(result)) {
+            EXPECT_EQ(result->w2, b.w2);
+        }
     }
 }
 
@@ -142,12 +144,12 @@ TEST(BlockFind, BadRefinements) {
                        false, false),
                   "script", "out-of-range");
     s = b;
-    EXPECT_RAISES(find(&s, &v, nullptr, false, false, false, false, nullptr, &t, false, false,
-                       false, false),
-                  "script", "invalid-refine-arg");
+    EXPECT_RAISES(
+        find(&s, &v, nullptr, false, false, false, false, nullptr, &t, false, false, false, false),
+        "script", "invalid-refine-arg");
     s = b;
-    EXPECT_RAISES(find(&s, &v, &other, false, false, false, false, nullptr, nullptr, false,
-                       false, false, false),
+    EXPECT_RAISES(find(&s, &v, &other, false, false, false, false, nullptr, nullptr, false, false,
+                       false, false),
                   "script", "invalid-refine-arg");
 }
 
@@ -160,16 +162,11 @@ TEST(BlockSelect, Table) {
         const char* expected;
     };
     const row rows[] = {
-        {"1 2 3", "2", "", "3"},
-        {"1 2 3", "3", "", "none"},
-        {"1 2 3", "7", "", "none"},
-        {"1 2 3 4", "[2 3]", "", "4"},
-        {"1 2 3", "[2 3]", "", "none"},
-        {"[2 3] 9", "[2 3]", "only", "9"},
-        {"1 2 3 4", "3", "skip=2", "4"},
-        {"1 2 3 4", "2", "skip=2", "none"},
-        {"1 2 1 3", "1", "last", "3"},
-        {"1 2 3 4", "3", "part=2", "none"},
+        {"1 2 3", "2", "", "3"},         {"1 2 3", "3", "", "none"},
+        {"1 2 3", "7", "", "none"},      {"1 2 3 4", "[2 3]", "", "4"},
+        {"1 2 3", "[2 3]", "", "none"},  {"[2 3] 9", "[2 3]", "only", "9"},
+        {"1 2 3 4", "3", "skip=2", "4"}, {"1 2 3 4", "2", "skip=2", "none"},
+        {"1 2 1 3", "1", "last", "3"},   {"1 2 3 4", "3", "part=2", "none"},
     };
     for (const row& r : rows) {
         cell b = load(r.block);
@@ -190,8 +187,8 @@ TEST(BlockPut, Table) {
         const char* expected;
     };
     const row rows[] = {
-        {"1 2", "3", "4", "[1 2 3 4]"},   {"1 2", "1", "5", "[1 5]"},
-        {"1", "1", "5", "[1 5]"},         {"1 2 3", "[1 2]", "9", "[1 2 9]"},
+        {"1 2", "3", "4", "[1 2 3 4]"},     {"1 2", "1", "5", "[1 5]"},
+        {"1", "1", "5", "[1 5]"},           {"1 2 3", "[1 2]", "9", "[1 2 9]"},
         {"1 2", "[7]", "9", "[1 2 [7] 9]"}, {"1 2 2 3", "2", "2", "[1 2 2 3]"},
     };
     for (const row& r : rows) {

@@ -104,9 +104,12 @@ TEST(BlockSets, HashInputsGiveIndexedHashResults) {
         bool hashed;
     };
     const row rows[] = {
-        {true, false, block::set_op::unique, true},     {false, true, block::set_op::unique, false},
-        {false, true, block::set_op::intersect, true},  {true, false, block::set_op::exclude, true},
-        {false, false, block::set_op::union_, false},   {false, true, block::set_op::difference, true},
+        {true, false, block::set_op::unique, true},
+        {false, true, block::set_op::unique, false},
+        {false, true, block::set_op::intersect, true},
+        {true, false, block::set_op::exclude, true},
+        {false, false, block::set_op::union_, false},
+        {false, true, block::set_op::difference, true},
     };
     for (const row& r : rows) {
         std::vector<i32> av = {5, 1, 5, 2, 7}, bv = {2, 9, 5, 9};

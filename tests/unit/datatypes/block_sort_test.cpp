@@ -15,9 +15,13 @@ using namespace zel::test;
 
 namespace {
 
-auto sort_handler() { return act::handler<act::slot::sort>(type_id::block); }
+auto sort_handler() {
+    return act::handler<act::slot::sort>(type_id::block);
+}
 
-std::string whole(const cell& b) { return show(at(b, 0)); }
+std::string whole(const cell& b) {
+    return show(at(b, 0));
+}
 
 struct sort_case {
     std::vector<i32> values;
@@ -29,7 +33,8 @@ struct sort_case {
 // order of ties is free).
 std::vector<std::vector<i32>> records_of(const std::vector<i32>& v, i32 size) {
     std::vector<std::vector<i32>> out;
-    for (std::size_t i = 0; i < v.size(); i += size) out.emplace_back(v.begin() + i, v.begin() + i + size);
+    for (std::size_t i = 0; i < v.size(); i += size)
+        out.emplace_back(v.begin() + i, v.begin() + i + size);
     return out;
 }
 
@@ -58,8 +63,9 @@ TEST(BlockSort, AgainstPython) {
     }
     std::string input;
     for (const sort_case& c : cases) {
-        input += "sort " + std::to_string(c.size) + " " + std::to_string(c.offset < 0 ? 0 : c.offset) +
-                 " " + std::to_string(c.all) + " " + std::to_string(c.reverse) + "\n";
+        input += "sort " + std::to_string(c.size) + " " +
+                 std::to_string(c.offset < 0 ? 0 : c.offset) + " " + std::to_string(c.all) + " " +
+                 std::to_string(c.reverse) + "\n";
         for (i32 v : c.values) input += std::to_string(v) + " ";
         input += "\n";
     }
@@ -82,8 +88,12 @@ TEST(BlockSort, AgainstPython) {
         auto theirs = records_of(parse(expected[i]), c.size);
         ASSERT_EQ(ours.size(), theirs.size()) << what;
         for (std::size_t r = 0; r < ours.size(); r++) {
-            if (c.all) EXPECT_EQ(ours[r], theirs[r]) << what;
-            else EXPECT_EQ(ours[r][c.offset < 0 ? 0 : c.offset], theirs[r][c.offset < 0 ? 0 : c.offset]) << what;
+            if (c.all)
+                EXPECT_EQ(ours[r], theirs[r]) << what;
+            else
+                EXPECT_EQ(ours[r][c.offset < 0 ? 0 : c.offset],
+                          theirs[r][c.offset < 0 ? 0 : c.offset])
+                    << what;
         }
         std::sort(ours.begin(), ours.end());
         std::sort(theirs.begin(), theirs.end());
@@ -100,9 +110,9 @@ TEST(BlockSort, PartsAndChecks) {
         i32 head_after;
     };
     const row rows[] = {
-        {"5 4 3 2 1", 0, -99, "[1 2 3 4 5]", 0}, {"5 4 3 2 1", 1, 2, "[5 3 4 2 1]", 1},
-        {"5 4 3 2 1", 3, -2, "[5 3 4 2 1]", 1},  {"5 4 3 2 1", 1, -3, "[5 4 3 2 1]", 0},
-        {"5 4 3 2 1", 1, 99, "[5 1 2 3 4]", 1},  {"", 0, -99, "[]", 0},
+        {"5 4 3 2 1", 0, -99, "[1 2 3 4 5]", 0},         {"5 4 3 2 1", 1, 2, "[5 3 4 2 1]", 1},
+        {"5 4 3 2 1", 3, -2, "[5 3 4 2 1]", 1},          {"5 4 3 2 1", 1, -3, "[5 4 3 2 1]", 0},
+        {"5 4 3 2 1", 1, 99, "[5 1 2 3 4]", 1},          {"", 0, -99, "[]", 0},
         {"3 none 1 true", 0, -99, "[none true 1 3]", 0},
     };
     for (const row& r : rows) {
@@ -153,12 +163,16 @@ void call_comparator(const cell* function, const cell* a, const cell* b, cell* r
     calls++;
     i32 x = int_of(a), y = int_of(b);
     switch (function->w2) {
-    case less_than: init_logic(result, x < y); return;
+    case less_than:
+        init_logic(result, x < y);
+        return;
     case throws:
         if (calls > 25) error::raise(err::E("script", "invalid-arg"), a);
         init_logic(result, x < y);
         return;
-    case inconsistent: init_integer(result, static_cast<i32>(noise() % 3) - 1); return;
+    case inconsistent:
+        init_integer(result, static_cast<i32>(noise() % 3) - 1);
+        return;
     case clears:
         act::handler<act::slot::clear>(type_id::block)(sorted_series);
         init_logic(result, x < y);
@@ -181,7 +195,9 @@ void call_comparator(const cell* function, const cell* a, const cell* b, cell* r
         init_logic(result, x < y);
         return;
     }
-    case answers_float: init_float(result, static_cast<double>(y) - static_cast<double>(x)); return;
+    case answers_float:
+        init_float(result, static_cast<double>(y) - static_cast<double>(x));
+        return;
     }
 }
 

@@ -62,7 +62,8 @@ class block_reader {
             return read_block(type_id::paren, ')');
         }
         std::size_t start = i_;
-        while (i_ < s_.size() && std::string_view(" \t\n[]()").find(s_[i_]) == std::string_view::npos)
+        while (i_ < s_.size() &&
+               std::string_view(" \t\n[]()").find(s_[i_]) == std::string_view::npos)
             i_++;
         return token(s_.substr(start, i_ - start));
     }
@@ -80,9 +81,12 @@ class block_reader {
 
     static cell path_token(std::string_view t) {
         u32 type = type_id::path;
-        if (t.front() == '\'') type = type_id::lit_path, t.remove_prefix(1);
-        else if (t.front() == ':') type = type_id::get_path, t.remove_prefix(1);
-        else if (t.back() == ':') type = type_id::set_path, t.remove_suffix(1);
+        if (t.front() == '\'')
+            type = type_id::lit_path, t.remove_prefix(1);
+        else if (t.front() == ':')
+            type = type_id::get_path, t.remove_prefix(1);
+        else if (t.back() == ':')
+            type = type_id::set_path, t.remove_suffix(1);
         cell p;
         block::init_cell(&p, 4);
         cell_ops::write_type(&p, type);
@@ -101,7 +105,9 @@ class block_reader {
     std::size_t i_ = 0;
 };
 
-inline cell load(std::string_view text) { return block_reader(text).read_block(); }
+inline cell load(std::string_view text) {
+    return block_reader(text).read_block();
+}
 
 // The block at a head index.
 inline cell at(cell b, i32 head) {
@@ -138,7 +144,9 @@ inline std::string form(const cell& v, i32 limit = -1, i32* left = nullptr) {
 }
 
 // The block from its head, molded; "none" for none!.
-inline std::string show(const cell& v) { return mold(v); }
+inline std::string show(const cell& v) {
+    return mold(v);
+}
 
 // Calls a handler taking its arguments from the current frame (the position actions); answers
 // the result slot.
@@ -162,8 +170,8 @@ inline std::vector<std::string> block_oracle(const std::string& cases) {
     FILE* f = fdopen(fd, "w");
     std::fputs(cases.c_str(), f);
     std::fclose(f);
-    std::string command = std::string("python3 ") + ZEL_SOURCE_DIR +
-                          "/tests/unit/datatypes/block_oracle.py " + path;
+    std::string command =
+        std::string("python3 ") + ZEL_SOURCE_DIR + "/tests/unit/datatypes/block_oracle.py " + path;
     std::vector<std::string> lines;
     if (FILE* p = popen(command.c_str(), "r")) {
         std::string line;

@@ -12,9 +12,13 @@ namespace {
 
 namespace cop = actions::compare_op;
 
-template <u32 S> auto handler() { return act::handler<S>(type_id::block); }
+template <u32 S> auto handler() {
+    return act::handler<S>(type_id::block);
+}
 
-std::string whole(const cell& b) { return show(at(b, 0)); }
+std::string whole(const cell& b) {
+    return show(at(b, 0));
+}
 
 // A block whose last cell is the block itself.
 cell self_holding(const char* text, u32 type = type_id::block) {
@@ -46,8 +50,7 @@ TEST(BlockMold, LinesAndIndentation) {
         {"", false, false, "[]"},
         {"[] [[]]", false, false, "[[] [[]]]"},
     };
-    for (const row& r : rows)
-        EXPECT_EQ(mold(load(r.text), r.only, r.flat), r.expected) << r.text;
+    for (const row& r : rows) EXPECT_EQ(mold(load(r.text), r.only, r.flat), r.expected) << r.text;
 }
 
 TEST(BlockMold, CycleMarks) {
@@ -100,11 +103,16 @@ TEST(BlockCompare, Orderings) {
         i32 expected;
     };
     const row rows[] = {
-        {"1 2", "1 2 3", cop::equal, 1},   {"1 2", "1 2 3", cop::lesser, -1},
-        {"", "1", cop::lesser, -1},        {"1", "", cop::lesser, 1},
-        {"", "", cop::equal, 0},           {"1 2", "1 3", cop::lesser, -1},
-        {"1 [2 3]", "1 [2 3]", cop::equal, 0}, {"1 [2 4]", "1 [2 3]", cop::sort, 1},
-        {"1 none", "1 2", cop::sort, -1},  {"1 2", "1 2", cop::same, -1},
+        {"1 2", "1 2 3", cop::equal, 1},
+        {"1 2", "1 2 3", cop::lesser, -1},
+        {"", "1", cop::lesser, -1},
+        {"1", "", cop::lesser, 1},
+        {"", "", cop::equal, 0},
+        {"1 2", "1 3", cop::lesser, -1},
+        {"1 [2 3]", "1 [2 3]", cop::equal, 0},
+        {"1 [2 4]", "1 [2 3]", cop::sort, 1},
+        {"1 none", "1 2", cop::sort, -1},
+        {"1 2", "1 2", cop::same, -1},
         {"true", "false", cop::sort, 1},
     };
     auto compare = handler<act::slot::compare>();
@@ -249,7 +257,7 @@ TEST(BlockHelpers, BuildingAndLookups) {
     cell three = integer_cell(3);
     after = block::select_value(&b, &three); // the last cell
     EXPECT_TRUE(is_none(&after));
-    EXPECT_TRUE(block::remove_first_match(&b, &nine, false));  // the one at the head
+    EXPECT_TRUE(block::remove_first_match(&b, &nine, false)); // the one at the head
     EXPECT_EQ(whole(b), "[9 1 7 8 2 3]");
     EXPECT_FALSE(block::remove_first_match(&b, &three, false)); // found after the head
     EXPECT_EQ(whole(b), "[9 1 7 8 2]");

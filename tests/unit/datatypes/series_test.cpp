@@ -13,9 +13,13 @@ using namespace zel::test;
 
 namespace {
 
-template <u32 S> auto handler() { return act::handler<S>(type_id::block); }
+template <u32 S> auto handler() {
+    return act::handler<S>(type_id::block);
+}
 
-std::string whole(const cell& b) { return show(at(b, 0)); }
+std::string whole(const cell& b) {
+    return show(at(b, 0));
+}
 
 cell float_cell(double d) {
     cell c;
@@ -49,8 +53,7 @@ TEST(Series, PositionActions) {
     }
     cell f = float_cell(1.5);
     EXPECT_RAISES(frame_call(handler<act::slot::at>(), load("1 2"), &f), "script", "invalid-arg");
-    EXPECT_RAISES(frame_call(handler<act::slot::skip>(), load("1 2"), &f), "script",
-                  "invalid-arg");
+    EXPECT_RAISES(frame_call(handler<act::slot::skip>(), load("1 2"), &f), "script", "invalid-arg");
 }
 
 TEST(Series, PositionQueries) {
@@ -133,9 +136,9 @@ TEST(Series, Remove) {
         const char* expected;
     };
     const row rows[] = {
-        {"1 2 3 4", 0, -99, "[2 3 4]"}, {"1 2 3 4", 1, 2, "[1 4]"},
-        {"1 2 3 4", 1, 10, "[1]"},      {"1 2 3 4", 1, 0, "[1 2 3 4]"},
-        {"1 2 3 4", 1, -1, "[1 2 3 4]"}, {"1 2 3 4", 1, 103, "[1 4]"},
+        {"1 2 3 4", 0, -99, "[2 3 4]"},   {"1 2 3 4", 1, 2, "[1 4]"},
+        {"1 2 3 4", 1, 10, "[1]"},        {"1 2 3 4", 1, 0, "[1 2 3 4]"},
+        {"1 2 3 4", 1, -1, "[1 2 3 4]"},  {"1 2 3 4", 1, 103, "[1 4]"},
         {"1 2 3 4", 4, -99, "[1 2 3 4]"}, {"1 2 3 4", 3, -99, "[1 2 3]"},
     };
     for (const row& r : rows) {
@@ -183,10 +186,14 @@ TEST(Series, Reverse) {
         const char* expected;
     };
     const row rows[] = {
-        {"1 2 3 4 5", 0, -1, -1, "[5 4 3 2 1]"},    {"1 2 3 4 5", 1, -1, -1, "[1 5 4 3 2]"},
-        {"1 2 3 4 5", 1, 2, -1, "[1 3 2 4 5]"},     {"1 2 3 4 5 6", 0, -1, 2, "[5 6 3 4 1 2]"},
-        {"1 2 3 4 5 6", 0, -1, 3, "[4 5 6 1 2 3]"}, {"1 2 3 4", 0, -1, 4, "[1 2 3 4]"},
-        {"1 2 3 4 5 6", 0, 4, 2, "[3 4 1 2 5 6]"},  {"1 2 3", 0, 0, -1, "[1 2 3]"},
+        {"1 2 3 4 5", 0, -1, -1, "[5 4 3 2 1]"},
+        {"1 2 3 4 5", 1, -1, -1, "[1 5 4 3 2]"},
+        {"1 2 3 4 5", 1, 2, -1, "[1 3 2 4 5]"},
+        {"1 2 3 4 5 6", 0, -1, 2, "[5 6 3 4 1 2]"},
+        {"1 2 3 4 5 6", 0, -1, 3, "[4 5 6 1 2 3]"},
+        {"1 2 3 4", 0, -1, 4, "[1 2 3 4]"},
+        {"1 2 3 4 5 6", 0, 4, 2, "[3 4 1 2 5 6]"},
+        {"1 2 3", 0, 0, -1, "[1 2 3]"},
         // The /skip checks use the /part count, the range stops at the tail.
         {"1 2 3 4", 2, 4, 2, "[1 2 3 4]"},
     };
@@ -268,10 +275,18 @@ TEST(Series, CopyPart) {
         const char* expected;
     };
     const row rows[] = {
-        {1, "", "[2 3 4 5]"},       {1, "i 2", "[2 3]"},     {1, "i 9", "[2 3 4 5]"},
-        {3, "i -2", "[2 3]"},       {1, "i -5", "[1]"},      {1, "pos 3", "[2 3]"},
-        {3, "pos 1", "[2 3]"},      {1, "pair 2 4", "[3 4]"}, {1, "pair -1 1", "[1 2]"},
-        {1, "pair 3 2", "[]"},      {7, "", "[]"},           {5, "i 2", "[]"},
+        {1, "", "[2 3 4 5]"},
+        {1, "i 2", "[2 3]"},
+        {1, "i 9", "[2 3 4 5]"},
+        {3, "i -2", "[2 3]"},
+        {1, "i -5", "[1]"},
+        {1, "pos 3", "[2 3]"},
+        {3, "pos 1", "[2 3]"},
+        {1, "pair 2 4", "[3 4]"},
+        {1, "pair -1 1", "[1 2]"},
+        {1, "pair 3 2", "[]"},
+        {7, "", "[]"},
+        {5, "i 2", "[]"},
     };
     cell b = load("1 2 3 4 5");
     for (const row& r : rows) {
