@@ -49,6 +49,7 @@ i32 as_i32(u64 n) {
 }
 
 void write_repeated(const cell* b, u32 at, const std::vector<cell>& src, u32 count, u32 dup) {
+    if (count == 0) return;
     cell* base = head_cell(buf(b)) + at;
     for (u32 r = 0; r < dup; r++)
         std::memcpy(base + u64(r) * count, src.data(), count * sizeof(cell));

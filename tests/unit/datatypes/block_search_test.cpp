@@ -134,6 +134,14 @@ TEST(BlockFind, SameMeansTheSameSeries) {
     EXPECT_EQ(s.w1, 0u);
 }
 
+TEST(BlockFind, AnyAndWithDoNothingOnBlocks) {
+    auto find = act::handler<act::slot::find>(type_id::block);
+    cell b = load("1 2 3"), v = integer_cell(3), with = integer_cell(2);
+    cell s = b;
+    find(&s, &v, nullptr, false, false, false, true, &with, nullptr, false, false, false, false);
+    EXPECT_EQ(s.w1, 2u);
+}
+
 TEST(BlockFind, BadRefinements) {
     auto find = act::handler<act::slot::find>(type_id::block);
     cell b = load("1 2 3"), v = integer_cell(2), zero = integer_cell(0), other = load("1");

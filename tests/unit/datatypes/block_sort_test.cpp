@@ -154,7 +154,16 @@ TEST(BlockSort, PartsAndChecks) {
 // ---- comparator functions ----------------------------------------------------------------
 
 // A stand-in for a function! comparator: word 2 of the cell picks the behaviour.
-enum behaviour : u32 { less_than, throws, inconsistent, clears, grows, nests, answers_float };
+enum behaviour : u32 {
+    less_than,
+    throws,
+    inconsistent,
+    clears,
+    grows,
+    nests,
+    answers_float,
+    second_cells // the arguments are records as blocks: compare their second cells
+};
 cell* sorted_series = nullptr;
 int calls = 0;
 std::mt19937 noise(7);
@@ -195,6 +204,10 @@ void call_comparator(const cell* function, const cell* a, const cell* b, cell* r
         init_logic(result, x < y);
         return;
     }
+    case second_cells:
+        EXPECT_EQ(type_of(a), type_id::block);
+        init_logic(result, int_of(block::cell_address(a, 1)) < int_of(block::cell_address(b, 1)));
+        return;
     case answers_float:
         init_float(result, static_cast<double>(y) - static_cast<double>(x));
         return;
@@ -279,6 +292,13 @@ TEST_F(ComparatorFunction, ChangesToTheSeriesDuringTheSort) {
     EXPECT_TRUE(std::equal(expected.begin(), expected.end(), got.begin()));
     EXPECT_EQ(got[100], 1000);
     EXPECT_EQ(got[599], 1499);
+}
+
+TEST_F(ComparatorFunction, WholeRecordsAsBlocks) {
+    cell b = integer_block({3, 1, 1, 2, 2, 0});
+    cell f{type_id::function, 0, second_cells, 0}, two = integer_cell(2);
+    sort_handler()(&b, false, &two, &f, nullptr, true, false, true);
+    EXPECT_EQ(integers_of(b), "2 0 3 1 1 2");
 }
 
 TEST_F(ComparatorFunction, SortsInsideAComparator) {
