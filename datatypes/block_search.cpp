@@ -71,7 +71,8 @@ result run(const cell* series_cell, const cell* value_cell, const request& r) {
         if (step < 1) error::raise(err::E("script", "out-of-range"), r.skip);
     }
     out.step = static_cast<u32>(step);
-    i64 limit = -1;
+    bool limited = r.part != nullptr;
+    i64 limit = length - 1;
     if (r.part) {
         if (is(r.part, type_id::integer)) {
             if (int_of(r.part) < 1) return out;
@@ -109,7 +110,7 @@ result run(const cell* series_cell, const cell* value_cell, const request& r) {
                                   static_cast<u32>(m.op), r.last, r.reverse && !r.last);
         if (!found) return out;
         i64 p = found - head_cell(buffer_of(series.w2));
-        if (limit >= 0 && p > limit) return out;
+        if (limited && p > limit) return out;
         out.position = p;
         out.span = 1;
         out.step = 1;
@@ -118,7 +119,7 @@ result run(const cell* series_cell, const cell* value_cell, const request& r) {
     }
 
     if (!r.last && !r.reverse) {
-        i64 end = limit >= 0 ? limit : length - 1;
+        i64 end = limit;
         for (i64 p = h; p <= end && p < length_of(&series); p += step) {
             if (m.matches_at(&series, p, end)) {
                 out.position = p;
@@ -130,7 +131,7 @@ result run(const cell* series_cell, const cell* value_cell, const request& r) {
     }
     out.backward = true;
     i64 start;
-    if (limit >= 0)
+    if (limited)
         start = limit;
     else if (r.last)
         start = length - k;

@@ -185,7 +185,6 @@ void remove(cell* s, cell* part, cell* key) {
     if (m < 1) return;
     if (key) {
         cell probe = *s;
-        probe.w1 = 0;
         cell k = *key;
         auto find = actions::handler_of_value<act::slot::find>(s);
         cell* found = find(&probe, &k, nullptr, false, true, false, false, nullptr, nullptr, false,

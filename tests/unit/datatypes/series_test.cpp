@@ -176,6 +176,12 @@ TEST(Series, RemoveKey) {
     cell part = integer_cell(2);
     remove(&s, &part, &one); // the /part count from the key, plus one
     EXPECT_EQ(whole(b), "[30]");
+    // The key is looked for from the head on.
+    b = load("1 10 2 20 1 30");
+    s = at(b, 2);
+    remove(&s, nullptr, &one);
+    EXPECT_EQ(whole(b), "[1 10 2 20]");
+    EXPECT_EQ(s.w1, 4u);
 }
 
 TEST(Series, Reverse) {
