@@ -5,6 +5,7 @@
 
 #include "datatypes/basic.hpp"
 #include "datatypes/binary.hpp"
+#include "datatypes/block.hpp"
 #include "datatypes/char.hpp"
 #include "datatypes/context.hpp"
 #include "datatypes/date.hpp"
@@ -18,10 +19,12 @@
 #include "datatypes/money.hpp"
 #include "datatypes/native.hpp"
 #include "datatypes/pair.hpp"
+#include "datatypes/path.hpp"
 #include "datatypes/percent.hpp"
 #include "datatypes/point.hpp"
 #include "datatypes/ref.hpp"
 #include "datatypes/registry.hpp"
+#include "datatypes/series.hpp"
 #include "datatypes/string.hpp"
 #include "datatypes/symbol.hpp"
 #include "datatypes/tag.hpp"
@@ -49,8 +52,8 @@ void register_all() {
     unset::register_type();
     none::register_type();
     logic::register_type();
-    placeholder(t::series, 0, "series!");
-    placeholder(t::block, t::series, "block!");
+    series::register_type();
+    block::register_type();
     string_type::register_type();
     binary::register_type();
     zel::integer::register_type();
@@ -59,13 +62,13 @@ void register_all() {
     word::register_types();
     char_::register_type();
     native_value::register_types();
-    placeholder(t::path, t::block, "path!");
-    placeholder(t::lit_path, t::path, "lit-path!");
-    placeholder(t::set_path, t::path, "set-path!");
-    placeholder(t::get_path, t::path, "get-path!");
+    path::register_type();
+    lit_path::register_type();
+    set_path::register_type();
+    get_path::register_type();
     function::register_types();
     function::register_routine();
-    placeholder(t::paren, t::block, "paren!");
+    paren::register_type();
     word::register_issue();
     url::register_type();
     file::register_type();

@@ -13,6 +13,7 @@
 #include "runtime/ext_res.hpp"
 #include "runtime/hash_index.hpp"
 #include "runtime/memory.hpp"
+#include "runtime/owner.hpp"
 #include "runtime/roots.hpp"
 
 namespace zel::gc {
@@ -222,6 +223,15 @@ void mark_roots() {
     u32 symbols = symbol::table_index();
     if (symbols) mark_index(&symbols);
     drain();
+    // The owner table holds its records weakly: only its own buffers are kept here; records
+    // whose series or owner nothing else reached are dropped after marking.
+    if (u32 owners = owner::table()) {
+        set_node_mark(&owners);
+        hash_index::index_record* r = hash_index::record_of(owners);
+        set_node_mark(&r->flags);
+        set_node_mark(&r->keys);
+        set_node_mark(&r->values);
+    }
     trace_cells(stack::bottom, stack::top);
     drain();
     mark_frames();
@@ -322,7 +332,7 @@ void run_collection() {
     outside_marked.clear();
     mark_roots();
     ext_res::sweep_unmarked();
-    if (symbol::table_index()) hash_index::sweep_records(symbol::table_index());
+    if (u32 owners = owner::table()) hash_index::sweep_records(owners);
     compact();
     memory::sweep_big_series();
     std::sort(released.begin(), released.end());

@@ -21,6 +21,7 @@
 #include "runtime/errors.hpp"
 #include "runtime/ext_res.hpp"
 #include "runtime/memory.hpp"
+#include "runtime/owner.hpp"
 #include "runtime/process.hpp"
 #include "runtime/roots.hpp"
 #include "runtime/unicode.hpp"
@@ -49,6 +50,7 @@ void init_runtime() {
     actions::register_action_table();
     natives::register_natives_table();
     interp::start_up();
+    owner::create_table();
     cell_pool::set_up();
     gc::reset_counters();
     // From here on an allocation that finds no room collects first.
