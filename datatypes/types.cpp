@@ -5,9 +5,14 @@
 
 #include "datatypes/basic.hpp"
 #include "datatypes/context.hpp"
+#include "datatypes/error.hpp"
 #include "datatypes/float.hpp"
+#include "datatypes/handle.hpp"
 #include "datatypes/integer.hpp"
+#include "datatypes/object.hpp"
+#include "datatypes/port.hpp"
 #include "datatypes/symbol.hpp"
+#include "datatypes/typeset.hpp"
 #include "datatypes/word.hpp"
 #include "datatypes/registry.hpp"
 
@@ -51,12 +56,12 @@ void register_all() {
     word::register_issue();
     placeholder(t::url, t::string, "url!");
     placeholder(t::file, t::url, "file!");
-    placeholder(t::object, 0, "object!");
+    object::register_type();
     placeholder(t::bitset, 0, "bitset!");
     placeholder(t::triple, 0, "triple!");
     float_::register_type();
-    placeholder(t::typeset, 0, "typeset!");
-    placeholder(t::error, t::object, "error!");
+    typeset::register_type();
+    error::register_type();
     placeholder(t::vector, t::string, "vector!");
     placeholder(t::map, 0, "map!");
     placeholder(t::hash, t::block, "hash!");
@@ -66,9 +71,9 @@ void register_all() {
     placeholder(t::time, t::float_, "time!");
     placeholder(t::tag, t::string, "tag!");
     placeholder(t::email, t::string, "email!");
-    placeholder(t::handle, t::integer, "handle!");
+    handle::register_type();
     placeholder(t::date, 0, "date!");
-    placeholder(t::port, t::object, "port!");
+    port::register_type();
     placeholder(t::money, 0, "money!");
     placeholder(t::ref, t::string, "ref!");
     placeholder(t::point2d, 0, "point2D!");
