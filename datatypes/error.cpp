@@ -61,15 +61,16 @@ cell make_catalog() {
         cell code;
         init_integer(&code, c * 100);
         add_field(category, sym::code, &code);
-        cell title = new_string(err::categories[c].title);
-        add_field(category, sym::type_, &title);
+        cell* value = stack::push_value(&none_cell);
+        *value = new_string(err::categories[c].title);
+        add_field(category, sym::type_, value);
         for (const err::entry& e : err::entries) {
             if (e.category != c) continue;
-            cell message = message_from_source(e.message);
-            add_field(category, symbol::intern_text(e.name), &message);
+            *value = message_from_source(e.message);
+            add_field(category, symbol::intern_text(e.name), value);
         }
         add_field(catalog, symbol::intern_text(err::categories[c].name), category);
-        stack::drop_values(1);
+        stack::drop_values(2);
     }
     cell result = *catalog;
     stack::top = base;

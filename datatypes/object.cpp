@@ -434,8 +434,9 @@ cell* select(cell* series, cell* value, cell*, bool, bool, bool, bool, cell*, ce
         init_datatype(&type, type_of(value));
         error::raise(err::E("script", "invalid-type"), &type);
     }
-    cell v = *field_value(series, value->w2);
-    return stack::push_value(&v);
+    cell found = *field_value(series, value->w2);
+    *series = found;
+    return series;
 }
 
 namespace {
