@@ -28,6 +28,8 @@ static_assert(err::E("script", "bad-make-arg").code() == 353);
 static_assert(err::E("script", "parse-rule").code() == 365);
 static_assert(err::E("script", "parse-into-type").code() == 374);
 static_assert(err::E("script", "zb-invalid-record").code() == 393);
+static_assert(err::E("script", "bad-denom").code() == 392);
+static_assert(err::E("script", "draw-infinite").code() == 395);
 static_assert(err::E("access", "no-codec").code() == 512);
 static_assert(err::E("user", "message").code() == 800);
 static_assert(err::E("internal", "no-memory").code() == 902);
@@ -209,6 +211,10 @@ TEST_F(Errors, ReportLines) {
                              near_text + "\n*** Stack: outer get\n*** Files: \"a.zel\"");
     *error::field_of(&e, error::field::where) = text("in a script");
     EXPECT_NE(report(e).find("\n*** Where: in a script\n"), std::string::npos);
+    // A user error shows its string as the message.
+    set_message(err::E("user", "message"), block_of({word("arg1", type_id::get_word)}));
+    EXPECT_TRUE(starts(report(make_error(text("disk on fire"))),
+                       "*** User Error: \"disk on fire\"\n*** Where: ???\n"));
 }
 
 TEST_F(Errors, ReportTemplatesAndRelabelling) {
