@@ -10,19 +10,26 @@
 #include "datatypes/context.hpp"
 #include "datatypes/date.hpp"
 #include "datatypes/email.hpp"
+#include "datatypes/error.hpp"
 #include "datatypes/file.hpp"
 #include "datatypes/float.hpp"
 #include "datatypes/function.hpp"
+#include "datatypes/handle.hpp"
 #include "datatypes/hash.hpp"
 #include "datatypes/integer.hpp"
 #include "datatypes/map.hpp"
 #include "datatypes/money.hpp"
 #include "datatypes/native.hpp"
+#include "datatypes/object.hpp"
 #include "datatypes/pair.hpp"
 #include "datatypes/path.hpp"
 #include "datatypes/percent.hpp"
 #include "datatypes/point.hpp"
+#include "datatypes/port.hpp"
 #include "datatypes/ref.hpp"
+#include "datatypes/symbol.hpp"
+#include "datatypes/typeset.hpp"
+#include "datatypes/word.hpp"
 #include "datatypes/registry.hpp"
 #include "datatypes/series.hpp"
 #include "datatypes/string.hpp"
@@ -72,12 +79,12 @@ void register_all() {
     word::register_issue();
     url::register_type();
     file::register_type();
-    placeholder(t::object, 0, "object!");
+    object::register_type();
     placeholder(t::bitset, 0, "bitset!");
     triple::register_type();
     float_::register_type();
-    placeholder(t::typeset, 0, "typeset!");
-    placeholder(t::error, t::object, "error!");
+    typeset::register_type();
+    error::register_type();
     placeholder(t::vector, t::string, "vector!");
     map::register_type();
     hash::register_type();
@@ -87,9 +94,9 @@ void register_all() {
     time::register_type();
     tag::register_type();
     email::register_type();
-    placeholder(t::handle, t::integer, "handle!");
+    handle::register_type();
     date::register_type();
-    placeholder(t::port, t::object, "port!");
+    port::register_type();
     money::register_type();
     ref::register_type();
     point2d::register_type();
