@@ -4,14 +4,42 @@
 #include "datatypes/types.hpp"
 
 #include "datatypes/basic.hpp"
+#include "datatypes/binary.hpp"
+#include "datatypes/block.hpp"
+#include "datatypes/char.hpp"
 #include "datatypes/context.hpp"
+#include "datatypes/date.hpp"
+#include "datatypes/email.hpp"
+#include "datatypes/error.hpp"
+#include "datatypes/file.hpp"
 #include "datatypes/float.hpp"
 #include "datatypes/function.hpp"
+#include "datatypes/handle.hpp"
+#include "datatypes/hash.hpp"
 #include "datatypes/integer.hpp"
+#include "datatypes/map.hpp"
+#include "datatypes/money.hpp"
 #include "datatypes/native.hpp"
+#include "datatypes/object.hpp"
+#include "datatypes/pair.hpp"
+#include "datatypes/path.hpp"
+#include "datatypes/percent.hpp"
+#include "datatypes/point.hpp"
+#include "datatypes/port.hpp"
+#include "datatypes/ref.hpp"
 #include "datatypes/symbol.hpp"
+#include "datatypes/typeset.hpp"
 #include "datatypes/word.hpp"
 #include "datatypes/registry.hpp"
+#include "datatypes/series.hpp"
+#include "datatypes/string.hpp"
+#include "datatypes/symbol.hpp"
+#include "datatypes/tag.hpp"
+#include "datatypes/time.hpp"
+#include "datatypes/triple.hpp"
+#include "datatypes/tuple.hpp"
+#include "datatypes/url.hpp"
+#include "datatypes/word.hpp"
 
 namespace zel::types {
 
@@ -31,48 +59,48 @@ void register_all() {
     unset::register_type();
     none::register_type();
     logic::register_type();
-    placeholder(t::series, 0, "series!");
-    placeholder(t::block, t::series, "block!");
-    placeholder(t::string, t::series, "string!");
-    placeholder(t::binary, t::string, "binary!");
+    series::register_type();
+    block::register_type();
+    string_type::register_type();
+    binary::register_type();
     zel::integer::register_type();
     symbol::register_type();
     context::register_type();
     word::register_types();
-    placeholder(t::char_, t::integer, "char!");
+    char_::register_type();
     native_value::register_types();
-    placeholder(t::path, t::block, "path!");
-    placeholder(t::lit_path, t::path, "lit-path!");
-    placeholder(t::set_path, t::path, "set-path!");
-    placeholder(t::get_path, t::path, "get-path!");
+    path::register_type();
+    lit_path::register_type();
+    set_path::register_type();
+    get_path::register_type();
     function::register_types();
     function::register_routine();
-    placeholder(t::paren, t::block, "paren!");
+    paren::register_type();
     word::register_issue();
-    placeholder(t::url, t::string, "url!");
-    placeholder(t::file, t::url, "file!");
-    placeholder(t::object, 0, "object!");
+    url::register_type();
+    file::register_type();
+    object::register_type();
     placeholder(t::bitset, 0, "bitset!");
-    placeholder(t::triple, 0, "triple!");
+    triple::register_type();
     float_::register_type();
-    placeholder(t::typeset, 0, "typeset!");
-    placeholder(t::error, t::object, "error!");
+    typeset::register_type();
+    error::register_type();
     placeholder(t::vector, t::string, "vector!");
-    placeholder(t::map, 0, "map!");
-    placeholder(t::hash, t::block, "hash!");
-    placeholder(t::pair, 0, "pair!");
-    placeholder(t::percent, t::float_, "percent!");
-    placeholder(t::tuple, 0, "tuple!");
-    placeholder(t::time, t::float_, "time!");
-    placeholder(t::tag, t::string, "tag!");
-    placeholder(t::email, t::string, "email!");
-    placeholder(t::handle, t::integer, "handle!");
-    placeholder(t::date, 0, "date!");
-    placeholder(t::port, t::object, "port!");
-    placeholder(t::money, 0, "money!");
-    placeholder(t::ref, t::string, "ref!");
-    placeholder(t::point2d, 0, "point2D!");
-    placeholder(t::point3d, 0, "point3D!");
+    map::register_type();
+    hash::register_type();
+    pair::register_type();
+    percent::register_type();
+    tuple::register_type();
+    time::register_type();
+    tag::register_type();
+    email::register_type();
+    handle::register_type();
+    date::register_type();
+    port::register_type();
+    money::register_type();
+    ref::register_type();
+    point2d::register_type();
+    point3d::register_type();
     placeholder(t::image, t::series, "image!");
 }
 

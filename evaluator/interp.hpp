@@ -19,6 +19,8 @@ extern u32 code_index;
 cell current_code();
 
 void start_up();
+// Makes every error raised a real error! value with its near, where and stack.
+void install_error_hooks();
 
 // Evaluates a whole block in a block frame. The result stays on top of the caller's data stack;
 // with pass_result it is also copied into the caller's result slot.

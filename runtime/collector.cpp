@@ -1,8 +1,20 @@
-// Collector. Marking, compaction and node release come with the collector proper; until then a
-// collection only counts itself, so no buffer ever moves except by reallocation.
+// The collector. Marking uses an explicit work list, so that deeply nested values never overflow
+// the machine stack; every node met is checked before it is followed, so that a stray word never
+// sends the collector into unrelated memory.
 #include "runtime/collector.hpp"
 
+#include <algorithm>
 #include <atomic>
+#include <cstring>
+
+#include "datatypes/symbol.hpp"
+#include "evaluator/stack.hpp"
+#include "runtime/cell_pool.hpp"
+#include "runtime/ext_res.hpp"
+#include "runtime/hash_index.hpp"
+#include "runtime/memory.hpp"
+#include "runtime/owner.hpp"
+#include "runtime/roots.hpp"
 
 namespace zel::gc {
 
@@ -12,10 +24,324 @@ bool stress = false;
 u32 series_cycles = 0;
 u32 nodes_cycles = 0;
 
+namespace {
+struct work {
+    u32 node;
+    bool context;
+};
+std::vector<work> work_list;
+std::vector<u32> node_frames; // sorted by address
+std::vector<u32> released;    // nodes of dead buffers
+std::vector<u32> outside_marked;
+std::vector<mark_callback> callbacks;
+std::vector<cell*> roots_list;
+
+void refill_node_frames() {
+    node_frames.clear();
+    for (u32 f = memory::mem.first_node_frame; f; f = arena::at<node_frame>(f)->next)
+        node_frames.push_back(f);
+    std::sort(node_frames.begin(), node_frames.end());
+}
+
+u32 node_frame_of(u32 node) {
+    auto it = std::upper_bound(node_frames.begin(), node_frames.end(), node);
+    if (it == node_frames.begin()) return 0;
+    u32 f = *(it - 1);
+    node_frame* nf = arena::at<node_frame>(f);
+    u32 first = f + sizeof(node_frame);
+    if (node < first || node >= first + 4 * nf->node_count || (node - first) % 4) return 0;
+    return f;
+}
+
+// A node that holds a buffer in use whose back pointer names it.
+bool valid_node(u32 node) {
+    if (!node || !node_frame_of(node)) return false;
+    u32 at = *arena::at<u32>(node);
+    if (!at || at < arena::page_size) return false;
+    series_buffer* b = buffer_at(at);
+    return b->node == node && (b->flags & buffer_flag::in_use);
+}
+
+void mark_index(u32* index);
+} // namespace
+
+bool set_node_mark(u32* node) {
+    if (!valid_node(*node)) return false;
+    series_buffer* b = buffer_of(*node);
+    if (b->flags & buffer_flag::mark) return false;
+    b->flags |= buffer_flag::mark;
+    if (b->flags & buffer_flag::outside) outside_marked.push_back(*node);
+    return true;
+}
+
+void trace_series(u32 node) {
+    if (set_node_mark(&node) && unit_of(buffer_of(node)) == sizeof(cell))
+        work_list.push_back({node, false});
+}
+
+void trace_context(u32 node) {
+    if (set_node_mark(&node)) work_list.push_back({node, true});
+}
+
+void trace_cells(const cell* first, const cell* past) {
+    for (const cell* c = first; c < past; c++) mark_cell(c);
+}
+
+void mark_cell(const cell* c) {
+    u32 w1 = c->w1, w2 = c->w2, w3 = c->w3;
+    switch (type_of(c)) {
+    case type_id::block:
+    case type_id::paren:
+    case type_id::path:
+    case type_id::lit_path:
+    case type_id::set_path:
+    case type_id::get_path:
+    case type_id::event:
+        if (w2) trace_series(w2);
+        break;
+    case type_id::string:
+    case type_id::file:
+    case type_id::url:
+    case type_id::tag:
+    case type_id::email:
+    case type_id::ref:
+    case type_id::bitset:
+    case type_id::vector:
+    case type_id::binary:
+    case type_id::image:
+        set_node_mark(&w2);
+        if (w3) set_node_mark(&w3);
+        break;
+    case type_id::symbol:
+        set_node_mark(&w3);
+        if (w2) set_node_mark(&w2);
+        break;
+    case type_id::context:
+        if (w1) mark_index(&w1);
+        if (w2 && !(c->header & 0x400000)) trace_series(w2);
+        break;
+    case type_id::word:
+    case type_id::set_word:
+    case type_id::lit_word:
+    case type_id::get_word:
+    case type_id::refinement:
+    case type_id::issue:
+        if (w1) trace_context(w1);
+        break;
+    case type_id::native:
+    case type_id::action:
+    case type_id::op:
+        trace_series(w2);
+        trace_series(w3);
+        if (type_of(c) == type_id::op) {
+            u32 src = (c->header >> 16) & 0xFF;
+            if (src == type_id::function || src == type_id::routine) trace_context(w1);
+        }
+        break;
+    case type_id::function:
+    case type_id::routine:
+        trace_context(w1);
+        trace_series(w2);
+        trace_series(w3);
+        break;
+    case type_id::object:
+    case type_id::error:
+    case type_id::port:
+        if (w1) trace_context(w1);
+        if (w3) trace_series(w3);
+        break;
+    case type_id::hash:
+    case type_id::map:
+        trace_series(w2);
+        if (w3) mark_index(&w3);
+        break;
+    case type_id::handle:
+        if (static_cast<i32>(w3) >= 0) ext_res::set_mark(static_cast<i32>(w3));
+        break;
+    default: break;
+    }
+}
+
+namespace {
+void mark_index(u32* index) {
+    hash_index::tracer t{
+        [](u32* node) { return set_node_mark(node); },
+        [](cell* first, cell* past) { trace_cells(first, past); },
+    };
+    hash_index::trace_index(index, t);
+}
+
+void drain() {
+    while (!work_list.empty()) {
+        work w = work_list.back();
+        work_list.pop_back();
+        series_buffer* b = buffer_of(w.node);
+        cell* first = head_cell(b);
+        cell* past = tail_cell(b);
+        if (!w.context) {
+            trace_cells(first, past);
+            continue;
+        }
+        // A context: its key table, its values (unless they live on the data stack), its self.
+        cell ctx = *first;
+        if (ctx.w1) mark_index(&ctx.w1);
+        if (ctx.w2 && !(ctx.header & 0x400000)) trace_series(ctx.w2);
+        if (past - first > 1) mark_cell(first + 1);
+    }
+}
+
+void mark_frames() {
+    for (call_frame* f = stack::frame_bottom; f < stack::frame_top; f++) {
+        if (f->word_context) trace_context(f->word_context);
+        if (f->function_context) {
+            trace_context(f->function_context);
+            bool stack_ctx = valid_node(f->function_context) &&
+                             (head_cell(buffer_of(f->function_context))->header & 0x400000);
+            if (f->saved_values && !stack_ctx) trace_series(f->saved_values);
+        }
+        drain();
+    }
+}
+
+void mark_roots() {
+    // The stacks' own buffers: marked, not traced; their live parts are traced below.
+    series_buffer* root = buffer_of(roots::root_block()->w2);
+    u32 root_node = roots::root_block()->w2;
+    set_node_mark(&root_node);
+    for (cell* c = head_cell(root); c < tail_cell(root); c++) {
+        if (type_of(c) == type_id::block && c->w2) {
+            series_buffer* b = buffer_of(c->w2);
+            if (reinterpret_cast<cell*>(data_start(b)) == stack::bottom ||
+                reinterpret_cast<call_frame*>(data_start(b)) == stack::frame_bottom) {
+                u32 n = c->w2;
+                set_node_mark(&n);
+            }
+        }
+    }
+    trace_cells(head_cell(root), tail_cell(root));
+    drain();
+    u32 symbols = symbol::table_index();
+    if (symbols) mark_index(&symbols);
+    drain();
+    // The owner table holds its records weakly: only its own buffers are kept here; records
+    // whose series or owner nothing else reached are dropped after marking.
+    if (u32 owners = owner::table()) {
+        set_node_mark(&owners);
+        hash_index::index_record* r = hash_index::record_of(owners);
+        set_node_mark(&r->flags);
+        set_node_mark(&r->keys);
+        set_node_mark(&r->values);
+    }
+    trace_cells(stack::bottom, stack::top);
+    drain();
+    mark_frames();
+    trace_series(cell_pool::block()->w2);
+    drain();
+    for (cell* r : roots_list) mark_cell(r);
+    drain();
+    for (mark_callback fn : callbacks)
+        if (fn) fn();
+    drain();
+}
+
+void release_node(u32 node) {
+    u32 f = node_frame_of(node);
+    if (f) memory::return_node(f, node);
+}
+
+void poison(u8* from, u8* to) {
+    if (stress && to > from) std::memset(from, 0xDD, to - from);
+}
+
+// Slides the live buffers of every series frame down over the dead ones, moving them into the
+// free tail of the frame below while that has room, and re-points their nodes.
+void compact() {
+    u32 prev = 0;
+    u32 frame = memory::mem.first_series_frame;
+    while (frame) {
+        series_frame* f = arena::at<series_frame>(frame);
+        u32 next = f->next;
+        u32 room = 0;
+        if (prev) {
+            series_frame* p = arena::at<series_frame>(prev);
+            room = p->end - p->free;
+            if (room <= memory::min_frame_room) room = 0;
+        }
+        u32 at = frame + sizeof(series_frame);
+        u32 gap = 0;
+        while (at < f->free) {
+            series_buffer* b = buffer_at(at);
+            u32 length = sizeof(series_buffer) + b->size + 4;
+            if (!(b->flags & buffer_flag::mark)) {
+                if (b->node && (b->flags & buffer_flag::in_use) && *arena::at<u32>(b->node) == at)
+                    released.push_back(b->node);
+                if (!gap) gap = at;
+                at += length;
+                continue;
+            }
+            b->flags &= ~buffer_flag::mark;
+            u32 to = at;
+            if (room >= length) {
+                series_frame* p = arena::at<series_frame>(prev);
+                to = p->free;
+                p->free += length;
+                room -= length;
+                if (room <= memory::min_frame_room) room = 0;
+                if (!gap) gap = at;
+            } else if (gap) {
+                to = gap;
+                gap += length;
+            }
+            if (to != at) {
+                std::memmove(arena::ptr(to), arena::ptr(at), length);
+                series_buffer* moved = buffer_at(to);
+                moved->head = moved->head - at + to;
+                moved->tail = moved->tail - at + to;
+                *arena::at<u32>(moved->node) = to;
+            }
+            at += length;
+        }
+        if (gap) {
+            poison(arena::ptr(gap), arena::ptr(f->free));
+            f->free = gap;
+        }
+        bool empty = f->free == frame + sizeof(series_frame);
+        if (empty && prev && next) {
+            // An empty frame that is neither the first nor the last goes back to the OS.
+            arena::at<series_frame>(prev)->next = next;
+            arena::at<series_frame>(next)->prev = prev;
+            if (memory::mem.current_series_frame == frame) memory::mem.current_series_frame = prev;
+            memory::os_free_frame(frame);
+        } else {
+            prev = frame;
+        }
+        frame = next;
+    }
+}
+} // namespace
+
+void queue_node_release(u32 node) {
+    if (node) released.push_back(node);
+}
+
 void run_collection() {
-    if (collecting) return;
+    if (collecting || !memory::is_set_up() || !stack::bottom) return;
     collecting = true;
     std::atomic_thread_fence(std::memory_order_seq_cst);
+    refill_node_frames();
+    outside_marked.clear();
+    mark_roots();
+    ext_res::sweep_unmarked();
+    if (u32 owners = owner::table()) hash_index::sweep_records(owners);
+    compact();
+    memory::sweep_big_series();
+    std::sort(released.begin(), released.end());
+    for (u32 node : released) release_node(node);
+    released.clear();
+    memory::release_empty_node_frames();
+    for (u32 node : outside_marked)
+        if (valid_node(node)) buffer_of(node)->flags &= ~buffer_flag::mark;
+    outside_marked.clear();
     series_cycles++;
     std::atomic_thread_fence(std::memory_order_seq_cst);
     collecting = false;
@@ -32,6 +358,29 @@ void reset_counters() {
     nodes_cycles = 0;
 }
 
-void queue_node_release(u32) {}
+void add_mark_callback(mark_callback fn) {
+    for (mark_callback& slot : callbacks)
+        if (!slot) {
+            slot = fn;
+            return;
+        }
+    callbacks.push_back(fn);
+}
+
+void remove_mark_callback(mark_callback fn) {
+    for (mark_callback& slot : callbacks)
+        if (slot == fn) slot = nullptr;
+}
+
+root::root(cell* c) : cell_(c) { roots_list.push_back(c); }
+root::~root() {
+    for (auto it = roots_list.end(); it != roots_list.begin();) {
+        --it;
+        if (*it == cell_) {
+            roots_list.erase(it);
+            return;
+        }
+    }
+}
 
 } // namespace zel::gc

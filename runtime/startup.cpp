@@ -5,7 +5,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "datatypes/change_events.hpp"
 #include "datatypes/context.hpp"
+#include "datatypes/error.hpp"
 #include "datatypes/registry.hpp"
 #include "datatypes/symbol.hpp"
 #include "datatypes/types.hpp"
@@ -21,11 +23,24 @@
 #include "runtime/errors.hpp"
 #include "runtime/ext_res.hpp"
 #include "runtime/memory.hpp"
+#include "runtime/owner.hpp"
 #include "runtime/process.hpp"
 #include "runtime/roots.hpp"
 #include "runtime/unicode.hpp"
 
 namespace zel::startup {
+
+namespace {
+// Series owned by objects tell their owners of changes in place.
+void connect_ownership() {
+    object::set_owner_services({owner::claim, owner::claim_and_mark_owner, owner::release_slots});
+    owner::set_deep_change_hook([](cell* owner_cell, cell* field, cell* target, u32 event,
+                                   cell* new_value, i32 index, i32 count) {
+        cell action = context::global_word(symbol::intern_text(owner::event_name(event)));
+        object::notify_deep_change(owner_cell, field, target, &action, new_value, index, count);
+    });
+}
+} // namespace
 
 void init_runtime() {
     const char* stress = std::getenv("ZEL_GC_STRESS");
@@ -44,13 +59,19 @@ void init_runtime() {
     symbol::set_up();
     datatype::intern_type_names(word::intern_type_name);
     sym::intern_all();
+    error::set_up();
+    interp::install_error_hooks();
     stack::body_symbol = sym::body;
     stack::anon_symbol = sym::anon;
     actions::register_action_table();
     natives::register_natives_table();
     interp::start_up();
+    owner::create_table();
+    connect_ownership();
     cell_pool::set_up();
     gc::reset_counters();
+    // From here on an allocation that finds no room collects first.
+    gc::active = true;
 }
 
 int run(int argc, char** argv) {

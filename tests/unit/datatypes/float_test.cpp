@@ -69,7 +69,7 @@ TEST(Float, Rounding) {
         const char* rule;
         double expected;
     };
-    const row rows[] = {{2.5, "", 3.0},      {-2.5, "", -3.0},        {2.5, "even", 2.0},
+    const row rows[] = {{2.5, "", 3.0},          {-2.5, "", -3.0},     {2.5, "even", 2.0},
                         {2.5, "half-down", 2.0}, {-2.7, "down", -2.0}, {2.4, "ceiling", 3.0}};
     for (const row& r : rows) {
         cell v;

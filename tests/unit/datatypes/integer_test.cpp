@@ -77,12 +77,20 @@ TEST(Integer, Rounding) {
         i32 expected;
     };
     const row rows[] = {
-        {15, 10, "", 20},          {-15, 10, "", -20},       {25, 10, "even", 20},
-        {35, 10, "even", 40},      {15, 10, "half-down", 10}, {-11, 10, "floor", -20},
-        {-11, 10, "ceiling", -10}, {11, 10, "floor", 10},     {14, -10, "", 10},
-        {7, 0, "", 7},             {-2147483648, 10, "", -2147483648},
+        {15, 10, "", 20},
+        {-15, 10, "", -20},
+        {25, 10, "even", 20},
+        {35, 10, "even", 40},
+        {15, 10, "half-down", 10},
+        {-11, 10, "floor", -20},
+        {-11, 10, "ceiling", -10},
+        {11, 10, "floor", 10},
+        {14, -10, "", 10},
+        {7, 0, "", 7},
+        {-2147483648, 10, "", -2147483648},
         // Only the multiple picked must fit.
-        {2147483647, 10, "down", 2147483640}, {2147483647, 10, "floor", 2147483640},
+        {2147483647, 10, "down", 2147483640},
+        {2147483647, 10, "floor", 2147483640},
     };
     for (const row& r : rows) {
         cell v, s;
@@ -98,7 +106,7 @@ TEST(Integer, Rounding) {
                   init_integer(&v, 2147483647);
                   init_integer(&s, 10);
                   act::handler<act::slot::round>(type_id::integer)(&v, &s, false, false, false,
-                                                                  false, true, false);
+                                                                   false, true, false);
               }),
               err::E("math", "overflow").code());
     EXPECT_EQ(raised_code([] {
@@ -106,7 +114,7 @@ TEST(Integer, Rounding) {
                   init_integer(&v, 5);
                   init_integer(&s, -2147483648);
                   act::handler<act::slot::round>(type_id::integer)(&v, &s, false, false, false,
-                                                                  false, false, false);
+                                                                   false, false, false);
               }),
               err::E("math", "overflow").code());
 }

@@ -9,12 +9,17 @@
 using namespace zel;
 
 namespace {
-i32 grand_form(cell*, cell*, cell*, i32 limit) { return limit - 1; }
-i32 own_mold(cell*, cell*, bool, bool, bool, cell*, i32 limit, i32) { return limit - 2; }
+i32 grand_form(cell*, cell*, cell*, i32 limit) {
+    return limit - 1;
+}
+i32 own_mold(cell*, cell*, bool, bool, bool, cell*, i32 limit, i32) {
+    return limit - 2;
+}
 } // namespace
 
 TEST(Registry, InheritedSlotsResolveThroughParents) {
-    datatype::register_row(action_row{.type = 55, .parent = 0, .name = "grand!", .form = grand_form});
+    datatype::register_row(
+        action_row{.type = 55, .parent = 0, .name = "grand!", .form = grand_form});
     action_row mid = action_row::inheriting(56, 55, "mid!");
     mid.mold = own_mold;
     datatype::register_row(mid);

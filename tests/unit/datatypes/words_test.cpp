@@ -95,8 +95,8 @@ TEST(Contexts, BindingAndSelf) {
 }
 
 TEST(Contexts, SpecsAndStackContexts) {
-    cell spec = block_of({word_cell("x"), word_cell("y"), word_cell("X"),
-                          word_cell("opt", type_id::refinement)});
+    cell spec = block_of(
+        {word_cell("x"), word_cell("y"), word_cell("X"), word_cell("opt", type_id::refinement)});
     u32 ctx = context::new_from_spec(&spec, true, false, context::kind::function);
     EXPECT_EQ(context::key_count(ctx), 3u); // the same word twice gives one key
     static cell probe;

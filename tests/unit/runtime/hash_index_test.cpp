@@ -181,6 +181,7 @@ TEST(HashIndex, AddressHashedValuesRebuildAfterACollection) {
     test::append(block, integer(5));
     test::append(block, test::block_cell(inner));
     u32 index = make_index(0, &source, kind::hash, 0);
+    gc::rooted_cell keep(cell{type_id::hash, 0, block, index});
     EXPECT_EQ(record_of(index)->stamp, gc::series_cycles + 1);
     gc::run_collection();
     cell key = test::block_cell(inner);
@@ -227,6 +228,7 @@ TEST(HashIndex, CollectionIsRestoredWhenARebuildFails) {
     u32 block = memory::new_cell_series(4);
     cell source = test::block_cell(block);
     u32 index = make_index(0, &source, kind::hash, 0);
+    gc::rooted_cell keep(cell{type_id::hash, 0, block, index});
     for (i32 v = 0; v < 200000; v++) test::append(block, integer(v));
     bool was = gc::active;
     gc::active = true;

@@ -1,0 +1,84 @@
+// Test helpers for the literal datatypes: the form and mold texts of a value, strings of a type,
+// blocks built from cells, and the lines of the Python oracle.
+#pragma once
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "datatypes/text_out.hpp"
+#include "evaluator/actions.hpp"
+#include "runtime/memory.hpp"
+#include "runtime/unicode.hpp"
+#include "text_helpers.hpp"
+
+namespace zel::test {
+
+struct mold_options {
+    bool only = false;
+    bool all = false;
+    bool flat = false;
+    i32 indent = 0;
+};
+
+inline std::string mold_text(cell value, mold_options o = {}) {
+    cell buffer;
+    out::new_string(&buffer);
+    actions::mold_typed(&value, &buffer, o.only, o.all, o.flat, nullptr, 0, o.indent);
+    return utf8::encode_string(&buffer);
+}
+
+inline std::string form_text(cell value) {
+    cell buffer;
+    out::new_string(&buffer);
+    actions::form_typed(&value, &buffer, nullptr, 0);
+    return utf8::encode_string(&buffer);
+}
+
+// A text value of the type from UTF-8.
+inline cell text_value(const std::string& utf8, u32 type = type_id::string) {
+    cell c;
+    utf8::decode_to_new_string(&c, reinterpret_cast<const u8*>(utf8.data()),
+                               static_cast<u32>(utf8.size()));
+    c.header = type;
+    return c;
+}
+
+inline cell block_of(const std::vector<cell>& cells) {
+    cell block{type_id::block, 0, memory::new_cell_series(static_cast<u32>(cells.size())), 0};
+    for (const cell& c : cells) *memory::append_cell_slot(&block) = c;
+    return block;
+}
+
+// The lines the literal oracle prints for a mode; empty when Python could not be run.
+inline std::vector<std::string> literal_oracle(const char* mode) {
+    std::string command = std::string("python3 ") + ZEL_SOURCE_DIR +
+                          "/tests/unit/datatypes/literals_oracle.py " + mode;
+    std::vector<std::string> lines;
+    FILE* f = popen(command.c_str(), "r");
+    if (!f) return lines;
+    std::string line;
+    int ch;
+    while ((ch = std::fgetc(f)) != EOF) {
+        if (ch == '\n') {
+            lines.push_back(line);
+            line.clear();
+        } else {
+            line.push_back(static_cast<char>(ch));
+        }
+    }
+    pclose(f);
+    return lines;
+}
+
+inline std::vector<std::string> fields(const std::string& line, char separator = ' ') {
+    std::vector<std::string> out;
+    std::size_t i = 0;
+    while (true) {
+        std::size_t j = line.find(separator, i);
+        out.push_back(line.substr(i, j == std::string::npos ? std::string::npos : j - i));
+        if (j == std::string::npos) return out;
+        i = j + 1;
+    }
+}
+
+} // namespace zel::test
