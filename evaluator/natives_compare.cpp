@@ -2,8 +2,11 @@
 // the generic actions, so each datatype answers for its own values; the set operations belong to
 // the datatypes too and are only dispatched here.
 #include "datatypes/basic.hpp"
+#include "datatypes/block.hpp"
 #include "datatypes/registry.hpp"
+#include "datatypes/string.hpp"
 #include "datatypes/symbol.hpp"
+#include "datatypes/typeset.hpp"
 #include "evaluator/actions.hpp"
 #include "evaluator/native_families.hpp"
 #include "evaluator/natives_common.hpp"
@@ -94,13 +97,11 @@ bool block_kind(u32 t) {
     return t == type_id::block || t == type_id::hash;
 }
 
-// The set operation of the datatypes. Their routines join this dispatch as their units are
-// built; a type whose routine is missing answers `not-done`.
+// The set operation of the datatypes; a type whose routine is not part of the build answers
+// `not-done`.
 void set_operation(u32 code, std::string_view native, const i32* refs) {
     bool case_ = refs[0] >= 0;
     cell* skip = refs[1] >= 0 ? arg(static_cast<u32>(refs[1])) : nullptr;
-    (void)case_;
-    (void)skip;
     u32 t1 = type_of(arg(0));
     if (code != set_code::unique) {
         u32 t2 = type_of(arg(1));
@@ -115,9 +116,20 @@ void set_operation(u32 code, std::string_view native, const i32* refs) {
     switch (t1) {
     case type_id::block:
     case type_id::hash:
-    case type_id::string:
-    case type_id::bitset:
+        block::set_operation(arg(0), code == set_code::unique ? arg(0) : arg(1), case_, skip, code);
+        keep_result();
+        return;
+    case type_id::string: {
+        cell result = *string::set_operation(case_, skip, static_cast<i32>(code));
+        *arg(0) = result;
+        keep_result();
+        return;
+    }
     case type_id::typeset:
+        typeset::set_op(code);
+        keep_result();
+        return;
+    case type_id::bitset:
         error::raise(err::E("internal", "not-done"));
     case type_id::date:
         if (code == set_code::difference) error::raise(err::E("internal", "not-done"));

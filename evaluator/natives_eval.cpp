@@ -2,6 +2,7 @@
 // while code runs, so that a collection keeps them.
 #include "datatypes/basic.hpp"
 #include "datatypes/context.hpp"
+#include "datatypes/error.hpp"
 #include "datatypes/symbol.hpp"
 #include "datatypes/words_rt.hpp"
 #include "evaluator/actions.hpp"
@@ -120,8 +121,10 @@ void do_value(const i32* refs) {
         call_library(sym::do_file, &value, &args);
         break;
     }
-    case type_id::error:
-        error::raise_value(&value, 0);
+    case type_id::error: {
+        cell* code = error::field_of(&value, error::field::code);
+        error::raise_value(&value, is(code, type_id::integer) ? static_cast<u32>(int_of(code)) : 0);
+    }
     default:
         evaluate_single(&value);
         break;

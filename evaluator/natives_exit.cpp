@@ -4,8 +4,10 @@
 // exit is the error of the `throw` category. Errors travel as C++ exceptions, which only try
 // (and the outer guards) catch.
 #include "datatypes/basic.hpp"
+#include "datatypes/error.hpp"
 #include "datatypes/symbol.hpp"
 #include "datatypes/words_rt.hpp"
+#include "evaluator/interp_services.hpp"
 #include "evaluator/native_families.hpp"
 #include "evaluator/natives_common.hpp"
 #include "evaluator/trace.hpp"
@@ -99,7 +101,11 @@ void throw_(const i32* refs) {
     bool caught = receiver_exists([&](call_frame* f, u32 kind) {
         return kind == frame_kind::catch_ && catch_takes(catch_names(f), &name) != match::no;
     });
-    if (!caught) error::raise(err::E("throw", "throw"), &value);
+    if (!caught) {
+        // The error names the function the throw ran in, not the throw itself.
+        stack::throw_origin = stack::frame_depth() - 1;
+        error::raise(err::E("throw", "throw"), &value);
+    }
     start_exit(throw_code::throw_, &value);
     *interp::pending_name() = name;
 }
@@ -144,6 +150,9 @@ void try_(const i32* refs) {
         stack::close_frame_pass_result();
     } catch (const unwind& u) {
         if (u.code != throw_code::error) throw;
+        // The calls are listed while their frames are still there.
+        if (refs[1] >= 0 && is(error::thrown(), type_id::error))
+            error::record_call_stack(error::thrown());
         stack::restore(mark);
         interp::code_node = node;
         interp::code_index = index;

@@ -3,7 +3,9 @@
 // handlers of objects see every assignment.
 #include "datatypes/basic.hpp"
 #include "datatypes/block_copy.hpp"
+#include "datatypes/change_events.hpp"
 #include "datatypes/context.hpp"
+#include "datatypes/object.hpp"
 #include "datatypes/registry.hpp"
 #include "datatypes/words_rt.hpp"
 #include "evaluator/actions.hpp"
@@ -118,7 +120,7 @@ void set(const i32* refs) {
     } else if (is_any_path_type(t)) {
         eval_path_arg(true, &value, case_);
     } else if (is_object_type(t)) {
-        error::raise(err::E("internal", "not-done"));
+        object::assign_from(arg(0), arg(1), any, only, some);
     } else {
         set_word(arg(0), &value);
     }
@@ -215,11 +217,14 @@ void context_q(const i32*) {
     keep_result();
 }
 
-// The object and map units make and extend these values; until they are part of the build the
-// natives answer `not-done`.
-void construct(const i32*) {
-    error::raise(err::E("internal", "not-done"));
+void construct(const i32* refs) {
+    cell* proto = refs[0] >= 0 ? arg(static_cast<u32>(refs[0])) : nullptr;
+    cell* made = object::new_from_proto(arg(0), proto, refs[1] >= 0);
+    *arg(0) = *made;
+    keep_result();
 }
+
+// Only maps are extended; objects are not, and the map unit is not part of the build yet.
 void extend(const i32*) {
     error::raise(err::E("internal", "not-done"));
 }

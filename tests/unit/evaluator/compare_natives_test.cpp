@@ -5,6 +5,7 @@ namespace zel {
 namespace {
 
 using test::gives;
+using test::gives_type;
 using test::raises;
 
 struct expectation {
@@ -59,6 +60,22 @@ TEST(CompareNatives, NotAndTypeOf) {
     });
     EXPECT_TRUE(test::gives_type("type?/word 1", type_id::word));
     EXPECT_TRUE(test::gives_type("type? 1", type_id::datatype));
+}
+
+TEST(CompareNatives, SetOperationsDispatch) {
+    check_all({
+        {"union [1 2] [2 3]", "[1 2 3]"},
+        {"intersect [1 2 3] [2 3 4]", "[2 3]"},
+        {"exclude [1 2 3] [2]", "[1 3]"},
+        {"difference [1 2] [2 3]", "[1 3]"},
+        {"unique [1 2 1 3 2]", "[1 2 3]"},
+        {"unique/skip [1 2 1 2 3 4] 2", "[1 2 3 4]"},
+        {"union/case \"ab\" \"Bc\"", "\"abBc\""},
+        {"union \"ab\" \"Bc\"", "\"abc\""},
+    });
+    EXPECT_TRUE(gives_type("union make hash! [1 2] [2 3]", type_id::hash));
+    EXPECT_TRUE(
+        gives_type("union [1 2] make hash! [2 3]", type_id::hash)); // a block and a hash! mix
 }
 
 TEST(CompareNatives, SetOperationArguments) {

@@ -113,6 +113,18 @@ TEST(ExitNatives, TryReturnsErrorsAndRestoresTheStacks) {
     EXPECT_TRUE(gives("g: func [x] [try [h x] x] h: func [x] [x: 99 undefined-word] g 5", "5"));
 }
 
+TEST(ExitNatives, ErrorValuesAndTheirReports) {
+    // The error of a throw without catch names the function the throw ran in.
+    EXPECT_TRUE(gives("f: func [] [throw 1] e: try [f] e/where", "f"));
+    EXPECT_TRUE(gives("e: try [undefined-word] e/id", "no-value"));
+    // do of an error raises it again, code and all.
+    EXPECT_TRUE(gives("e: try [undefined-word] e2: try [do e] e2/id", "no-value"));
+    EXPECT_TRUE(raises("e: try [undefined-word] do e", err::E("script", "no-value")));
+    // try/keep records the calls that were active at the raise.
+    EXPECT_TRUE(
+        gives("f: func [] [g] g: func [] [undefined-word] e: try/keep [f] e/stack", "[f g]"));
+}
+
 TEST(ExitNatives, TryAfterAnErrorEvaluatesOn) {
     EXPECT_TRUE(gives("n: 0 loop 3 [try [n: n + 1 undefined-word]] n", "3"));
 }

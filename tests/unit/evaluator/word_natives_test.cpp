@@ -70,5 +70,21 @@ TEST(WordNatives, ContextOf) {
     EXPECT_TRUE(gives("f: func [a] [same? :f context? 'a] f 1", "true"));
 }
 
+TEST(WordNatives, Objects) {
+    check_all({
+        {"o: construct [a: 1 b: c]", "make object! [\n    a: 1\n    b: 'c\n]"},
+        {"o: construct [a: true b: none] reduce [o/a o/b]", "[true none]"},
+        {"o: construct/only [a: true] type? o/a", "word!"},
+        {"p: construct [a: 1] o: construct/with [b: 2] p reduce [o/a o/b]", "[1 2]"},
+        {"o: construct [a: 1 b: 2] get o", "[1 2]"},
+        {"o: construct [a: 1 b: 2] set o [5 6] reduce [o/a o/b]", "[5 6]"},
+        {"o: construct [a: 1] get in o 'a", "1"},
+        {"o: construct [a: 1] in o 'z", "none"},
+        {"o: construct [a: 1] same? o context? in o 'a", "true"},
+        {"o: construct [a: 1] b: [a] bind b o do b", "1"},
+    });
+    EXPECT_TRUE(raises("o: construct [a: 1] extend o [b 2]", err::E("internal", "not-done")));
+}
+
 } // namespace
 } // namespace zel
