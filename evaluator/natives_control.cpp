@@ -54,27 +54,26 @@ void either(const i32*) {
 // any and all: one expression at a time; `want` is the truth that ends the walk.
 void walk_conditions(bool want) {
     cell block = *arg(0);
+    // The last value stays on the stack: the next expression may collect.
+    cell* last = init_none(stack::reserve_slot());
     cell* base = stack::top;
     u32 index = block.w1;
-    cell last;
-    init_none(&last);
     while (index < length_of(&block)) {
         stack::top = base;
         index = interp::reduce_one(&block, index, true);
         if (interp::pending) return;
         if (is_truthy(base) == want) {
             if (want)
-                last = *base;
+                *arg(0) = *base;
             else
-                init_none(&last);
-            *arg(0) = last;
+                init_none(arg(0));
             keep_result();
             return;
         }
-        last = *base;
+        *last = *base;
     }
-    if (want || index == block.w1) init_none(&last);
-    *arg(0) = last;
+    if (want) init_none(last);
+    *arg(0) = *last;
     keep_result();
 }
 

@@ -46,8 +46,12 @@ class reader {
                 pos_++;
                 break;
             }
-            cell v = read_value();
-            *memory::append_cell_slot(holder) = v;
+            // The value stays on the stack while the block grows: growing may collect.
+            cell* v = stack::push_value(&none_value);
+            *v = read_value();
+            cell copy = *v;
+            *memory::append_cell_slot(holder) = copy;
+            stack::drop_values(1);
         }
         b = *holder;
         stack::drop_values(1);
@@ -57,6 +61,7 @@ class reader {
     bool failed = false;
 
   private:
+    static constexpr cell none_value{type_id::none, 0, 0, 0};
     std::string_view text_;
     size_t pos_ = 0;
 
@@ -323,29 +328,15 @@ outcome run(std::string_view text) {
 }
 
 std::string mold(const cell* value) {
-    u32 t = type_of(value);
-    if (is_any_block_type(t)) {
-        std::string open = t == type_id::paren ? "(" : is_any_path_type(t) ? "" : "[";
-        std::string close = t == type_id::paren ? ")" : is_any_path_type(t) ? "" : "]";
-        std::string sep = is_any_path_type(t) ? "/" : " ";
-        std::string out = open;
-        cell b = *value;
-        for (u32 i = b.w1; i < used_units(buffer_of(b.w2)); i++) {
-            if (i > b.w1) out += sep;
-            cell e = head_cell(buffer_of(b.w2))[i];
-            out += mold(&e);
-        }
-        return out + close;
-    }
-    if (t == type_id::string) return "\"" + utf8::encode_string(value) + "\"";
+    // The value first: making the buffer may collect.
+    cell* base = stack::top;
+    cell* held = stack::push_value(value);
     cell buffer;
     string::init_cell_bytes(&buffer, 16);
     cell* out = stack::push_value(&buffer);
-    cell v = *value;
-    cell* held = stack::push_value(&v);
     actions::mold_typed(held, out, false, false, false, nullptr, 1 << 30, 0);
     std::string text = utf8::encode_string(out);
-    stack::drop_values(2);
+    stack::top = base;
     return text;
 }
 
