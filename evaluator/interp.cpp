@@ -30,7 +30,10 @@ cell* pending_name_slot = nullptr;
 constexpr u32 max_refinements = 64;
 
 inline cell* code_at(u32 node, u32 index) { return head_cell(buffer_of(node)) + index; }
-inline u32 code_length(u32 node) { return used_units(buffer_of(node)); }
+// Code and descriptors are cell series: their length is a shift, not a division by the unit.
+inline u32 code_length(u32 node) {
+    return used_bytes(buffer_of(node)) / static_cast<u32>(sizeof(cell));
+}
 
 // The value cell of a bound word, fast for the common case; the slow path raises.
 inline cell* word_value(const cell* w) {
@@ -410,9 +413,11 @@ u32 gather_arguments(const cell* callable_in, u32 node, u32 index, bool push, co
     // In infix mode the left operand lies at the top, not yet reserved: building the
     // descriptor pushes, so it must not land there.
     if (infix) stack::top++;
-    u32 desc = descriptor::of(&callable);
+    // The descriptor is cached in the callable's side series after the first call.
+    cell* cached = head_cell(buffer_of(callable.w3)) + function::side::descriptor;
+    u32 desc = type_of(cached) == type_id::block ? cached->w2 : descriptor::of(&callable);
     if (infix) stack::top--;
-    u32 desc_len = used_units(buffer_of(desc));
+    u32 desc_len = code_length(desc);
     i32 refs[max_refinements];
     u32 ref_count = 0;
     u32 pos = 0;

@@ -237,7 +237,7 @@ void foreach (const i32*) {
         // One word over a block: the common case, without the general element taker.
         for (;;) {
             u32 at = series->w1;
-            if (at >= length_of(series)) break;
+            if (at >= used_bytes(buffer_of(series->w2)) / sizeof(cell)) break;
             cell value = head_cell(buffer_of(series->w2))[at];
             series->w1 = at + 1;
             set_word(&words, &value);
