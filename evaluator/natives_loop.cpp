@@ -213,23 +213,48 @@ void take_elements(const cell* words, cell* series, u32 count) {
     }
 }
 
-// Kinds of series that foreach and remove-each cannot walk yet: their element takers belong to
-// units that are not part of this build.
-void check_walkable(const cell* words, const cell* series) {
-    u32 t = type_of(series);
-    if (t == type_id::map) {
-        if (type_of(words) != type_id::block) invalid_arg(series);
-        if (words_count(words) != 2) invalid_arg(words);
-        error::raise(err::E("internal", "not-done"));
+// image! values have no element taker in this build yet.
+void check_walkable(const cell* series) {
+    if (type_of(series) == type_id::image) error::raise(err::E("internal", "not-done"));
+}
+
+// foreach over a map!: a key word and a value word per entry, in insertion order. The entries
+// are read from the key/value block, whose removed entries have a value cell of header 0; keys
+// are kept as set-words and given back as words.
+void foreach_map(const cell* words, const cell* body) {
+    if (type_of(words) != type_id::block) invalid_arg(arg(1));
+    if (words_count(words) != 2) invalid_arg(words);
+    cell pairs{type_id::block, 0, arg(1)->w2, 0};
+    cell* position = stack::push_value(&pairs);
+    cell* base = open_loop();
+    cell key_word = head_cell(buffer_of(words->w2))[words->w1];
+    cell value_word = head_cell(buffer_of(words->w2))[words->w1 + 1];
+    check_word_entry(&key_word);
+    check_word_entry(&value_word);
+    for (;;) {
+        u32 at = position->w1;
+        if (at + 1 >= length_of(position)) break;
+        position->w1 = at + 2;
+        cell key = head_cell(buffer_of(position->w2))[at];
+        cell value = head_cell(buffer_of(position->w2))[at + 1];
+        if (value.header == 0) continue;
+        if (type_of(&key) == type_id::set_word) cell_ops::write_type(&key, type_id::word);
+        set_word(&key_word, &key);
+        set_word(&value_word, &value);
+        if (pass(body, base)) break;
     }
-    if (t == type_id::image) error::raise(err::E("internal", "not-done"));
+    close_loop();
 }
 
 void foreach (const i32*) {
     cell words = *arg(0);
-    u32 count = words_count(&words);
-    check_walkable(&words, arg(1));
     cell body = *arg(2);
+    if (type_of(arg(1)) == type_id::map) {
+        foreach_map(&words, &body);
+        return;
+    }
+    u32 count = words_count(&words);
+    check_walkable(arg(1));
     stack::push_value(arg(1));
     cell* base = open_loop();
     cell* series = base - 2; // the position, kept below the loop frame
@@ -255,7 +280,7 @@ void foreach (const i32*) {
 void remove_each(const i32*) {
     cell words = *arg(0);
     u32 count = words_count(&words);
-    check_walkable(&words, arg(1));
+    check_walkable(arg(1));
     cell body = *arg(2);
     cell* series = stack::push_value(arg(1));
     cell part;

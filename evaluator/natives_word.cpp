@@ -224,9 +224,27 @@ void construct(const i32* refs) {
     keep_result();
 }
 
-// Only maps are extended; objects are not, and the map unit is not part of the build yet.
-void extend(const i32*) {
-    error::raise(err::E("internal", "not-done"));
+// Only maps are extended, pair by pair through the map's own put; objects are not.
+void extend(const i32* refs) {
+    bool case_ = refs[0] >= 0;
+    auto put = act::handler<act::slot::put>(type_id::map);
+    if (type_of(arg(0)) != type_id::map || !put) error::raise(err::E("internal", "not-done"));
+    cell spec = *arg(1);
+    if (type_of(&spec) == type_id::map) spec = cell{type_id::block, 0, spec.w2, 0};
+    bool from_map = type_of(arg(1)) == type_id::map;
+    u32 n = length_of(&spec);
+    if (spec.w1 > n) spec.w1 = n;
+    if ((n - spec.w1) & 1) error::raise(err::E("script", "invalid-arg"), &spec);
+    for (u32 i = spec.w1; i + 1 < length_of(&spec); i += 2) {
+        cell* base = stack::top;
+        cell* target = stack::push_value(arg(0));
+        cell* key = stack::push_value(head_cell(buffer_of(spec.w2)) + i);
+        cell* value = stack::push_value(head_cell(buffer_of(spec.w2)) + i + 1);
+        // A removed entry of a map given as spec is skipped.
+        if (!(from_map && value->header == 0)) put(target, key, value, case_);
+        stack::top = base;
+    }
+    keep_result();
 }
 
 const families::entry table[] = {

@@ -6,6 +6,7 @@ namespace zel {
 namespace {
 
 using test::gives;
+using test::gives_type;
 using test::raises;
 
 struct expectation {
@@ -97,6 +98,19 @@ TEST(LoopNatives, Foreach) {
     });
     EXPECT_TRUE(raises("foreach [] [1 2] [0]", err::E("script", "invalid-arg")));
     EXPECT_TRUE(raises("foreach [a 1] [1 2] [0]", err::E("script", "invalid-arg")));
+}
+
+TEST(LoopNatives, ForeachOverAMap) {
+    check_all({
+        {"r: copy [] foreach [k v] make map! [a 1 \"s\" 2] [append r reduce [k v]] r",
+         "[a 1 \"s\" 2]"},
+        {"foreach [k v] make map! [] [1]", "none"},
+        {"foreach [k v] make map! [a 1 b 2] [if k = 'b [break/return v]]", "2"},
+    });
+    EXPECT_TRUE(gives_type("foreach [k v] make map! [a 1] [k]", type_id::word)); // not set-word!
+    EXPECT_TRUE(raises("foreach k make map! [a 1] [k]", err::E("script", "invalid-arg")));
+    EXPECT_TRUE(raises("foreach [k] make map! [a 1] [k]", err::E("script", "invalid-arg")));
+    EXPECT_TRUE(raises("foreach [k v w] make map! [a 1] [k]", err::E("script", "invalid-arg")));
 }
 
 TEST(LoopNatives, ForeachSeesChangesToTheSeries) {
