@@ -137,17 +137,6 @@ void send(u32 ev, u32 code, i32 position, const cell* value, const cell* referen
     stack::arguments = mark.arguments;
 }
 
-bool start(const cell* tracer) {
-    if (active) return false;
-    *callback_cell() = *tracer;
-    mask = mask_from_tracer(tracer);
-    on = active = true;
-    previous_on_raise = error::on_raise;
-    error::on_raise = on_raise;
-    send(event::init, 0, -1, nullptr, nullptr);
-    return true;
-}
-
 namespace {
 void remove_tracer() {
     init_none(callback_cell());
@@ -158,6 +147,22 @@ void remove_tracer() {
     previous_on_raise = nullptr;
 }
 } // namespace
+
+bool start(const cell* tracer) {
+    if (active) return false;
+    *callback_cell() = *tracer;
+    mask = mask_from_tracer(tracer);
+    on = active = true;
+    previous_on_raise = error::on_raise;
+    error::on_raise = on_raise;
+    try {
+        send(event::init, 0, -1, nullptr, nullptr);
+    } catch (...) {
+        remove_tracer();
+        throw;
+    }
+    return true;
+}
 
 void stop() {
     cell* saved = stack::push_value(interp::pending_value());

@@ -64,6 +64,9 @@ TEST(Trace, TracerRunsUntracedAndErrorsEndTheTrace) {
     EXPECT_TRUE(test::raises("t: func [e c o v r f] [[fetch] undefined-word] do/trace [1] :t",
                              err::E("script", "no-value")));
     EXPECT_FALSE(trace::active);
+    EXPECT_TRUE(test::raises("t: func [e c o v r f] [[init] undefined-word] do/trace [1] :t",
+                             err::E("script", "no-value")));
+    EXPECT_FALSE(trace::active);
     EXPECT_TRUE(gives("1 + 1", "2"));
 }
 
