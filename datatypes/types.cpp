@@ -4,14 +4,30 @@
 #include "datatypes/types.hpp"
 
 #include "datatypes/basic.hpp"
+#include "datatypes/binary.hpp"
 #include "datatypes/context.hpp"
+#include "datatypes/date.hpp"
+#include "datatypes/email.hpp"
+#include "datatypes/file.hpp"
 #include "datatypes/float.hpp"
 #include "datatypes/function.hpp"
+#include "datatypes/hash.hpp"
 #include "datatypes/integer.hpp"
+#include "datatypes/map.hpp"
+#include "datatypes/money.hpp"
 #include "datatypes/native.hpp"
-#include "datatypes/symbol.hpp"
-#include "datatypes/word.hpp"
+#include "datatypes/pair.hpp"
+#include "datatypes/percent.hpp"
+#include "datatypes/point.hpp"
+#include "datatypes/ref.hpp"
 #include "datatypes/registry.hpp"
+#include "datatypes/symbol.hpp"
+#include "datatypes/tag.hpp"
+#include "datatypes/time.hpp"
+#include "datatypes/triple.hpp"
+#include "datatypes/tuple.hpp"
+#include "datatypes/url.hpp"
+#include "datatypes/word.hpp"
 
 namespace zel::types {
 
@@ -34,7 +50,7 @@ void register_all() {
     placeholder(t::series, 0, "series!");
     placeholder(t::block, t::series, "block!");
     placeholder(t::string, t::series, "string!");
-    placeholder(t::binary, t::string, "binary!");
+    binary::register_type();
     zel::integer::register_type();
     symbol::register_type();
     context::register_type();
@@ -49,30 +65,30 @@ void register_all() {
     function::register_routine();
     placeholder(t::paren, t::block, "paren!");
     word::register_issue();
-    placeholder(t::url, t::string, "url!");
-    placeholder(t::file, t::url, "file!");
+    url::register_type();
+    file::register_type();
     placeholder(t::object, 0, "object!");
     placeholder(t::bitset, 0, "bitset!");
-    placeholder(t::triple, 0, "triple!");
+    triple::register_type();
     float_::register_type();
     placeholder(t::typeset, 0, "typeset!");
     placeholder(t::error, t::object, "error!");
     placeholder(t::vector, t::string, "vector!");
-    placeholder(t::map, 0, "map!");
-    placeholder(t::hash, t::block, "hash!");
-    placeholder(t::pair, 0, "pair!");
-    placeholder(t::percent, t::float_, "percent!");
-    placeholder(t::tuple, 0, "tuple!");
-    placeholder(t::time, t::float_, "time!");
-    placeholder(t::tag, t::string, "tag!");
-    placeholder(t::email, t::string, "email!");
+    map::register_type();
+    hash::register_type();
+    pair::register_type();
+    percent::register_type();
+    tuple::register_type();
+    time::register_type();
+    tag::register_type();
+    email::register_type();
     placeholder(t::handle, t::integer, "handle!");
-    placeholder(t::date, 0, "date!");
+    date::register_type();
     placeholder(t::port, t::object, "port!");
-    placeholder(t::money, 0, "money!");
-    placeholder(t::ref, t::string, "ref!");
-    placeholder(t::point2d, 0, "point2D!");
-    placeholder(t::point3d, 0, "point3D!");
+    money::register_type();
+    ref::register_type();
+    point2d::register_type();
+    point3d::register_type();
     placeholder(t::image, t::series, "image!");
 }
 
