@@ -15,6 +15,7 @@
 #include "evaluator/natives.hpp"
 #include "evaluator/random.hpp"
 #include "evaluator/stack.hpp"
+#include "lexer/lexer.hpp"
 #include "runtime/cell_pool.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/cycle_stack.hpp"
@@ -46,6 +47,7 @@ void init_runtime() {
     sym::intern_all();
     stack::body_symbol = sym::body;
     stack::anon_symbol = sym::anon;
+    lexer::start_up();
     actions::register_action_table();
     natives::register_natives_table();
     interp::start_up();
