@@ -557,6 +557,9 @@ void construction(scan_state& st, bool make) {
     c->w1 = value.w1;
     c->w2 = value.w2;
     c->w3 = value.w3;
+    if (!send_event(st, event::load, st.pos, type_cell(type_of(&value)), st.token_start, st.pos,
+                    &value))
+        drop_last(st);
 }
 
 [[noreturn]] void error_token(scan_state& st) {
@@ -791,7 +794,6 @@ bool next_token(scan_state& st) {
     } else {
         go = st.load || st.inside_braced();
     }
-    bool in_path = inside_path(st);
     if (go && !early) {
         if (next < kind::string)
             structural(st, flags, st.full_load());
@@ -805,11 +807,10 @@ bool next_token(scan_state& st) {
         st.pos = st.steer;
         return true;
     }
-    if (in_path && inside_path(st) && next != kind::path_head && next != kind::error &&
-        next != kind::paren_open)
-        path_segment_check(st);
-    else if (in_path && next == kind::paren_close && inside_path(st))
-        path_segment_check(st);
+    // A segment (or the paren or point closed as one) is followed by a / or ends the path.
+    bool opener = next == kind::path_head || next == kind::paren_open || next == kind::block_open ||
+                  next == kind::map_open || next == kind::brace_open;
+    if (!opener && next != kind::error && inside_path(st)) path_segment_check(st);
     return true;
 }
 

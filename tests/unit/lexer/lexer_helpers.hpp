@@ -25,43 +25,52 @@ inline std::string text_of_string(const cell& s) {
     return utf8::encode_string(&copy);
 }
 
-inline std::string molded(const cell& value);
+inline std::string molded(const cell& value, bool own_strings = true);
 
 inline std::string molded_series(const cell& block, const char* open, const char* close,
-                                 const char* separator) {
+                                 const char* separator, bool own_strings) {
     std::string out = open;
     series_buffer* b = buffer_of(block.w2);
     u32 n = used_units(b);
     for (u32 i = block.w1; i < n; i++) {
         if (i > block.w1) out += separator;
-        out += molded(*(head_cell(buffer_of(block.w2)) + i));
+        out += molded(*(head_cell(buffer_of(block.w2)) + i), own_strings);
     }
     return out + close;
 }
 
-// Blocks, parens, paths and maps are written here; the rest through the type's mold.
-inline std::string molded(const cell& value) {
+// Blocks, parens, paths and maps are written here, strings too unless `own_strings` is clear
+// and string! has its mold; the rest through the type's mold.
+inline std::string molded(const cell& value, bool own_strings) {
     switch (type_of(&value)) {
     case type_id::block:
-        return molded_series(value, "[", "]", " ");
+        return molded_series(value, "[", "]", " ", own_strings);
     case type_id::paren:
-        return molded_series(value, "(", ")", " ");
+        return molded_series(value, "(", ")", " ", own_strings);
     case type_id::path:
-        return molded_series(value, "", "", "/");
+        return molded_series(value, "", "", "/", own_strings);
     case type_id::lit_path:
-        return molded_series(value, "'", "", "/");
+        return molded_series(value, "'", "", "/", own_strings);
     case type_id::get_path:
-        return molded_series(value, ":", "", "/");
+        return molded_series(value, ":", "", "/", own_strings);
     case type_id::set_path:
-        return molded_series(value, "", ":", "/");
+        return molded_series(value, "", ":", "/", own_strings);
     case type_id::map:
-        return molded_series(value, "#[", "]", " ");
-    case type_id::string: {
-        std::string s = text_of_string(value);
-        return "\"" + s + "\"";
+        return molded_series(value, "#[", "]", " ", own_strings);
     }
+    bool own = is(&value, type_id::string) && own_strings;
+    if (own || !act::handler<act::slot::mold>(type_of(&value))) {
+        // A string written with the escapes the lexer reads, until string! molds itself.
+        if (!is(&value, type_id::string)) return "<no mold>";
+        std::string out = "\"";
+        for (char c : text_of_string(value)) {
+            if (c == '"' || c == '^') out += '^';
+            out += c == '\n'   ? std::string("^/")
+                   : c == '\t' ? std::string("^-")
+                               : std::string(1, c);
+        }
+        return out + "\"";
     }
-    if (!act::handler<act::slot::mold>(type_of(&value))) return "<no mold>";
     cell copy = value;
     cell out;
     out::new_string(&out);
@@ -80,8 +89,9 @@ inline cell load(std::string_view text, lexer::callback* cb = nullptr) {
     return result;
 }
 
-inline std::string load_molded(std::string_view text, lexer::callback* cb = nullptr) {
-    return molded(load(text, cb));
+inline std::string load_molded(std::string_view text, lexer::callback* cb = nullptr,
+                               bool own_strings = true) {
+    return molded(load(text, cb), own_strings);
 }
 
 // The syntax error a load raises: its id, the line text, the middle argument molded (a
