@@ -306,7 +306,7 @@ void load_raw_string(scan_state& st, const u8* start, const u8* end, u32 flags, 
         after = q + 1 + n;
     }
     st.pos = after;
-    if (!make && st.cb) {
+    if (!st.full_load() && st.cb) {
         send_event(st, event::open, start, type_cell(type_id::string), start, body);
         send_event(st, event::close, close, type_cell(type_id::string), start, after);
     }
@@ -631,10 +631,14 @@ void load_binary(scan_state& st, const u8* start, const u8* end, u32 flags, bool
     }
     const u8* body = hash + 2; // after #{
     if ((base != 2 && base != 16 && base != 64) || body > end) invalid(st, type_id::binary, start);
+    // The output cell is taken first, so that the decoded bytes are reachable once they exist.
+    u32 i = make ? reserve(st) : 0;
     binary::decoded d = binary::from_base_text(base, body, static_cast<u32>(end - body), 1, true);
-    if (!d.node) invalid(st, type_id::binary, body + d.error_at);
+    if (!d.node) {
+        if (make) drop_last(st);
+        invalid(st, type_id::binary, body + d.error_at);
+    }
     if (!make) return;
-    u32 i = reserve(st);
     cell c;
     binary::init_cell_series(&c, d.node);
     put(st, i, c);
