@@ -32,6 +32,11 @@ struct event_args {
     cell value; // load: the value made
 };
 
+// Thrown by a callback to end the scan at once and leave `transcode` without a result: the
+// function-value adapter throws it when the language code it ran left a non-local exit pending
+// (throw, break ...), which the evaluator then carries on.
+struct scan_abandoned {};
+
 // A callback answers true to go on: make the value, keep it, raise the error; false skips the
 // value (scan), drops it (load) or ends the scan quietly (error).
 class callback {

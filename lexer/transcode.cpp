@@ -45,7 +45,14 @@ void native(const i32* refinements) {
         if (!callback_for_value) error::raise(err::E("internal", "not-done"));
         made = callback_for_value(fn);
     }
-    run(refinements, made.get());
+    stack::mark m = stack::save();
+    try {
+        run(refinements, made.get());
+    } catch (const lexer::scan_abandoned&) {
+        stack::restore(m);
+        *stack::arg(0) = unset::value;
+        stack::keep_result_only();
+    }
 }
 
 void run(const i32* refinements, lexer::callback* cb) {

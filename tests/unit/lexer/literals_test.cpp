@@ -2,6 +2,7 @@
 // of every literal kind; char literals; the new-line marks of loaded values.
 #include <gtest/gtest.h>
 
+#include "evaluator/natives.hpp"
 #include "tests/unit/lexer/lexer_helpers.hpp"
 
 using namespace zel;
@@ -167,4 +168,20 @@ TEST(LexerLiterals, WordsKeepTheirCase) {
     EXPECT_EQ(symbol::canonical_id(w[0].w2), symbol::canonical_id(w[1].w2));
     EXPECT_EQ(w[0].w3, w[1].w3); // one slot of the global context
     EXPECT_NE(w[0].w1, 0u);
+}
+
+// The spec texts of the natives and actions are real source: each loads as one block.
+TEST(LexerLiterals, NativeAndActionSpecsLoad) {
+    std::vector<std::string_view> specs;
+    for (u32 slot = 1; slot <= natives::count(); slot++)
+        specs.push_back(natives::definition_of(slot)->spec);
+    for (u32 slot = 1; slot <= act::action_count; slot++)
+        if (!actions::spec_of(slot).empty()) specs.push_back(actions::spec_of(slot));
+    ASSERT_GT(specs.size(), 150u);
+    for (std::string_view spec : specs) {
+        EXPECT_EQ(test::load_error(spec).id, "") << spec;
+        cell block = test::load(spec);
+        ASSERT_EQ(used_units(buffer_of(block.w2)), 1u) << spec;
+        EXPECT_TRUE(is(head_cell(buffer_of(block.w2)), type_id::block)) << spec;
+    }
 }

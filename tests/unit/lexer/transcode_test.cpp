@@ -222,3 +222,45 @@ TEST(Transcode, ValueFromString) {
         if (ok) EXPECT_EQ(test::molded(out), r.value) << r.text;
     }
 }
+
+// A function value given to /trace goes through the installed adapter; an adapter's callback
+// may abandon the scan, leaving the native without a result.
+TEST(Transcode, TraceThroughTheAdapter) {
+    auto call_native = [](const cell& source) {
+        stack::mark m = stack::save();
+        cell none;
+        init_none(&none);
+        cell* base = stack::push_value(&source);
+        for (int i = 0; i < 3; i++) stack::push_value(&none);
+        stack::arguments = base;
+        const i32 given[transcode::refinement::count] = {-1, -1, -1, -1, -1, -1, 3};
+        transcode::native(given);
+        cell result = *base;
+        stack::restore(m);
+        return result;
+    };
+    auto saved = transcode::callback_for_value;
+    transcode::callback_for_value = nullptr;
+    u32 code = 0;
+    stack::mark m = stack::save();
+    try {
+        call_native(string_of("1"));
+    } catch (const unwind&) {
+        stack::restore(m);
+        code = error::last_code();
+    }
+    EXPECT_EQ(code, err::E("internal", "not-done").code());
+    struct abandoning : lexer::callback {
+        bool on_event(lexer::event_args& a) override {
+            if (a.event == lexer::event::load) throw lexer::scan_abandoned{};
+            return true;
+        }
+    };
+    transcode::callback_for_value = [](const cell*) -> std::unique_ptr<lexer::callback> {
+        return std::make_unique<abandoning>();
+    };
+    cell abandoned = call_native(string_of("[1 2] 3"));
+    EXPECT_TRUE(is(&abandoned, type_id::unset));
+    EXPECT_EQ(lexer::live_scans(), 0u);
+    transcode::callback_for_value = saved;
+}
