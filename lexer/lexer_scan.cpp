@@ -774,8 +774,12 @@ bool next_token(scan_state& st) {
         return true;
     }
     if (next == kind::path_head && has_non_ascii(st.token_start, st.token_end)) {
+        // A head that holds a whitespace code point is a word before it, or no token at all.
         const u8* end = st.token_end;
-        trim_word(st);
+        if (!trim_word(st)) {
+            st.pos = st.token_end;
+            return true;
+        }
         if (st.token_end != end) st.kind = next = kind::word;
     }
     if (!early) st.pos = skipped_end(st);

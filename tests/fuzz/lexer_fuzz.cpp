@@ -33,8 +33,10 @@ void guarded(cell* source, const u8* data, u32 size, lexer::scan_options o, bool
     try {
         cell result;
         u32 consumed = 0;
-        if (as_string) lexer::transcode_string(&result, source, -1, o, &consumed);
-        else lexer::scan_utf8(&result, data, size, o, &consumed);
+        if (as_string)
+            lexer::transcode_string(&result, source, -1, o, &consumed);
+        else
+            lexer::scan_utf8(&result, data, size, o, &consumed);
     } catch (const unwind& u) {
         stack::restore(m);
         if (u.code != throw_code::error) __builtin_trap();

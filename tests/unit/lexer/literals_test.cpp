@@ -69,6 +69,7 @@ const literal literals[] = {
     {"a\xC2\xA0"
      "b ;c\n1 \xC2\xA0\xE3\x80\x80",
      "[a b 1]"},
+    {"a\xC2\xA0/b x \xE3\x80\x80/c", "[a /b x /c]"},
     {"", "[]"},
 };
 
