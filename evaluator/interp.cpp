@@ -359,6 +359,9 @@ u32 gather_arguments(const cell* callable_in, u32 node, u32 index, bool push, co
     } else {
         runtime::fatal_error_exit(101, __builtin_return_address(0));
     }
+    // The left operand of an operator already lies in the first argument cell: take it before
+    // anything else is pushed.
+    cell* left = infix ? stack::reserve_slot() : nullptr;
     u32 desc = descriptor::of(&callable);
     u32 desc_len = used_units(buffer_of(desc));
     i32 refs[max_refinements];
@@ -372,10 +375,8 @@ u32 gather_arguments(const cell* callable_in, u32 node, u32 index, bool push, co
         cell ts = *d, word = d[1];
         pos++;
         if (descriptor::kind_of(&ts) == descriptor::kind::return_) continue;
-        if (infix && first) {
-            // The left operand already lies in the first argument cell.
-            cell* slot = stack::reserve_slot();
-            if (!typeset_has(&ts, type_of(slot))) raise_expect_arg(&name, slot, &word);
+        if (left && first) {
+            if (!typeset_has(&ts, type_of(left))) raise_expect_arg(&name, left, &word);
         } else {
             index = fetch_argument(&name, &ts, &word, node, index, infix, as_values);
             if (pending) goto unwind;

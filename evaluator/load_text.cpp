@@ -3,6 +3,7 @@
 
 #include "lexer/lexer.hpp"
 #include "runtime/errors.hpp"
+#include "runtime/memory.hpp"
 
 namespace zel::load_text {
 
@@ -16,6 +17,15 @@ bool block_from_text(std::string_view utf8, cell* out) {
         return false;
     }
     return type_of(out) == type_id::block;
+}
+
+bool spec_from_text(std::string_view utf8, cell* out) {
+    cell loaded;
+    if (!block_from_text(utf8, &loaded)) return false;
+    series_buffer* b = buffer_of(loaded.w2);
+    if (used_units(b) != 1 || type_of(head_cell(b)) != type_id::block) return false;
+    *out = *head_cell(b);
+    return true;
 }
 
 } // namespace zel::load_text
