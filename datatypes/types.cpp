@@ -27,9 +27,6 @@
 #include "datatypes/point.hpp"
 #include "datatypes/port.hpp"
 #include "datatypes/ref.hpp"
-#include "datatypes/symbol.hpp"
-#include "datatypes/typeset.hpp"
-#include "datatypes/word.hpp"
 #include "datatypes/registry.hpp"
 #include "datatypes/series.hpp"
 #include "datatypes/string.hpp"
@@ -38,6 +35,7 @@
 #include "datatypes/time.hpp"
 #include "datatypes/triple.hpp"
 #include "datatypes/tuple.hpp"
+#include "datatypes/typeset.hpp"
 #include "datatypes/url.hpp"
 #include "datatypes/word.hpp"
 

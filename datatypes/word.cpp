@@ -87,7 +87,12 @@ cell* push_symbol_string(const cell* word) {
 }
 
 void intern_type_name(u32 type) {
-    datatype::set_word(type, intern_literal(datatype::name_of(type)));
+    cell w = intern_literal(datatype::name_of(type));
+    datatype::set_word(type, w);
+    // The type's word names its datatype! value.
+    cell value;
+    init_datatype(&value, type);
+    context::set_word_value(&w, &value);
 }
 
 cell refinement_from_literal(std::string_view text) {

@@ -383,7 +383,7 @@ void register_action_table() {
     for (u32 slot = 1; slot <= 62; slot++) {
         if (slot == 8) continue;
         cell spec;
-        if (!load_text::block_from_text(table[slot - 1].spec, &spec)) continue;
+        if (!load_text::spec_from_text(table[slot - 1].spec, &spec)) continue;
         cell* holder = stack::push_value(&spec);
         native_value::make_callable(type_id::action, slot - 1, holder);
         cell* value = stack::top_value();

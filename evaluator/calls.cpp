@@ -39,7 +39,7 @@ bool listed(const call_frame* f, i32 level) {
 }
 
 void on_raise(cell* error) {
-    if (!is(error, type_id::error)) return;
+    if (!is(error, type_id::error) || !error->w1) return;
     cell code = interp::current_code();
     cell* near = error::field_of(error, error::field::near);
     if (near && is_none(near) && !is_none(&code)) *near = code;

@@ -410,13 +410,12 @@ u32 gather_arguments(const cell* callable_in, u32 node, u32 index, bool push, co
     } else {
         runtime::fatal_error_exit(101, __builtin_return_address(0));
     }
-    // In infix mode the left operand lies at the top, not yet reserved: building the
-    // descriptor pushes, so it must not land there.
-    if (infix) stack::top++;
+    // The left operand of an operator already lies in the first argument cell: take it before
+    // anything else is pushed.
+    cell* left = infix ? stack::reserve_slot() : nullptr;
     // The descriptor is cached in the callable's side series after the first call.
     cell* cached = head_cell(buffer_of(callable.w3)) + function::side::descriptor;
     u32 desc = type_of(cached) == type_id::block ? cached->w2 : descriptor::of(&callable);
-    if (infix) stack::top--;
     u32 desc_len = code_length(desc);
     i32 refs[max_refinements];
     u32 ref_count = 0;
@@ -429,10 +428,8 @@ u32 gather_arguments(const cell* callable_in, u32 node, u32 index, bool push, co
         cell ts = *d, word = d[1];
         pos++;
         if (descriptor::kind_of(&ts) == descriptor::kind::return_) continue;
-        if (infix && first) {
-            // The left operand already lies in the first argument cell.
-            cell* slot = stack::reserve_slot();
-            if (!typeset_has(&ts, type_of(slot))) raise_expect_arg(&name, slot, &word);
+        if (left && first) {
+            if (!typeset_has(&ts, type_of(left))) raise_expect_arg(&name, left, &word);
         } else {
             index = fetch_argument(&name, &ts, &word, node, index, infix, as_values);
             if (pending) goto unwind;

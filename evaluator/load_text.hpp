@@ -10,5 +10,7 @@ namespace zel::load_text {
 // The values of the text in a new block (the cell), words bound to the global context; false
 // when the text does not load.
 bool block_from_text(std::string_view utf8, cell* out);
+// The one block that the text holds (a spec written as "[...]").
+bool spec_from_text(std::string_view utf8, cell* out);
 
 } // namespace zel::load_text

@@ -57,7 +57,7 @@ void register_natives_table() {
     build_table();
     for (u32 i = 0; i < native_count; i++) {
         cell spec;
-        if (!load_text::block_from_text(specs[i].spec, &spec)) continue;
+        if (!load_text::spec_from_text(specs[i].spec, &spec)) continue;
         cell* holder = stack::push_value(&spec);
         native_value::make_callable(type_id::native, i, holder);
         cell* value = stack::top_value();

@@ -1,37 +1,35 @@
-// Scanning one value from a string. Until the lexer stands, only the word kinds are recognised:
-// a text that holds one word, optionally marked as a set-, get-, lit-word, refinement or issue.
+// Scanning one value from a string through the lexer; a syntax error answers false.
 #include "lexer/scan_hook.hpp"
 
-#include <string>
-
-#include "datatypes/context.hpp"
-#include "datatypes/symbol.hpp"
-#include "runtime/unicode.hpp"
+#include "datatypes/basic.hpp"
+#include "datatypes/string_buffer.hpp"
+#include "evaluator/stack.hpp"
+#include "lexer/lexer.hpp"
+#include "runtime/errors.hpp"
 
 namespace zel::scan_hook {
 
-namespace {
-bool word_char(unsigned char c) {
-    return c > ' ' && std::string_view("[](){}\"';:/@#$%^,\\").find(static_cast<char>(c)) ==
-                          std::string_view::npos;
-}
-} // namespace
-
 bool value_from_string(const cell* string, cell* out) {
-    std::string text = utf8::encode_string(string, -1);
-    if (text.empty()) return false;
-    u32 type = type_id::word;
-    std::string_view body = text;
-    if (body.front() == ':') type = type_id::get_word, body.remove_prefix(1);
-    else if (body.front() == '\'') type = type_id::lit_word, body.remove_prefix(1);
-    else if (body.front() == '/') type = type_id::refinement, body.remove_prefix(1);
-    else if (body.front() == '#') type = type_id::issue, body.remove_prefix(1);
-    else if (body.back() == ':') type = type_id::set_word, body.remove_suffix(1);
-    if (body.empty() || (body.front() >= '0' && body.front() <= '9')) return false;
-    for (unsigned char c : body)
-        if (!word_char(c)) return false;
-    *out = cell{type, context::global_node(), symbol::intern_text(body), context::unbound};
-    return true;
+    stack::mark m = stack::save();
+    cell* source = stack::push_value(string);
+    cell* result = stack::push_value(&unset::value);
+    u32 length = string::units_from_head(source);
+    lexer::scan_options o;
+    o.one_value = true;
+    o.block_result = true;
+    u32 consumed = 0;
+    try {
+        lexer::transcode_string(result, source, -1, o, &consumed);
+    } catch (const unwind& u) {
+        stack::restore(m);
+        if (u.code != throw_code::error) throw;
+        return false;
+    }
+    bool one =
+        is(result, type_id::block) && used_units(buffer_of(result->w2)) == 1 && consumed == length;
+    if (one) *out = *head_cell(buffer_of(result->w2));
+    stack::restore(m);
+    return one;
 }
 
 } // namespace zel::scan_hook

@@ -17,6 +17,7 @@
 #include "evaluator/natives.hpp"
 #include "evaluator/random.hpp"
 #include "evaluator/stack.hpp"
+#include "lexer/lexer.hpp"
 #include "runtime/cell_pool.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/cycle_stack.hpp"
@@ -63,6 +64,7 @@ void init_runtime() {
     interp::install_error_hooks();
     stack::body_symbol = sym::body;
     stack::anon_symbol = sym::anon;
+    lexer::start_up();
     actions::register_action_table();
     natives::register_natives_table();
     interp::start_up();
