@@ -126,6 +126,11 @@ bool refinement_used(const cell* element) {
     return true;
 }
 
+// A typeset after a refinement is one of its arguments unless it is the return spec.
+bool is_refinement_argument(const cell* d) {
+    return type_of(d) == type_id::typeset && descriptor::kind_of(d) != descriptor::kind::return_;
+}
+
 // Finds a refinement of the descriptor by symbol; answers its position in the descriptor.
 i32 find_refinement(u32 desc, u32 symbol) {
     u32 canonical = symbol::canonical_id(symbol);
@@ -426,7 +431,7 @@ u32 gather_arguments(const cell* callable_in, u32 node, u32 index, bool push, co
                 }
                 init_logic(flag, used);
                 u32 slot = r.w1 + 1;
-                while (k < desc_len && type_of(head_cell(buffer_of(desc)) + k) == type_id::typeset) {
+                while (k < desc_len && is_refinement_argument(head_cell(buffer_of(desc)) + k)) {
                     cell ts = head_cell(buffer_of(desc))[k], word = head_cell(buffer_of(desc))[k + 1];
                     cell* arg_slot = stack::top;
                     index = fetch_argument(&name, &ts, &word, node, index, false, as_values);
@@ -444,7 +449,7 @@ u32 gather_arguments(const cell* callable_in, u32 node, u32 index, bool push, co
                 }
                 cell* mark = stack::top;
                 i32 position = static_cast<i32>(stack::top - stack::arguments);
-                while (k < desc_len && type_of(head_cell(buffer_of(desc)) + k) == type_id::typeset) {
+                while (k < desc_len && is_refinement_argument(head_cell(buffer_of(desc)) + k)) {
                     cell ts = head_cell(buffer_of(desc))[k], word = head_cell(buffer_of(desc))[k + 1];
                     index = fetch_argument(&name, &ts, &word, node, index, false, as_values);
                     if (pending) goto unwind;
