@@ -72,9 +72,15 @@ struct scratch_use {
 // Reduces the code block's expressions onto the target's tail; false when a non-local exit is
 // pending.
 bool reduce_into(const cell* code, cell* target) {
+    struct position_keeper {
+        u32 node = interp::code_node, index = interp::code_index;
+        ~position_keeper() {
+            interp::code_node = node;
+            interp::code_index = index;
+        }
+    } keep;
     u32 node = code->w2;
     u32 index = code->w1;
-    u32 saved_node = interp::code_node, saved_index = interp::code_index;
     while (index < used_units(buffer_of(node))) {
         cell* at = stack::top;
         interp::code_node = node;
@@ -84,8 +90,6 @@ bool reduce_into(const cell* code, cell* target) {
         block::append_value_copy(target, at);
         stack::top = at;
     }
-    interp::code_node = saved_node;
-    interp::code_index = saved_index;
     return true;
 }
 

@@ -9,30 +9,53 @@
 #include <ctime>
 #include <sstream>
 #include <unistd.h>
+#include <vector>
 
 #include "datatypes/context.hpp"
 #include "datatypes/date.hpp"
+#include "datatypes/string_buffer.hpp"
 #include "datatypes/symbol.hpp"
+#include "evaluator/actions.hpp"
+#include "evaluator/interp.hpp"
+#include "evaluator/stack.hpp"
+#include "runtime/collector.hpp"
 #include "runtime/memory.hpp"
 #include "runtime/memory_stats.hpp"
+#include "tests/unit/evaluator/eval_fixture.hpp"
 #include "tests/unit/evaluator/system_support.hpp"
 
 using namespace zel;
-using test::eval_mold;
-using test::evaluate;
-using test::evaluation;
+using test::gives;
+using test::raises;
 
 namespace {
-std::string code_text(err::id id) {
-    return "<error " + std::to_string(id.code()) + ">";
+// What `source` prints through the value hooks; the outcome goes to `result`.
+std::string printed(std::string_view source, test::outcome* result = nullptr) {
+    test::print_capture capture;
+    test::outcome o = test::run(source);
+    if (result) *result = o;
+    return test::print_capture::text();
 }
 
-// What `source` prints through the value hooks.
-std::string printed(const std::string& source, std::string* result = nullptr) {
-    test::print_capture capture;
-    std::string r = eval_mold((test::operators + source).c_str());
-    if (result) *result = r;
-    return test::print_capture::text();
+// The value of a source that must evaluate without an error (valid until the next allocation
+// unless rooted).
+cell value_of(std::string_view source) {
+    test::outcome o = test::run(source);
+    EXPECT_FALSE(o.raised) << source << " raised " << o.error_code;
+    return o.value;
+}
+
+// The text print writes for a value.
+std::string form_of(const cell& value) {
+    cell* base = stack::top;
+    cell* held = stack::push_value(&value);
+    cell buffer;
+    string::init_cell_bytes(&buffer, 16);
+    cell* out = stack::push_value(&buffer);
+    actions::form_typed(held, out, nullptr, 1 << 30);
+    std::string text = utf8::encode_string(out);
+    stack::top = base;
+    return text;
 }
 
 std::string hex(const std::string& bytes) {
@@ -45,30 +68,16 @@ std::string hex(const std::string& bytes) {
     return out;
 }
 
-cell global_value(const char* name) {
-    cell w = context::global_word(symbol::intern_text(name));
-    return *context::word_value_address(&w);
-}
-
 // Calls a native with arguments the way the interpreter would.
 cell call_native(const char* name, std::initializer_list<cell> arguments) {
-    cell fn = global_value(name);
+    cell w = context::global_word(symbol::intern_text(name));
+    cell fn = *context::word_value_address(&w);
     cell* at = stack::push_value(&fn);
     for (const cell& a : arguments) stack::push_value(&a);
     interp::call_with_arguments(at, static_cast<u32>(arguments.size()));
     cell result = *at;
     stack::top = at;
     return result;
-}
-
-// The library defines true and false; these tests run without it.
-void define_logic_words() {
-    for (bool b : {true, false}) {
-        cell w = context::global_word(symbol::intern_text(b ? "true" : "false"));
-        cell v;
-        init_logic(&v, b);
-        context::set_word_value(&w, &v);
-    }
 }
 
 std::vector<cell> cells_of(const cell& block) {
@@ -94,34 +103,35 @@ TEST(SystemNatives, PrintFormsEveryKindOfValue) {
         "10%",
         "$1.50",
         "1:30",
-        "10-Dec-2025/10:00+5:45",
         "%a.txt",
         "http://x.y",
+        "10-Dec-2025/10:00+5:45",
         "<t>",
         "a@b.c",
         "#iss",
         "#{0102}",
         "1.2.3",
         "[[1 2] [3]]",
-        "make object! [a: 1]",
         "integer!",
+        "make object! [a: 1]",
         "/ref",
         "'a/b",
+        "none",
         "make map! [a 1]",
-        "make hash! [1 2]",
-        "make error! \"boom\"",
-        "make typeset! [integer!]",
+        "true",
+        "\"\"",
         ":print",
+        "make error! \"boom\"",
         "(1 + 2)",
         "@ref",
-        "\"\"",
+        "[\"a\" #\"b\"]",
+        "make typeset! [integer!]",
+        "make hash! [1 2]",
     };
     for (const char* v : values) {
-        evaluation e;
-        evaluate((std::string(test::operators) + v).c_str(), e);
-        ASSERT_EQ(e.error, 0u) << v;
+        gc::rooted_cell value(value_of(v));
         // A block is reduced before it is formed; the values here reduce to themselves.
-        std::string form = test::text_of(e.value.value, false);
+        std::string form = form_of(value.value);
         EXPECT_EQ(printed(std::string("print ") + v), form + "\n") << v;
         EXPECT_EQ(printed(std::string("prin ") + v), form) << v;
     }
@@ -138,15 +148,18 @@ TEST(SystemNatives, PrintReducesBlocksAndJoinsBySpaces) {
         {"prin \"x\" prin [] print \"y\"", "xy\n"},
         {"x: 5 print [x \"and\" x + 1 'x]", "5 and 6 x\n"},
         {"print [\"a\" [\"b\" \"c\"] #\"d\"]", "a b c d\n"},
+        {"print [if true [\"yes\"] either false [1] [2]]", "yes 2\n"},
         // A print inside a printed expression writes its line first; the outer line keeps all
         // its values (the inner one answers unset, which forms as nothing).
         {"print [1 print [2 3] 4]", "2 3\n1  4\n"},
         {"print [1 print [2 print [3] 4] 5]", "3\n2  4\n1  5\n"},
+        {"loop 3 [prin [1 2]] print \"\"", "1 21 21 2\n"},
     };
     for (const row& r : rows) {
-        std::string result;
-        EXPECT_EQ(printed(r.source, &result), r.output) << r.source;
-        EXPECT_EQ(result, "unset") << r.source;
+        test::outcome o;
+        EXPECT_EQ(printed(r.source, &o), r.output) << r.source;
+        EXPECT_FALSE(o.raised) << r.source;
+        EXPECT_EQ(type_of(&o.value), type_id::unset) << r.source;
     }
     printed("prin 1");
     EXPECT_EQ(print_hooks::last_newline, 0u);
@@ -154,11 +167,14 @@ TEST(SystemNatives, PrintReducesBlocksAndJoinsBySpaces) {
     EXPECT_EQ(print_hooks::last_newline, 1u);
 }
 
-TEST(SystemNatives, ErrorInsidePrintedBlockLeavesPrintUsable) {
-    std::string result;
-    EXPECT_EQ(printed("print [1 undefined-word-here 2]", &result), "");
-    EXPECT_EQ(result, code_text(err::E("script", "no-value")));
-    EXPECT_EQ(printed("print [1 print [2 undefined-word-here] 3]", &result), "");
+TEST(SystemNatives, ExitsLeavingAPrintedBlockLeavePrintUsable) {
+    test::outcome o;
+    EXPECT_EQ(printed("print [1 undefined-word-here 2]", &o), "");
+    EXPECT_TRUE(o.raised);
+    EXPECT_EQ(o.error_code, err::E("script", "no-value").code());
+    EXPECT_EQ(printed("print [1 print [2 undefined-word-here] 3]"), "");
+    EXPECT_EQ(printed("f: func [] [print [1 return 2 3]] print f"), "2\n");
+    EXPECT_EQ(printed("loop 2 [print [\"x\" break \"y\"]] print 'z"), "z\n");
     EXPECT_EQ(printed("print [7 8]"), "7 8\n");
     EXPECT_EQ(printed("print [\"a\" print [\"b\"] \"c\"]"), "b\na  c\n");
 }
@@ -170,7 +186,7 @@ TEST(SystemNatives, PrintReachesStandardOutput) {
     int saved = dup(STDOUT_FILENO);
     dup2(fds[1], STDOUT_FILENO);
     close(fds[1]);
-    std::string result = eval_mold("prin \"é\" print [\"€\" 1] print \"😀\"");
+    test::outcome o = test::run("prin \"é\" print [\"€\" 1] print \"😀\"");
     dup2(saved, STDOUT_FILENO);
     close(saved);
     std::string out;
@@ -178,17 +194,16 @@ TEST(SystemNatives, PrintReachesStandardOutput) {
     ssize_t n;
     while ((n = read(fds[0], buf, sizeof buf)) > 0) out.append(buf, n);
     close(fds[0]);
-    EXPECT_EQ(result, "unset");
+    EXPECT_FALSE(o.raised);
     EXPECT_EQ(out, "\xC3\xA9\xE2\x82\xAC 1\n\xF0\x9F\x98\x80\n");
 }
 
 // ---- now and wait -------------------------------------------------------------------------
 
 TEST(SystemNatives, NowRefinementsCombineOnlyAsSpecified) {
-    const char* refused[] = {"now/year/month", "now/time/zone", "now/date/precise",
-                             "now/weekday/yearday/utc", "now/day/time/precise"};
-    for (const char* s : refused)
-        EXPECT_EQ(eval_mold(s), code_text(err::E("script", "bad-refines"))) << s;
+    for (const char* s : {"now/year/month", "now/time/zone", "now/date/precise",
+                          "now/weekday/yearday/utc", "now/day/time/precise"})
+        EXPECT_TRUE(raises(s, err::E("script", "bad-refines")));
     struct row {
         const char* source;
         u32 type;
@@ -207,20 +222,12 @@ TEST(SystemNatives, NowRefinementsCombineOnlyAsSpecified) {
         {"now/weekday", type_id::integer},
         {"now/yearday", type_id::integer},
     };
-    for (const row& r : rows) {
-        evaluation e;
-        evaluate(r.source, e);
-        ASSERT_EQ(e.error, 0u) << r.source;
-        EXPECT_EQ(type_of(&e.value.value), r.type) << r.source;
-    }
-    evaluation d;
-    evaluate("now/date", d);
-    EXPECT_EQ(d.value.value.w1 & (date::packed::has_time | date::packed::zone_mask), 0u);
-    evaluation t;
-    evaluate("now/time", t);
-    EXPECT_EQ(float_of(&t.value.value), std::floor(float_of(&t.value.value)));
-    evaluate("now/utc/zone", t);
-    EXPECT_EQ(float_of(&t.value.value), 0.0);
+    for (const row& r : rows) EXPECT_TRUE(test::gives_type(r.source, r.type));
+    cell d = value_of("now/date");
+    EXPECT_EQ(d.w1 & (date::packed::has_time | date::packed::zone_mask), 0u);
+    cell t = value_of("now/time");
+    EXPECT_EQ(float_of(&t), std::floor(float_of(&t)));
+    EXPECT_TRUE(gives("now/utc/zone", "0:00:00"));
 }
 
 TEST(SystemNatives, NowMatchesPythonInUnusualZones) {
@@ -236,22 +243,15 @@ TEST(SystemNatives, NowMatchesPythonInUnusualZones) {
         setenv("TZ", tz, 1);
         tzset();
         reading r{tz, 0, {}};
-        evaluation now;
-        evaluate("now", now);
-        ASSERT_EQ(now.error, 0u);
-        u32 p = now.value.value.w1;
-        double stored = float_of(&now.value.value);
+        cell now = value_of("now");
+        u32 p = now.w1;
         r.instant = (i64(date::day_number_of(p)) - date::day_number(1970, 1, 1)) * 86400 +
-                    static_cast<i64>(stored);
+                    static_cast<i64>(float_of(&now));
         const char* refinements[] = {"now/year", "now/month",   "now/day",    "now/time",
                                      "now/zone", "now/weekday", "now/yearday"};
         for (int i = 0; i < 7; i++) {
-            evaluation e;
-            evaluate(refinements[i], e);
-            ASSERT_EQ(e.error, 0u);
-            r.fields[i] = is(&e.value.value, type_id::integer)
-                              ? int_of(&e.value.value)
-                              : static_cast<i64>(float_of(&e.value.value));
+            cell v = value_of(refinements[i]);
+            r.fields[i] = is(&v, type_id::integer) ? int_of(&v) : static_cast<i64>(float_of(&v));
         }
         readings.push_back(r);
     }
@@ -291,12 +291,12 @@ TEST(SystemNatives, NowMatchesPythonInUnusualZones) {
 
 TEST(SystemNatives, WaitSleepsAndRefusesOtherValues) {
     auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(eval_mold("wait 0.0005"), "none");
-    EXPECT_EQ(eval_mold("wait 0:00:00.002"), "none");
-    EXPECT_EQ(eval_mold("wait 0"), "none");
+    EXPECT_TRUE(gives("wait 0.0005", "none"));
+    EXPECT_TRUE(gives("wait 0:00:00.002", "none"));
+    EXPECT_TRUE(gives("wait 0", "none"));
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(4));
-    for (const char* s : {"wait [1]", "wait 10%"})
-        EXPECT_EQ(eval_mold(s), code_text(err::E("script", "invalid-arg"))) << s;
+    for (const char* s : {"wait [1]", "wait 10%", "wait none"})
+        EXPECT_TRUE(raises(s, err::E("script", "invalid-arg")));
 }
 
 // ---- the environment ----------------------------------------------------------------------
@@ -305,30 +305,27 @@ TEST(SystemNatives, WaitSleepsAndRefusesOtherValues) {
 // report against it.
 TEST(SystemNativesChild, ReportsTheEnvironment) {
     if (!std::getenv("ZEL_ENV_CHILD")) GTEST_SKIP() << "run by env_oracle.py";
-    evaluation listed;
-    evaluate("list-env", listed);
-    ASSERT_EQ(listed.error, 0u);
-    ASSERT_EQ(type_of(&listed.value.value), type_id::map);
+    gc::rooted_cell listed(value_of("list-env"));
+    ASSERT_EQ(type_of(&listed.value), type_id::map);
     std::string report;
-    std::vector<cell> keys;
-    u32 pairs = used_units(buffer_of(listed.value.value.w2)) / 2;
+    std::vector<gc::rooted_cell*> keys;
+    u32 pairs = used_units(buffer_of(listed.value.w2)) / 2;
     for (u32 i = 0; i < pairs; i++) {
-        cell* kv = head_cell(buffer_of(listed.value.value.w2)) + 2 * i;
+        cell* kv = head_cell(buffer_of(listed.value.w2)) + 2 * i;
         if (kv[1].header == 0) continue;
         report += "ENV " + hex(utf8::encode_string(kv, -1, utf8::flag::lossless)) + " " +
                   hex(utf8::encode_string(kv + 1, -1, utf8::flag::lossless)) + "\n";
-        keys.push_back(kv[0]);
+        keys.push_back(new gc::rooted_cell(kv[0]));
     }
-    evaluation missing;
-    evaluate("\"ZEL_NOT_SET\"", missing);
-    keys.push_back(missing.value.value);
-    for (const cell& key : keys) {
-        gc::rooted_cell k(key);
-        cell v = call_native("get-env", {k.value});
-        report += "GET " + hex(utf8::encode_string(&k.value, -1, utf8::flag::lossless)) + " " +
+    keys.push_back(new gc::rooted_cell(value_of("\"ZEL_NOT_SET\"")));
+    for (gc::rooted_cell* key : keys) {
+        cell v = call_native("get-env", {key->value});
+        report += "GET " + hex(utf8::encode_string(&key->value, -1, utf8::flag::lossless)) + " " +
                   (is_none(&v) ? "NONE" : hex(utf8::encode_string(&v, -1, utf8::flag::lossless))) +
                   "\n";
     }
+    // Roots are released in the reverse order of their making.
+    for (auto it = keys.rbegin(); it != keys.rend(); ++it) delete *it;
     std::printf("%s", report.c_str());
     std::fflush(stdout);
 }
@@ -346,22 +343,21 @@ TEST(SystemNatives, EnvironmentAgainstPythonParent) {
 
 TEST(SystemNatives, SetEnvReachesChildProcesses) {
     setenv("ZEL_RAW_SOURCE", "\xFF\xFE raw", 1);
-    EXPECT_EQ(eval_mold("set-env \"ZEL_T1\" \"x=y é\""), "\"x=y é\"");
-    EXPECT_EQ(eval_mold("set-env 'ZEL_T2 \"two\" get-env 'ZEL_T2"), "\"two\"");
-    EXPECT_EQ(eval_mold("set-env \"ZEL_T3\" \"gone\" get-env \"ZEL_T3\""), "\"gone\"");
-    EXPECT_EQ(eval_mold("set-env 'ZEL_T3 make none! 0 get-env 'ZEL_T3"), "none");
-    EXPECT_EQ(eval_mold("set-env \"ZEL_EMPTY\" \"\" get-env \"ZEL_EMPTY\""), "none");
-    EXPECT_EQ(eval_mold("set-env \"ZEL_RAW_COPY\" get-env \"ZEL_RAW_SOURCE\""),
-              eval_mold("get-env \"ZEL_RAW_SOURCE\""));
+    EXPECT_TRUE(gives("set-env \"ZEL_T1\" \"x=y é\"", "\"x=y é\""));
+    EXPECT_TRUE(gives("set-env 'ZEL_T2 \"two\" get-env 'ZEL_T2", "\"two\""));
+    EXPECT_TRUE(gives("set-env \"ZEL_T3\" \"gone\" get-env \"ZEL_T3\"", "\"gone\""));
+    EXPECT_TRUE(gives("set-env 'ZEL_T3 none get-env 'ZEL_T3", "none"));
+    EXPECT_TRUE(gives("set-env \"ZEL_EMPTY\" \"\" get-env \"ZEL_EMPTY\"", "none"));
+    EXPECT_FALSE(test::run("set-env \"ZEL_RAW_COPY\" get-env \"ZEL_RAW_SOURCE\"").raised);
     EXPECT_STREQ(std::getenv("ZEL_RAW_COPY"), "\xFF\xFE raw");
-    EXPECT_EQ(
-        test::command_output("python3 -c 'import os; e = os.environb; print(e.get(b\"ZEL_T1\"), "
-                             "e.get(b\"ZEL_T3\"), e.get(b\"ZEL_EMPTY\"))'"),
-        "b'x=y \\xc3\\xa9' None b''\n");
+    EXPECT_EQ(test::command_output("python3 -c 'import os; e = os.environb; "
+                                   "print(e.get(b\"ZEL_T1\"), e.get(b\"ZEL_T3\"), "
+                                   "e.get(b\"ZEL_EMPTY\"))'"),
+              "b'x=y \\xc3\\xa9' None b''\n");
     // Names the OS cannot take are refused instead of being reported as set.
     for (const char* s :
          {"set-env \"A=B\" \"x\"", "set-env \"\" \"x\"", "set-env \"ZEL_NUL\" \"a^@b\""})
-        EXPECT_EQ(eval_mold(s), code_text(err::E("script", "invalid-arg"))) << s;
+        EXPECT_TRUE(raises(s, err::E("script", "invalid-arg")));
     EXPECT_EQ(std::getenv("ZEL_NUL"), nullptr);
 }
 
@@ -369,10 +365,8 @@ TEST(SystemNatives, SetEnvReachesChildProcesses) {
 
 TEST(SystemNatives, StatsInfoDescribesEveryFrame) {
     gc::rooted_cell big{cell{type_id::binary, 0, memory::new_series(3000000, 1, 0), 0}};
-    evaluation info;
-    evaluate("stats/info", info);
-    ASSERT_EQ(info.error, 0u);
-    EXPECT_EQ(cells_of(info.value.value).size(), 5u);
+    cell info = value_of("stats/info");
+    EXPECT_EQ(cells_of(info).size(), 5u);
 
     gc::rooted_cell parent{cell{type_id::block, 0, memory::new_cell_series(5), 0}};
     cell used = memory::usage_stats(nullptr, 1);
@@ -418,14 +412,12 @@ TEST(SystemNatives, StatsInfoDescribesEveryFrame) {
 }
 
 TEST(SystemNatives, StatsAnswersAndHoldsTheCollector) {
-    evaluation plain;
-    evaluate("stats", plain);
-    EXPECT_EQ(type_of(&plain.value.value), type_id::integer);
-    EXPECT_GT(int_of(&plain.value.value), 0);
+    cell plain = value_of("stats");
+    EXPECT_EQ(type_of(&plain), type_id::integer);
+    EXPECT_GT(int_of(&plain), 0);
     for (bool active : {true, false}) {
         gc::active = active;
-        cell block{type_id::block, 0, memory::new_cell_series(8), 0};
-        gc::rooted_cell parent(block);
+        gc::rooted_cell parent{cell{type_id::block, 0, memory::new_cell_series(8), 0}};
         memory::usage_stats(&parent.value, 2);
         EXPECT_EQ(gc::active, active);
     }
@@ -433,13 +425,12 @@ TEST(SystemNatives, StatsAnswersAndHoldsTheCollector) {
 }
 
 TEST(SystemNatives, StatsShowHandsTheBlockToTheLibrary) {
-    u32 no_value = err::E("script", "no-value").code();
-    EXPECT_EQ(eval_mold("stats/show"), "<error " + std::to_string(no_value) + ">");
-    EXPECT_EQ(eval_mold("show-memory-stats: func [b] [shown: b] stats/show"), "unset");
-    evaluation shown;
-    evaluate("shown", shown);
-    ASSERT_EQ(type_of(&shown.value.value), type_id::block);
-    EXPECT_EQ(cells_of(shown.value.value).size(), 5u);
+    EXPECT_TRUE(raises("stats/show", err::E("script", "no-value")));
+    EXPECT_TRUE(
+        test::gives_type("show-memory-stats: func [b] [shown: b] stats/show", type_id::unset));
+    cell shown = value_of("shown");
+    ASSERT_EQ(type_of(&shown), type_id::block);
+    EXPECT_EQ(cells_of(shown).size(), 5u);
 }
 
 TEST(SystemNatives, RecycleFreesGarbageAndSwitchesTheCollector) {
@@ -447,10 +438,8 @@ TEST(SystemNatives, RecycleFreesGarbageAndSwitchesTheCollector) {
     for (int i = 0; i < 300; i++) memory::new_cell_series(1000); // 16,000 bytes each, unreachable
     gc::active = true;
     i64 before = number_of(memory::usage_stats(nullptr, 1));
-    evaluation after;
-    evaluate("recycle", after);
-    ASSERT_EQ(after.error, 0u);
-    EXPECT_LT(number_of(after.value.value), before - 4000000);
+    cell after = value_of("recycle");
+    EXPECT_LT(number_of(after), before - 4000000);
 
     struct row {
         const char* source;
@@ -461,7 +450,7 @@ TEST(SystemNatives, RecycleFreesGarbageAndSwitchesTheCollector) {
                         {"recycle/off", false},
                         {"recycle/on/off", true}};
     for (const row& r : rows) {
-        EXPECT_EQ(eval_mold(r.source), "unset") << r.source;
+        EXPECT_TRUE(test::gives_type(r.source, type_id::unset));
         EXPECT_EQ(gc::active, r.active) << r.source;
     }
 }
@@ -469,7 +458,6 @@ TEST(SystemNatives, RecycleFreesGarbageAndSwitchesTheCollector) {
 // ---- new-line markers ---------------------------------------------------------------------
 
 TEST(SystemNatives, NewLineMarkers) {
-    define_logic_words();
     struct row {
         const char* source;
         const char* marks; // new-line mark of each cell of b afterwards
@@ -483,34 +471,31 @@ TEST(SystemNatives, NewLineMarkers) {
         {"b: [1 2 3 4 5] new-line/all b true new-line/all b false", "00000"},
     };
     for (const row& r : rows) {
-        evaluation e;
-        evaluate((std::string(r.source) + " b").c_str(), e);
-        ASSERT_EQ(e.error, 0u) << r.source;
+        cell b = value_of(std::string(r.source) + " b");
         std::string marks;
-        for (const cell& c : cells_of(e.value.value))
-            marks += cell_ops::has_newline(&c) ? '1' : '0';
+        for (const cell& c : cells_of(b)) marks += cell_ops::has_newline(&c) ? '1' : '0';
         EXPECT_EQ(marks, r.marks) << r.source;
     }
-    EXPECT_EQ(eval_mold("b: [1 2] new-line b true new-line? b"), "true");
-    EXPECT_EQ(eval_mold("b: [1 2] new-line? b"), "false");
+    EXPECT_TRUE(gives("b: [1 2] new-line b true new-line? b", "true"));
+    EXPECT_TRUE(gives("b: [1 2] new-line? b", "false"));
+    EXPECT_TRUE(gives("b: [1 2] same? b new-line b true", "true"));
 
     // At the tail nothing is marked or read; the result is the position given.
-    evaluation b;
-    evaluate("[1 2 3]", b);
-    cell tail = b.value.value;
+    gc::rooted_cell b(value_of("[1 2 3]"));
+    cell tail = b.value;
     tail.w1 = 3;
     cell truth;
     init_logic(&truth, true);
     cell same = call_native("new-line", {tail, truth});
     EXPECT_TRUE(same.header == tail.header && same.w1 == 3 && same.w2 == tail.w2);
-    for (const cell& c : cells_of(b.value.value)) EXPECT_FALSE(cell_ops::has_newline(&c));
+    for (const cell& c : cells_of(b.value)) EXPECT_FALSE(cell_ops::has_newline(&c));
     cell_ops::set_newline(head_cell(buffer_of(tail.w2)) + 2, true);
     cell answer = call_native("new-line?", {tail});
     EXPECT_TRUE(is(&answer, type_id::logic) && answer.w1 == 0);
     tail.w1 = 2;
     answer = call_native("new-line?", {tail});
     EXPECT_TRUE(is(&answer, type_id::logic) && answer.w1 == 1);
-    EXPECT_EQ(eval_mold("new-line/skip [1 2] true 0"), code_text(err::E("script", "out-of-range")));
-    EXPECT_EQ(eval_mold("new-line/skip [1 2] true -1"),
-              code_text(err::E("script", "out-of-range")));
+
+    for (const char* s : {"new-line/skip [1 2] true 0", "new-line/skip [1 2] true -1"})
+        EXPECT_TRUE(raises(s, err::E("script", "out-of-range")));
 }
