@@ -7,13 +7,12 @@
 #include "datatypes/words_rt.hpp"
 #include "evaluator/actions.hpp"
 #include "evaluator/descriptor.hpp"
-#include "evaluator/load_text.hpp"
 #include "evaluator/native_families.hpp"
 #include "evaluator/natives_common.hpp"
 #include "evaluator/trace.hpp"
+#include "lexer/lexer.hpp"
 #include "runtime/memory.hpp"
 #include "runtime/process.hpp"
-#include "runtime/unicode.hpp"
 
 namespace zel::natives {
 
@@ -109,9 +108,7 @@ void do_value(const i32* refs) {
         break;
     case type_id::string: {
         cell loaded;
-        std::string text = utf8::encode_string(&value);
-        if (!load_text::block_from_text(text, &loaded))
-            error::raise(err::E("internal", "not-done"));
+        lexer::transcode_string(&loaded, &value, -1, lexer::scan_options{}, nullptr);
         do_block(refs, loaded);
         break;
     }

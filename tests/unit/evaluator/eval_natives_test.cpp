@@ -21,12 +21,18 @@ TEST(EvalNatives, Do) {
     check_all({
         {"do [1 2 3]", "3"},
         {"do []", "unset"},
+        {"do \"1 + 2\"", "3"},
+        {"do \"\"", "unset"},
         {"do 5", "5"},
         {"x: 7 do 'x", "7"},
         {"do pick [(1 + 2)] 1", "3"},
         {"b: next [1 2 + 3] do b", "5"},
         {"b: tail [1] do b", "unset"},
     });
+}
+
+TEST(EvalNatives, DoOfTextRaisesItsSyntaxErrors) {
+    EXPECT_TRUE(raises("do \"[1 2\"", err::E("syntax", "missing")));
 }
 
 TEST(EvalNatives, DoNext) {
@@ -93,8 +99,7 @@ TEST(EvalNatives, Apply) {
     // /safer skips the arguments of an unused refinement without evaluating them.
     EXPECT_TRUE(gives("n: 0 f: func [/r x] [x] apply/all/safer :f [false (n: 1) ] n", "0"));
     EXPECT_TRUE(gives("n: 0 f: func [/r x] [x] apply/all :f [false (n: 1) ] n", "1"));
-    // Refused by the spec's type list, any-function! being a typeset of the library.
-    EXPECT_TRUE(raises("apply 5 []", err::E("script", "expect-arg")));
+    EXPECT_TRUE(raises("apply 5 []", err::E("script", "expect-arg"))); // refused by the spec
     EXPECT_TRUE(raises("x: 5 apply 'x []", err::E("script", "invalid-arg")));
     EXPECT_TRUE(raises("apply :add [1]", err::E("script", "no-arg")));
     EXPECT_TRUE(raises("f: func [a] [a] apply :f [1 /nope]", err::E("script", "no-refine")));

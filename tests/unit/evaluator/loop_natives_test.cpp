@@ -100,6 +100,16 @@ TEST(LoopNatives, Foreach) {
     EXPECT_TRUE(raises("foreach [a 1] [1 2] [0]", err::E("script", "invalid-arg")));
 }
 
+TEST(LoopNatives, StringSeries) {
+    check_all({
+        {"foreach c \"ab\" [c]", "#\"b\""},
+        {"r: copy [] foreach [a b] \"abc\" [append r reduce [a b]] r",
+         "[#\"a\" #\"b\" #\"c\" none]"},
+        {"s: \"abc\" r: copy [] forall s [append r index? s] reduce [r s]", "[[1 2 3] \"abc\"]"},
+        {"remove-each c \"a1b2\" [c < #\"a\"]", "\"ab\""},
+    });
+}
+
 TEST(LoopNatives, ForeachOverAMap) {
     check_all({
         {"r: copy [] foreach [k v] make map! [a 1 \"s\" 2] [append r reduce [k v]] r",
