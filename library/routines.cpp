@@ -18,8 +18,8 @@
 #include "library/library_code.hpp"
 #include "library/routine_table.hpp"
 #include "runtime/collector.hpp"
-#include "runtime/errors.hpp"
 #include "runtime/environment.hpp"
+#include "runtime/errors.hpp"
 #include "runtime/memory.hpp"
 #include "runtime/os_services.hpp"
 #include "runtime/print_hooks.hpp"
@@ -102,8 +102,7 @@ void get_current_dir() {
 }
 
 void set_current_dir() {
-    if (!os::change_dir(os_path(arg(0))))
-        error::raise(err::E("access", "cannot-open"), arg(0));
+    if (!os::change_dir(os_path(arg(0)))) error::raise(err::E("access", "cannot-open"), arg(0));
     answer_unset();
 }
 
@@ -185,8 +184,17 @@ void pick_stack() {
         answer_none();
 }
 
+// The running function is the innermost function call below this routine's own frame; its
+// arguments start where the frame above it saved the caller's position.
 void frame_index() {
-    answer_integer(static_cast<i32>(stack::arguments - stack::bottom));
+    u32 depth = stack::frame_depth();
+    cell* first = stack::arguments;
+    for (u32 i = depth - 1; i > 0; i--) {
+        if (frame_kind_of(stack::frame_bottom + (i - 1)) != frame_kind::function) continue;
+        first = arena::at<cell>(stack::frame_bottom[i].saved_arguments);
+        break;
+    }
+    answer_integer(static_cast<i32>(first - stack::bottom));
 }
 
 void collect_calls() {
