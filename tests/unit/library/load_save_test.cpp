@@ -2,7 +2,9 @@
 // put into system/codecs by the test.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
+#include <unistd.h>
 
 #include "tests/unit/library/library_fixture.hpp"
 
@@ -97,6 +99,34 @@ TEST(Load, UnknownFormat) {
     EXPECT_EQ(o.error_code, err::E("script", "invalid-refine-arg").code());
     EXPECT_NE(o.molded.find("invalid /as argument: nope"), std::string::npos) << o.molded;
     EXPECT_TRUE(raises("save/as none 1 'nope", err::E("script", "invalid-refine-arg")));
+    // A format whose codec is not in the registry is refused the same way.
+    for (const char* format : {"png", "jpeg", "zelbin", "json", "csv"}) {
+        std::string registered = "true = attempt [to logic! find words-of system/codecs '";
+        if (run(registered + format + "]").molded == "true") continue;
+        EXPECT_TRUE(
+            raises(std::string("load/as #{00} '") + format, err::E("script", "invalid-refine-arg")))
+            << format;
+    }
+}
+
+// Files: read through `read`, which the file layer provides.
+TEST(Load, Files) {
+    if (run("read/binary %/").raised && run("read/binary %/etc/hostname").raised)
+        GTEST_SKIP() << "files cannot be read yet";
+    char dir[] = "/tmp/zel-load-XXXXXX";
+    ASSERT_TRUE(::mkdtemp(dir));
+    std::string base = std::string(dir) + "/";
+    {
+        std::FILE* f = std::fopen((base + "values.txt").c_str(), "wb");
+        ASSERT_TRUE(f);
+        std::fputs("1 [a b] \"c\"", f);
+        std::fclose(f);
+    }
+    EXPECT_TRUE(gives("load %" + base + "values.txt", "[1 [a b] \"c\"]"));
+    EXPECT_TRUE(gives("load/next %" + base + "values.txt 'p", "1"));
+    EXPECT_TRUE(gives("load %" + base, "[%values.txt]"));
+    std::remove((base + "values.txt").c_str());
+    ::rmdir(dir);
 }
 
 // A codec that records what it is given: decode answers [decoded source], encode answers a
