@@ -4,7 +4,7 @@
 namespace zel::natives::families {
 
 native_fn lookup(std::string_view name) {
-    for (auto family : {functions()})
+    for (auto family : {functions(), files()})
         for (const entry& e : family)
             if (e.name == name) return e.fn;
     return nullptr;

@@ -17,5 +17,6 @@ native_fn lookup(std::string_view name);
 
 // The family tables.
 std::span<const entry> functions();
+std::span<const entry> files();
 
 } // namespace zel::natives::families
