@@ -148,7 +148,7 @@ TEST_F(file_test, text_and_lines) {
     EXPECT_EQ(run("read/binary f").bytes, "ok\xe2\x82");
 }
 
-// Writes, read back by Python. Each row starts from a file holding "abcdef".
+// Writes, read back by Python. Each row writes to a file of its own holding "abcdef".
 TEST_F(file_test, writes_read_back_by_python) {
     struct row {
         const char* source;
@@ -170,19 +170,21 @@ TEST_F(file_test, writes_read_back_by_python) {
         {"write/seek f \"XY\" 8", std::string("abcdef\0\0XY", 10)},
         {"write/append/seek f \"XY\" 1", "abcdefXY"},
     };
-    bind_in("f", "out.txt");
-    for (const row& r : rows) {
-        SCOPED_TRACE(r.source);
-        put("out.txt", "abcdef");
-        outcome o = run(r.source);
-        ASSERT_EQ(o.error, 0u);
-        EXPECT_EQ(o.type, type_id::unset);
-        EXPECT_EQ(facts().bytes["out.txt"], r.expected);
+    for (std::size_t i = 0; i < std::size(rows); i++) {
+        std::string name = "out" + std::to_string(i);
+        put(name, "abcdef");
+        bind_in("f", name);
+        outcome o = run(rows[i].source);
+        EXPECT_EQ(o.error, 0u) << rows[i].source;
+        EXPECT_EQ(o.type, type_id::unset) << rows[i].source;
     }
     // Append to a missing file makes it.
     bind_in("f", "new.txt");
     EXPECT_EQ(run("write/append f \"one\" write/append f \"two\"").error, 0u);
-    EXPECT_EQ(facts().bytes["new.txt"], "onetwo");
+    folder_facts f = facts();
+    for (std::size_t i = 0; i < std::size(rows); i++)
+        EXPECT_EQ(f.bytes["out" + std::to_string(i)], rows[i].expected) << rows[i].source;
+    EXPECT_EQ(f.bytes["new.txt"], "onetwo");
 }
 
 TEST_F(file_test, binary_round_trip_is_exact) {
@@ -284,12 +286,14 @@ TEST_F(file_test, delete_and_rename_seen_by_python) {
         const char* source;
         const char* result;
     } rows[] = {
-        {"delete x", "true"},                             // x: crlf.txt
-        {"delete x", "false"},                            // already gone
-        {"delete e", "true"},                             // e: empty/
-        {"delete s", "false"},                            // s: sub/ is not empty
-        {"rename b n", "true"},                           // b: bin.dat, n: renamed.dat
-        {"rename b n", "false"}, {"rename u l", "false"}, // l exists: it stays
+        {"delete x", "true"},    // x: crlf.txt
+        {"delete x", "false"},   // already gone
+        {"delete e", "true"},    // e: empty/
+        {"delete s", "false"},   // s: sub/ is not empty
+        {"rename b n", "true"},  // b: bin.dat, n: renamed.dat
+        {"rename b n", "false"}, // b is gone
+        {"rename u l", "false"}, // l exists: it stays
+        {"rename r q", "true"},  // names that are not UTF-8 go back to the OS as they came
     };
     bind_in("x", "crlf.txt");
     bind_in("e", "empty/");
@@ -298,22 +302,19 @@ TEST_F(file_test, delete_and_rename_seen_by_python) {
     bind_in("n", "renamed.dat");
     bind_in("u", "utf8.txt");
     bind_in("l", "lines.txt");
-    std::string bin = facts().bytes["bin.dat"];
-    std::string lines = facts().bytes["lines.txt"];
+    bind_in("r", "raw-\xff\xfe.bin");
+    bind_in("q", "raw-\xfe\xff.bin");
+    folder_facts before = facts();
     for (const row& r : rows) EXPECT_EQ(run(r.source).mold, r.result) << r.source;
     folder_facts f = facts();
     EXPECT_FALSE(f.entries.count("crlf.txt"));
     EXPECT_FALSE(f.entries.count("empty"));
     EXPECT_TRUE(f.entries.count("sub"));
     EXPECT_FALSE(f.entries.count("bin.dat"));
-    EXPECT_EQ(f.bytes["renamed.dat"], bin);
-    EXPECT_EQ(f.bytes["lines.txt"], lines);
-    EXPECT_TRUE(f.entries.count("utf8.txt"));
-    // Names that are not UTF-8 are given back as the OS gave them.
-    bind_in("r", "raw-\xff\xfe.bin");
-    bind_in("n", "raw-\xfe\xff.bin");
-    EXPECT_EQ(run("rename r n").mold, "true");
-    EXPECT_EQ(facts().bytes["raw-\xfe\xff.bin"], "raw");
+    EXPECT_EQ(f.bytes["renamed.dat"], before.bytes["bin.dat"]);
+    EXPECT_EQ(f.bytes["lines.txt"], before.bytes["lines.txt"]);
+    EXPECT_EQ(f.bytes["utf8.txt"], before.bytes["utf8.txt"]);
+    EXPECT_EQ(f.bytes["raw-\xfe\xff.bin"], "raw");
 }
 
 TEST_F(file_test, create_dir_and_exists) {
