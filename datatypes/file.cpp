@@ -1,10 +1,7 @@
 // file!: mold, the OS form of names, the I/O actions and the action row.
 #include "datatypes/file.hpp"
 
-#include <unistd.h>
-
 #include <string>
-#include <vector>
 
 #include "datatypes/registry.hpp"
 #include "datatypes/string_buffer.hpp"
@@ -13,6 +10,7 @@
 #include "evaluator/stack.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/file_io.hpp"
+#include "runtime/os_services.hpp"
 #include "runtime/unicode.hpp"
 
 namespace zel::file {
@@ -40,13 +38,8 @@ void to_os_separators(const cell* file, cell* target, bool full) {
 }
 
 std::string os_current_dir() {
-    std::vector<char> buffer(256);
-    while (!::getcwd(buffer.data(), buffer.size())) {
-        if (errno != ERANGE || buffer.size() > (1u << 20)) return {};
-        buffer.resize(buffer.size() * 2);
-    }
-    std::string dir = buffer.data();
-    if (dir.empty() || dir.back() != '/') dir += '/';
+    std::string dir = os::current_dir_text();
+    if (!dir.empty() && dir.back() != '/') dir += '/';
     return dir;
 }
 

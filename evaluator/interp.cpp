@@ -12,6 +12,7 @@
 #include "evaluator/descriptor.hpp"
 #include "evaluator/natives.hpp"
 #include "evaluator/stack.hpp"
+#include "evaluator/trace.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/memory.hpp"
 #include "runtime/process.hpp"
@@ -29,7 +30,10 @@ cell* pending_name_slot = nullptr;
 constexpr u32 max_refinements = 64;
 
 inline cell* code_at(u32 node, u32 index) { return head_cell(buffer_of(node)) + index; }
-inline u32 code_length(u32 node) { return used_units(buffer_of(node)); }
+// Code and descriptors are cell series: their length is a shift, not a division by the unit.
+inline u32 code_length(u32 node) {
+    return used_bytes(buffer_of(node)) / static_cast<u32>(sizeof(cell));
+}
 
 // The value cell of a bound word, fast for the common case; the slow path raises.
 inline cell* word_value(const cell* w) {
@@ -64,6 +68,12 @@ inline void emit(const cell* value, bool push, cell* at) {
 }
 
 cell anon_word() { return cell{type_id::word, 0, sym::anon, context::unbound}; }
+
+// The push event of a value just pushed or made the result.
+void trace_push(u32 node, u32 at, bool push, cell* start) {
+    trace::send(trace::event::push, node, static_cast<i32>(at), push ? start : stack::result(),
+                nullptr);
+}
 cell body_word() { return cell{type_id::word, 0, sym::body, context::unbound}; }
 
 [[noreturn]] void raise_expect_arg(const cell* name, const cell* value, const cell* arg_word) {
@@ -94,7 +104,14 @@ u32 fetch_argument(const cell* name, const cell* typeset, const cell* arg_word, 
         error::raise(err::E("script", "no-arg"), name, &w);
     }
     switch (kind) {
-    case descriptor::kind::get: stack::push_value(code_at(node, index)); index++; break;
+    case descriptor::kind::get:
+        stack::push_value(code_at(node, index));
+        if (trace::on) {
+            trace::send(trace::event::fetch, node, static_cast<i32>(index), slot, nullptr);
+            trace::send(trace::event::push, node, static_cast<i32>(index), slot, nullptr);
+        }
+        index++;
+        break;
     case descriptor::kind::literal: {
         cell v = *code_at(node, index);
         index++;
@@ -151,6 +168,79 @@ void call_routine(const cell* r) {
     if (!fn) error::raise(err::E("internal", "routines"));
     fn();
 }
+// The operators computed inline on two integers: add, subtract and multiply (actions) and the
+// comparison natives; -1 for every other callable.
+enum fast_op : i32 { op_add, op_subtract, op_multiply, op_divide, op_remainder, op_equal,
+                     op_not_equal, op_strict_equal, op_lesser, op_greater, op_lesser_or_equal,
+                     op_greater_or_equal };
+inline i32 fast_operator(u32 source_type, u32 index) {
+    if (source_type == type_id::action) {
+        switch (index + 1) {
+        case act::slot::add: return op_add;
+        case act::slot::subtract: return op_subtract;
+        case act::slot::multiply: return op_multiply;
+        case act::slot::divide: return op_divide;
+        case act::slot::remainder: return op_remainder;
+        default: return -1;
+        }
+    }
+    // Natives 25 to 31: equal? not-equal? strict-equal? lesser? greater? lesser-or-equal?
+    // greater-or-equal?
+    if (source_type == type_id::native && index >= 24 && index <= 30)
+        return op_equal + static_cast<i32>(index - 24);
+    return -1;
+}
+
+// An operator whose right operand is one expression without operators: integers are computed
+// here (with the integer! action's results: overflow gives a float!); other operands go to the
+// callable in a frame of its own, as an ordinary call would.
+u32 binary_operator(const cell* op, const cell* name, i32 fast, cell* left, u32 node, u32 index) {
+    stack::top = left + 1;
+    index = step_expression(node, index, true, true);
+    if (pending) return index;
+    cell* right = left + 1;
+    // Divisions that raise an error go the ordinary way, so that the error names the operator.
+    if (type_of(left) == type_id::integer && type_of(right) == type_id::integer &&
+        !((fast == op_divide || fast == op_remainder) &&
+          (int_of(right) == 0 || (int_of(left) == INT32_MIN && int_of(right) == -1)))) {
+        i32 a = int_of(left), b = int_of(right);
+        switch (fast) {
+        case op_add:
+        case op_subtract:
+        case op_multiply: {
+            i64 r = fast == op_add ? i64(a) + b : fast == op_subtract ? i64(a) - b : i64(a) * b;
+            if (r > INT32_MAX || r < INT32_MIN) init_float(left, static_cast<double>(r));
+            else left->w2 = static_cast<u32>(static_cast<i32>(r));
+            break;
+        }
+        case op_divide:
+            if (a % b) init_float(left, static_cast<double>(a) / static_cast<double>(b));
+            else left->w2 = static_cast<u32>(a / b);
+            break;
+        case op_remainder: left->w2 = static_cast<u32>(a % b); break;
+        case op_equal:
+        case op_strict_equal: init_logic(left, a == b); break;
+        case op_not_equal: init_logic(left, a != b); break;
+        case op_lesser: init_logic(left, a < b); break;
+        case op_greater: init_logic(left, a > b); break;
+        case op_lesser_or_equal: init_logic(left, a <= b); break;
+        default: init_logic(left, a >= b); break;
+        }
+        stack::top = left + 1;
+        return index;
+    }
+    stack::top = left;
+    stack::open_frame(name, frame_header::interpreted_native);
+    stack::top = left + 2;
+    u32 desc = descriptor::of(op);
+    cell* d = head_cell(buffer_of(desc));
+    if (!typeset_has(d, type_of(left))) raise_expect_arg(name, left, d + 1);
+    if (!typeset_has(d + 2, type_of(left + 1))) raise_expect_arg(name, left + 1, d + 3);
+    i32 refs[1] = {-1};
+    call_native(op, refs);
+    stack::close_frame();
+    return index;
+}
 } // namespace
 
 cell* pending_value() { return pending_value_slot; }
@@ -176,7 +266,9 @@ void evaluate_block(const cell* block, bool pass_result) {
     u32 saved_node = code_node, saved_index = code_index;
     cell body = body_word();
     stack::open_frame(&body, frame_header::block);
-    if (index >= code_length(node)) {
+    if (trace::on)
+        trace::send(trace::event::enter, node, static_cast<i32>(index), nullptr, nullptr);
+    if (index >= code_length(node) || pending) {
         init_unset(stack::reserve_slot());
     } else {
         while (index < code_length(node)) {
@@ -187,6 +279,9 @@ void evaluate_block(const cell* block, bool pass_result) {
             if (pending) break;
         }
     }
+    if (trace::on)
+        trace::send(trace::event::exit, node, static_cast<i32>(code_length(node)), stack::result(),
+                    nullptr);
     code_node = saved_node;
     code_index = saved_index;
     if (pass_result) stack::close_frame_pass_result();
@@ -215,14 +310,18 @@ u32 step_expression(u32 node, u32 index, bool no_infix, bool push, bool no_call)
     runtime::check_stack();
     cell* start = stack::top;
     cell value = *code_at(node, index);
+    u32 at = index;
     index++;
+    if (trace::on) {
+        trace::send(trace::event::fetch, node, static_cast<i32>(at), &value, nullptr);
+        if (pending) return index;
+    }
     switch (type_of(&value)) {
     case type_id::paren: {
-        cell body = body_word();
-        stack::open_frame(&body, frame_header::interpreted_native);
+        // The paren's block frame holds its values; its result lands where this expression's
+        // value goes.
         cell block = value;
-        evaluate_block(&block, true);
-        stack::close_frame();
+        evaluate_block(&block, false);
         emit(start, push, start);
         break;
     }
@@ -236,6 +335,8 @@ u32 step_expression(u32 node, u32 index, bool no_infix, bool push, bool no_call)
             return index;
         }
         word::set_from_second_arg();
+        if (trace::on)
+            trace::send(trace::event::set, node, static_cast<i32>(index), stack::arg(1), &value);
         stack::close_frame();
         emit(start, push, start);
         break;
@@ -252,14 +353,20 @@ u32 step_expression(u32 node, u32 index, bool no_infix, bool push, bool no_call)
         cell assigned = *stack::arg(0);
         evaluate_path(&value, node, index, true, false, true, &assigned);
         *stack::arg(0) = assigned;
+        if (trace::on)
+            trace::send(trace::event::set, node, static_cast<i32>(index), &assigned, &value);
         stack::close_frame();
         emit(start, push, start);
         break;
     }
-    case type_id::get_word: emit(word_value(&value), push, start); break;
+    case type_id::get_word:
+        emit(word_value(&value), push, start);
+        if (trace::on) trace_push(node, at, push, start);
+        break;
     case type_id::lit_word:
         cell_ops::write_type(&value, type_id::word);
         emit(&value, push, start);
+        if (trace::on) trace_push(node, at, push, start);
         break;
     case type_id::word: {
         cell* v = word_value(&value);
@@ -273,12 +380,14 @@ u32 step_expression(u32 node, u32 index, bool no_infix, bool push, bool no_call)
             error::raise(err::E("script", "no-op-arg"), &value);
         } else {
             emit(v, push, start);
+            if (trace::on) trace_push(node, at, push, start);
         }
         break;
     }
     case type_id::path:
         index = evaluate_path(&value, node, index, false, false, push);
         if (pending) return index;
+        if (trace::on) trace_push(node, at, push, start);
         break;
     case type_id::get_path:
         index = evaluate_path(&value, node, index, false, true, push);
@@ -288,6 +397,7 @@ u32 step_expression(u32 node, u32 index, bool no_infix, bool push, bool no_call)
         cell_ops::write_type(&value, type_id::path);
         value.w3 = 0;
         emit(&value, push, start);
+        if (trace::on) trace_push(node, at, push, start);
         break;
     case type_id::op: error::raise(err::E("internal", "not-done"));
     case type_id::native:
@@ -310,12 +420,15 @@ u32 step_expression(u32 node, u32 index, bool no_infix, bool push, bool no_call)
                 error::raise(err::E("internal", "zel-system"));
         }
         emit(&value, push, start);
+        if (trace::on) trace_push(node, at, push, start);
         break;
-    default: emit(&value, push, start); break;
+    default:
+        emit(&value, push, start);
+        if (trace::on) trace_push(node, at, push, start);
+        break;
     }
-    if (no_infix) return index;
     // Operators take the value just computed as their left operand, left to right.
-    while (index < code_length(node)) {
+    while (!no_infix && index < code_length(node)) {
         cell* next = code_at(node, index);
         if (type_of(next) != type_id::word || next->w3 == context::unbound || !next->w1) break;
         cell* ctx = head_cell(buffer_of(next->w1));
@@ -324,17 +437,26 @@ u32 step_expression(u32 node, u32 index, bool no_infix, bool push, bool no_call)
         if (type_of(v) != type_id::op) break;
         cell op = *v;
         cell name = *next;
-        cell_ops::write_type(&op, (op.header >> 16) & 0xFF);
-        op.header &= ~0x00FF0000u;
-        if (push) {
-            stack::top = start;
-        } else {
-            // The left operand is the result slot.
-            stack::top = stack::arguments;
+        if (trace::on) {
+            trace::send(trace::event::fetch, node, static_cast<i32>(index), &name, nullptr);
+            if (pending) return index + 1;
         }
-        index = gather_arguments(&op, node, index + 1, push, &name, 0, nullptr, 0, true);
+        u32 source_type = (op.header >> 16) & 0xFF;
+        cell_ops::write_type(&op, source_type);
+        op.header &= ~0x00FF0000u;
+        // The left operand is the pushed value, or the result slot.
+        cell* left = push ? start : stack::arguments;
+        stack::top = left;
+        i32 fast = trace::on ? -1 : fast_operator(source_type, op.w1);
+        if (fast >= 0) {
+            index = binary_operator(&op, &name, fast, left, node, index + 1);
+        } else {
+            index = gather_arguments(&op, node, index + 1, push, &name, 0, nullptr, 0, true);
+        }
         if (pending) return index;
     }
+    if (trace::on && !push)
+        trace::send(trace::event::expr, node, static_cast<i32>(index), stack::result(), nullptr);
     return index;
 }
 
@@ -347,6 +469,10 @@ u32 gather_arguments(const cell* callable_in, u32 node, u32 index, bool push, co
     cell name = (name_in && type_of(name_in) == type_id::word) ? *name_in : anon_word();
     u32 t = type_of(&callable);
     cell* place = stack::top; // where the call's value ends up
+    if (trace::on) {
+        trace::send(trace::event::open, node, static_cast<i32>(index) - 1, &name, nullptr);
+        if (pending) return index;
+    }
     if (!infix) stack::push_value(&callable);
     bool is_fn = t == type_id::function || t == type_id::routine;
     if (t == type_id::function) {
@@ -362,8 +488,10 @@ u32 gather_arguments(const cell* callable_in, u32 node, u32 index, bool push, co
     // The left operand of an operator already lies in the first argument cell: take it before
     // anything else is pushed.
     cell* left = infix ? stack::reserve_slot() : nullptr;
-    u32 desc = descriptor::of(&callable);
-    u32 desc_len = used_units(buffer_of(desc));
+    // The descriptor is cached in the callable's side series after the first call.
+    cell* cached = head_cell(buffer_of(callable.w3)) + function::side::descriptor;
+    u32 desc = type_of(cached) == type_id::block ? cached->w2 : descriptor::of(&callable);
+    u32 desc_len = code_length(desc);
     i32 refs[max_refinements];
     u32 ref_count = 0;
     u32 pos = 0;
@@ -428,6 +556,10 @@ u32 gather_arguments(const cell* callable_in, u32 node, u32 index, bool push, co
                 u32 slot = r.w1 + 1;
                 while (k < desc_len && type_of(head_cell(buffer_of(desc)) + k) == type_id::typeset) {
                     cell ts = head_cell(buffer_of(desc))[k], word = head_cell(buffer_of(desc))[k + 1];
+                    if (descriptor::kind_of(&ts) == descriptor::kind::return_) {
+                        k += 2; // `return:` after the last refinement is no argument of it
+                        continue;
+                    }
                     cell* arg_slot = stack::top;
                     index = fetch_argument(&name, &ts, &word, node, index, false, as_values);
                     if (pending) goto unwind;
@@ -446,6 +578,10 @@ u32 gather_arguments(const cell* callable_in, u32 node, u32 index, bool push, co
                 i32 position = static_cast<i32>(stack::top - stack::arguments);
                 while (k < desc_len && type_of(head_cell(buffer_of(desc)) + k) == type_id::typeset) {
                     cell ts = head_cell(buffer_of(desc))[k], word = head_cell(buffer_of(desc))[k + 1];
+                    if (descriptor::kind_of(&ts) == descriptor::kind::return_) {
+                        k += 2; // `return:` after the last refinement is no argument of it
+                        continue;
+                    }
                     index = fetch_argument(&name, &ts, &word, node, index, false, as_values);
                     if (pending) goto unwind;
                     k += 2;
@@ -460,7 +596,7 @@ u32 gather_arguments(const cell* callable_in, u32 node, u32 index, bool push, co
     }
     // The call.
     switch (t) {
-    case type_id::function: invoke_function(&callable, parent_context); break;
+    case type_id::function: invoke_function(&callable, parent_context, &name); break;
     case type_id::routine: call_routine(&callable); break;
     default: call_native(&callable, refs); break;
     }
@@ -478,16 +614,49 @@ unwind:
         cell v = *value;
         stack::set_single_result(&v);
     }
+    if (trace::on)
+        trace::send(trace::event::return_, node, static_cast<i32>(index),
+                    push ? place : stack::result(), &name);
     return index;
 }
 
-void invoke_function(const cell* fn, u32) {
+namespace {
+// A function body while a trace is active: the function's header may switch tracing on or off
+// for its body, and the body is framed by the prolog and epilog events.
+void evaluate_traced_body(const cell* fn, const cell* body, const cell* name) {
+    struct restore_tracing {
+        bool was = trace::on;
+        ~restore_tracing() { trace::on = was; }
+    } restore;
+    if (!trace::in_tracer) {
+        if (fn->header & function::flag::trace) trace::on = true;
+        else if (fn->header & function::flag::no_trace) trace::on = false;
+    }
+    if (trace::on) trace::send(trace::event::prolog, body->w2, -1, fn, name);
+    if (!pending) evaluate_block(body, true);
+    if (trace::on) {
+        // The exit under way survives the event.
+        cell* kept = stack::push_value(pending_value_slot);
+        u32 code = pending;
+        pending = 0;
+        trace::send(trace::event::epilog, body->w2, -1, fn, name);
+        if (code) {
+            pending = code;
+            *pending_value_slot = *kept;
+        }
+        stack::drop_values(1);
+    }
+}
+} // namespace
+
+void invoke_function(const cell* fn, u32, const cell* name) {
     u32 ctx = fn->w1;
     head_cell(buffer_of(ctx))->w2 = arena::offset_of(stack::arguments);
     call_frame* f = stack::frame_top - 1;
     f->header |= frame_header::return_target;
     cell body = *function::side_cell(fn, function::side::body);
-    evaluate_block(&body, true);
+    if (trace::active) evaluate_traced_body(fn, &body, name);
+    else evaluate_block(&body, true);
     if (pending == throw_code::return_ || pending == throw_code::exit_) {
         if (pending == throw_code::return_) *stack::result() = *pending_value_slot;
         else init_unset(stack::result());
@@ -573,7 +742,7 @@ u32 evaluate_path(const cell* path_in, u32 node, u32 index, bool set, bool get, 
     return index;
 }
 
-void call_with_arguments(const cell* callable, u32 argument_count) {
+void call_with_arguments(const cell* callable, u32 argument_count, const cell* name) {
     // The callable and its arguments lie on the data stack: they become a temporary code block
     // whose cells are taken as values, not evaluated again.
     cell* base = stack::top - argument_count - 1;
@@ -583,7 +752,7 @@ void call_with_arguments(const cell* callable, u32 argument_count) {
     code = *holder;
     cell fn = *callable;
     stack::top = base;
-    cell anon = anon_word();
+    cell anon = name ? *name : anon_word();
     // Keep the code block reachable while the call runs.
     *base = code;
     stack::top = base + 1;

@@ -44,8 +44,9 @@ u32 gather_arguments(const cell* callable, u32 node, u32 index, bool push, const
                      u32 parent_context, const cell* path, u32 refinements, bool infix,
                      u32 mode = 0);
 
-// Runs a function! whose arguments are in place in the current (function) frame.
-void invoke_function(const cell* fn, u32 object_context);
+// Runs a function! whose arguments are in place in the current (function) frame; `name` is the
+// cell that named the call (for the trace), or null.
+void invoke_function(const cell* fn, u32 object_context, const cell* name = nullptr);
 
 // Evaluates a path; answers the index after it (and after the arguments of a call it makes).
 u32 evaluate_path(const cell* path, u32 node, u32 index, bool set, bool get, bool push,
@@ -53,8 +54,8 @@ u32 evaluate_path(const cell* path, u32 node, u32 index, bool set, bool get, boo
 
 // Calls a callable with arguments already pushed after it on the data stack by C++ code (sort
 // comparators, change handlers, callbacks): a copy of the callable, then its arguments; the
-// result replaces them.
-void call_with_arguments(const cell* callable, u32 argument_count);
+// result replaces them. The call's frame is named by `name` (a word), `<anon>` when null.
+void call_with_arguments(const cell* callable, u32 argument_count, const cell* name = nullptr);
 
 // True when a non-local exit is pending; evaluating natives stop and return then.
 inline bool unwinding() { return pending != 0; }

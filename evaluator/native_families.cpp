@@ -4,7 +4,8 @@
 namespace zel::natives::families {
 
 native_fn lookup(std::string_view name) {
-    for (auto family : {functions(), files()})
+    for (auto family : {functions(), control(), loops(), evaluation(), exits(), words(),
+                        comparison(), system(), files()})
         for (const entry& e : family)
             if (e.name == name) return e.fn;
     return nullptr;

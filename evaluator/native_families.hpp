@@ -17,6 +17,13 @@ native_fn lookup(std::string_view name);
 
 // The family tables.
 std::span<const entry> functions();
+std::span<const entry> control();
+std::span<const entry> loops();
+std::span<const entry> evaluation();
+std::span<const entry> exits();
+std::span<const entry> words();
+std::span<const entry> comparison();
+std::span<const entry> system();
 std::span<const entry> files();
 
 } // namespace zel::natives::families

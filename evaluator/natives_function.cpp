@@ -5,6 +5,7 @@
 #include "datatypes/words_rt.hpp"
 #include "evaluator/native_families.hpp"
 #include "evaluator/stack.hpp"
+#include "runtime/errors.hpp"
 #include "runtime/memory.hpp"
 
 namespace zel::natives {
@@ -28,9 +29,29 @@ void func(const i32*) {
     stack::top = stack::arguments + 1;
 }
 
+// The values after /extern name the external words; one that cannot be a word of a spec is
+// refused before anything is collected.
+void check_extern(const cell* spec) {
+    u32 n = used_units(buffer_of(spec->w2));
+    u32 external = symbol::canonical_id(sym::extern_);
+    bool after = false;
+    for (u32 i = spec->w1; i < n; i++) {
+        cell e = head_cell(buffer_of(spec->w2))[i];
+        u32 t = type_of(&e);
+        if (!after) {
+            after = t == type_id::refinement && symbol::canonical_id(e.w2) == external;
+            continue;
+        }
+        bool fits = (t >= type_id::word && t <= type_id::refinement) || t == type_id::block ||
+                    t == type_id::string;
+        if (!fits) error::raise(err::E("script", "bad-func-extern"), &e);
+    }
+}
+
 void function_native(const i32*) {
     cell* spec = arg(0);
     clamp(spec);
+    check_extern(spec);
     *spec = block_copy::shallow(spec);
     function::gather_spec_words(spec, arg(1));
     func(nullptr);
@@ -66,6 +87,8 @@ const families::entry table[] = {
 };
 } // namespace
 
-std::span<const families::entry> families::functions() { return table; }
+std::span<const families::entry> families::functions() {
+    return table;
+}
 
 } // namespace zel::natives
