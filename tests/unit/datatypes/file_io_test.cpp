@@ -1,6 +1,8 @@
 // The file! I/O actions and the file natives against Python's view of the same folder: reads,
 // listings, sizes and dates of a fixture tree, writes read back by Python, deletes and renames
 // checked by Python, and the failures that must raise rather than pass for success.
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -229,12 +231,29 @@ TEST_F(file_test, write_failures_raise) {
     EXPECT_EQ(facts().bytes["keep.txt"], "kept");
 }
 
+// Without write permission, or, where the permission bits do not bind (the superuser), with the
+// file marked immutable.
 TEST_F(file_test, read_only_target) {
     put("ro.txt", "ro");
-    ::chmod((dir + "ro.txt").c_str(), 0444);
-    if (::access((dir + "ro.txt").c_str(), W_OK) == 0) GTEST_SKIP() << "running with every right";
+    std::string path = dir + "ro.txt";
+    ::chmod(path.c_str(), 0444);
+    int fd = -1;
+    int flags = 0;
+    if (::access(path.c_str(), W_OK) == 0) {
+        fd = ::open(path.c_str(), O_RDONLY);
+        if (fd < 0 || ::ioctl(fd, FS_IOC_GETFLAGS, &flags) != 0) GTEST_SKIP() << "no file flags";
+        int immutable = flags | FS_IMMUTABLE_FL;
+        if (::ioctl(fd, FS_IOC_SETFLAGS, &immutable) != 0) GTEST_SKIP() << "cannot mark immutable";
+    }
     bind_in("f", "ro.txt");
-    EXPECT_EQ(run("write f \"x\"").error, cannot_open);
+    outcome plain = run("write f \"x\"");
+    outcome appended = run("write/append f \"x\"");
+    if (fd >= 0) {
+        ::ioctl(fd, FS_IOC_SETFLAGS, &flags);
+        ::close(fd);
+    }
+    EXPECT_EQ(plain.error, cannot_open);
+    EXPECT_EQ(appended.error, cannot_open);
     EXPECT_EQ(facts().bytes["ro.txt"], "ro");
 }
 
