@@ -179,8 +179,8 @@ std::string shimmed(const std::string& code) {
     if (text_to_binary()) return code;
     return "saved-to: :to "
            "to: func [type value] [either same? type binary! [value] [saved-to type value]] "
-           "r: try [" +
-           code + "] to: :saved-to either error? r [do r] [r]";
+           "set/any 'r try [" +
+           code + "] to: :saved-to either error? get/any 'r [do r] [get/any 'r]";
 }
 
 std::string saved_text(const std::string& expression) {
@@ -223,6 +223,19 @@ TEST(Save, IntoSeries) {
                       "[true true \"x1\"]"));
     EXPECT_TRUE(gives(shimmed("s: next copy \"xy\" head? save s 1"), "true"));
     if (text_to_binary()) EXPECT_TRUE(gives("b: copy #{00} save b 1", "#{0031}"));
+}
+
+TEST(Save, ToAFileAndBack) {
+    char dir[] = "/tmp/zel-save-XXXXXX";
+    ASSERT_TRUE(::mkdtemp(dir));
+    std::string file = std::string(dir) + "/out.txt";
+    EXPECT_TRUE(gives(shimmed("save %" + file + " [a 1 \"b\"]") + " read %" + file, "{a 1 \"b\"}"));
+    EXPECT_TRUE(gives("load %" + file, "[a 1 \"b\"]"));
+    EXPECT_TRUE(gives(shimmed("save/header %" + file + " 1 [Title: \"t\"]") + " r: load %" + file +
+                          " reduce [r/1 length? r/2 r/3]",
+                      "[Zel 2\n1]"));
+    std::remove(file.c_str());
+    ::rmdir(dir);
 }
 
 } // namespace
