@@ -80,6 +80,12 @@ void trace_series(u32 node) {
 }
 
 void trace_context(u32 node) {
+    // Only a context's own buffer is traced as one: a stale or foreign cell naming some other
+    // buffer must not send the marking through unrelated memory.
+    if (!valid_node(node)) return;
+    series_buffer* b = buffer_of(node);
+    if (unit_of(b) != sizeof(cell) || used_units(b) < 1 || type_of(head_cell(b)) != type_id::context)
+        return;
     if (set_node_mark(&node)) work_list.push_back({node, true});
 }
 
@@ -164,6 +170,9 @@ void mark_cell(const cell* c) {
 
 namespace {
 void mark_index(u32* index) {
+    if (!valid_node(*index)) return;
+    series_buffer* b = buffer_of(*index);
+    if (unit_of(b) != 1 || used_bytes(b) < sizeof(hash_index::index_record)) return;
     hash_index::tracer t{
         [](u32* node) { return set_node_mark(node); },
         [](cell* first, cell* past) { trace_cells(first, past); },
