@@ -580,16 +580,23 @@ u32 gather_arguments(const cell* callable_in, u32 node, u32 index, bool push, co
     u32 ref_count = 0;
     u32 pos = 0;
     bool first = true;
-    // Positional arguments.
-    for (; pos < desc_len; pos++) {
+    // Positional arguments. The descriptor's buffer is read again after each evaluation, which
+    // may have moved it.
+    for (; pos < desc_len; pos += 2) {
         cell* d = head_cell(buffer_of(desc)) + pos;
         if (type_of(d) != type_id::typeset) break;
-        cell ts = *d, word = d[1];
-        pos++;
-        if (descriptor::kind_of(&ts) == descriptor::kind::return_) continue;
+        u32 kind = descriptor::kind_of(d);
+        if (kind == descriptor::kind::return_) continue;
         if (left && first) {
-            if (!typeset_has(&ts, type_of(left))) raise_expect_arg(&name, left, &word);
+            if (!typeset_has(d, type_of(left))) raise_expect_arg(&name, left, d + 1);
+        } else if (kind == descriptor::kind::normal && !as_values && index < code_length(node)) {
+            cell* slot = stack::top;
+            index = step_expression(node, index, infix, true);
+            if (pending) goto unwind;
+            d = head_cell(buffer_of(desc)) + pos;
+            if (!typeset_has(d, type_of(slot))) raise_expect_arg(&name, slot, d + 1);
         } else {
+            cell ts = *d, word = d[1];
             index = fetch_argument(&name, &ts, &word, node, index, infix, as_values);
             if (pending) goto unwind;
         }
