@@ -168,6 +168,79 @@ void call_routine(const cell* r) {
     if (!fn) error::raise(err::E("internal", "routines"));
     fn();
 }
+// The operators computed inline on two integers: add, subtract and multiply (actions) and the
+// comparison natives; -1 for every other callable.
+enum fast_op : i32 { op_add, op_subtract, op_multiply, op_divide, op_remainder, op_equal,
+                     op_not_equal, op_strict_equal, op_lesser, op_greater, op_lesser_or_equal,
+                     op_greater_or_equal };
+inline i32 fast_operator(u32 source_type, u32 index) {
+    if (source_type == type_id::action) {
+        switch (index + 1) {
+        case act::slot::add: return op_add;
+        case act::slot::subtract: return op_subtract;
+        case act::slot::multiply: return op_multiply;
+        case act::slot::divide: return op_divide;
+        case act::slot::remainder: return op_remainder;
+        default: return -1;
+        }
+    }
+    // Natives 25 to 31: equal? not-equal? strict-equal? lesser? greater? lesser-or-equal?
+    // greater-or-equal?
+    if (source_type == type_id::native && index >= 24 && index <= 30)
+        return op_equal + static_cast<i32>(index - 24);
+    return -1;
+}
+
+// An operator whose right operand is one expression without operators: integers are computed
+// here (with the integer! action's results: overflow gives a float!); other operands go to the
+// callable in a frame of its own, as an ordinary call would.
+u32 binary_operator(const cell* op, const cell* name, i32 fast, cell* left, u32 node, u32 index) {
+    stack::top = left + 1;
+    index = step_expression(node, index, true, true);
+    if (pending) return index;
+    cell* right = left + 1;
+    // Divisions that raise an error go the ordinary way, so that the error names the operator.
+    if (type_of(left) == type_id::integer && type_of(right) == type_id::integer &&
+        !((fast == op_divide || fast == op_remainder) &&
+          (int_of(right) == 0 || (int_of(left) == INT32_MIN && int_of(right) == -1)))) {
+        i32 a = int_of(left), b = int_of(right);
+        switch (fast) {
+        case op_add:
+        case op_subtract:
+        case op_multiply: {
+            i64 r = fast == op_add ? i64(a) + b : fast == op_subtract ? i64(a) - b : i64(a) * b;
+            if (r > INT32_MAX || r < INT32_MIN) init_float(left, static_cast<double>(r));
+            else left->w2 = static_cast<u32>(static_cast<i32>(r));
+            break;
+        }
+        case op_divide:
+            if (a % b) init_float(left, static_cast<double>(a) / static_cast<double>(b));
+            else left->w2 = static_cast<u32>(a / b);
+            break;
+        case op_remainder: left->w2 = static_cast<u32>(a % b); break;
+        case op_equal:
+        case op_strict_equal: init_logic(left, a == b); break;
+        case op_not_equal: init_logic(left, a != b); break;
+        case op_lesser: init_logic(left, a < b); break;
+        case op_greater: init_logic(left, a > b); break;
+        case op_lesser_or_equal: init_logic(left, a <= b); break;
+        default: init_logic(left, a >= b); break;
+        }
+        stack::top = left + 1;
+        return index;
+    }
+    stack::top = left;
+    stack::open_frame(name, frame_header::interpreted_native);
+    stack::top = left + 2;
+    u32 desc = descriptor::of(op);
+    cell* d = head_cell(buffer_of(desc));
+    if (!typeset_has(d, type_of(left))) raise_expect_arg(name, left, d + 1);
+    if (!typeset_has(d + 2, type_of(left + 1))) raise_expect_arg(name, left + 1, d + 3);
+    i32 refs[1] = {-1};
+    call_native(op, refs);
+    stack::close_frame();
+    return index;
+}
 } // namespace
 
 cell* pending_value() { return pending_value_slot; }
@@ -245,11 +318,10 @@ u32 step_expression(u32 node, u32 index, bool no_infix, bool push, bool no_call)
     }
     switch (type_of(&value)) {
     case type_id::paren: {
-        cell body = body_word();
-        stack::open_frame(&body, frame_header::interpreted_native);
+        // The paren's block frame holds its values; its result lands where this expression's
+        // value goes.
         cell block = value;
-        evaluate_block(&block, true);
-        stack::close_frame();
+        evaluate_block(&block, false);
         emit(start, push, start);
         break;
     }
@@ -369,15 +441,18 @@ u32 step_expression(u32 node, u32 index, bool no_infix, bool push, bool no_call)
             trace::send(trace::event::fetch, node, static_cast<i32>(index), &name, nullptr);
             if (pending) return index + 1;
         }
-        cell_ops::write_type(&op, (op.header >> 16) & 0xFF);
+        u32 source_type = (op.header >> 16) & 0xFF;
+        cell_ops::write_type(&op, source_type);
         op.header &= ~0x00FF0000u;
-        if (push) {
-            stack::top = start;
+        // The left operand is the pushed value, or the result slot.
+        cell* left = push ? start : stack::arguments;
+        stack::top = left;
+        i32 fast = trace::on ? -1 : fast_operator(source_type, op.w1);
+        if (fast >= 0) {
+            index = binary_operator(&op, &name, fast, left, node, index + 1);
         } else {
-            // The left operand is the result slot.
-            stack::top = stack::arguments;
+            index = gather_arguments(&op, node, index + 1, push, &name, 0, nullptr, 0, true);
         }
-        index = gather_arguments(&op, node, index + 1, push, &name, 0, nullptr, 0, true);
         if (pending) return index;
     }
     if (trace::on && !push)

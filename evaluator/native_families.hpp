@@ -23,5 +23,6 @@ std::span<const entry> evaluation();
 std::span<const entry> exits();
 std::span<const entry> words();
 std::span<const entry> comparison();
+std::span<const entry> system();
 
 } // namespace zel::natives::families

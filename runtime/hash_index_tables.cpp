@@ -266,7 +266,10 @@ u32 context_buffer_flags(u32 context) {
 }
 
 void trace_index(u32* index, const tracer& t) {
-    if (!*index || !t.mark_node(index)) return;
+    if (!*index) return;
+    // The index node may have been marked on its own already (a cell naming it); its parts are
+    // marked in any case, each only once by its own mark bit.
+    t.mark_node(index);
     index_record* r = record_of(*index);
     t.mark_node(&r->flags);
     t.mark_node(&r->keys);

@@ -24,7 +24,9 @@
 #include "runtime/errors.hpp"
 #include "runtime/ext_res.hpp"
 #include "runtime/memory.hpp"
+#include "runtime/os_services.hpp"
 #include "runtime/owner.hpp"
+#include "runtime/print_hooks.hpp"
 #include "runtime/process.hpp"
 #include "runtime/roots.hpp"
 #include "runtime/unicode.hpp"
@@ -47,6 +49,8 @@ void init_runtime() {
     const char* stress = std::getenv("ZEL_GC_STRESS");
     gc::stress = stress && std::strcmp(stress, "1") == 0;
     cycle_stack::set_up();
+    print_hooks::set_up();
+    os::set_up();
     random::start_up();
     memory::set_up();
     ext_res::set_up_tables();

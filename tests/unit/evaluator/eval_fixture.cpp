@@ -95,6 +95,7 @@ const op_definition operators[] = {
     {"+", "add"},
     {"-", "subtract"},
     {"*", "multiply"},
+    {"/", "divide"},
     {"=", "equal?"},
     {"<>", "not-equal?"},
     {"==", "strict-equal?"},

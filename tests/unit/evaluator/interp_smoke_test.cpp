@@ -43,3 +43,25 @@ TEST(InterpSmoke, Basics) {
     EXPECT_EQ(eval_mold("negate 1 + 2"), "-3");
     EXPECT_EQ(eval_mold("undefined-word"), "<error 300>");
 }
+
+#include "eval_fixture.hpp"
+
+// Operators on two integers take a shorter road; it must give what the actions give.
+TEST(InterpSmoke, IntegerOperatorsAgreeWithTheActions) {
+    struct row {
+        const char* source;
+        const char* molded;
+    };
+    const row rows[] = {
+        {"2147483647 + 1", "2147483648.0"},   {"-2147483648 - 1", "-2147483649.0"},
+        {"65536 * 65536", "4294967296.0"},    {"7 / 2", "3.5"},
+        {"6 / 3", "2"},                       {"-7 // 2", "-1"},
+        {"1 + 2 * 3", "9"},                   {"3 < 4", "true"},
+        {"4 <= 4", "true"},                   {"5 = 5.0", "true"},
+        {"1 + 2.5", "3.5"},                   {"2 == 2", "true"},
+    };
+    for (const row& r : rows) EXPECT_TRUE(test::gives(r.source, r.molded)) << r.source;
+    EXPECT_TRUE(test::raises("1 / 0", err::E("math", "zero-divide")));
+    EXPECT_TRUE(test::raises("-2147483648 / -1", err::E("math", "overflow")));
+    EXPECT_TRUE(test::raises("1 < none", err::E("script", "invalid-compare")));
+}
