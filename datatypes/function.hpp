@@ -12,6 +12,7 @@ constexpr u32 body = 0, descriptor = 1, code = 2, op = 3, owner = 4;
 }
 namespace flag {
 constexpr u32 trace = 0x400, no_trace = 0x200;
+constexpr u32 library = 0x800; // made by the embedded library: hidden from call listings
 }
 
 // Builds a function! from spec and body (a given context is used as it is and the body is not

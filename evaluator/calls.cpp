@@ -2,6 +2,7 @@
 // every error raised its `near`, `where` and recorded stack.
 #include "datatypes/context.hpp"
 #include "datatypes/error.hpp"
+#include "datatypes/function.hpp"
 #include "datatypes/symbol.hpp"
 #include "datatypes/text_out.hpp"
 #include "datatypes/word.hpp"
@@ -29,8 +30,14 @@ cell frame_word(const call_frame* f) {
     return w;
 }
 
+// A call of a function made by the embedded library, which behaves as compiled code.
+bool library_frame(const call_frame* f) {
+    if (frame_kind_of(f) != frame_kind::function || !f->function_context) return false;
+    return context::self_cell(f->function_context)->header & function::flag::library;
+}
+
 bool listed(const call_frame* f, i32 level) {
-    if (internal_symbol(frame_symbol(f))) return false;
+    if (internal_symbol(frame_symbol(f)) || library_frame(f)) return false;
     if (level > 1) return true;
     cell w = frame_word(f);
     if (w.w3 == context::unbound) return false;

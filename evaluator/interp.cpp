@@ -271,9 +271,14 @@ void evaluate_block(const cell* block, bool pass_result) {
     if (index >= code_length(node) || pending) {
         init_unset(stack::reserve_slot());
     } else {
+        // Library code leaves the position where the user's code called it (the `near` of
+        // errors), as compiled code does.
+        bool user_code = !(buffer_of(node)->flags & buffer_flag::library_code);
         while (index < code_length(node)) {
-            code_node = node;
-            code_index = index;
+            if (user_code) {
+                code_node = node;
+                code_index = index;
+            }
             stack::top = stack::arguments;
             index = step_expression(node, index, false, false);
             if (pending) break;

@@ -1,6 +1,8 @@
 // The families of natives.
 #include "evaluator/native_families.hpp"
 
+#include "lexer/transcode.hpp"
+
 namespace zel::natives::families {
 
 native_fn lookup(std::string_view name) {
@@ -8,6 +10,8 @@ native_fn lookup(std::string_view name) {
                          comparison(), system()})
         for (const entry& e : family)
             if (e.name == name) return e.fn;
+    // The lexer's native lives with the lexer.
+    if (name == "transcode") return transcode::native;
     return nullptr;
 }
 

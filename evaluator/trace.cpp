@@ -101,6 +101,8 @@ u32 mask_from_tracer(const cell* tracer) {
 
 void send(u32 ev, u32 code, i32 position, const cell* value, const cell* reference) {
     if (!(mask & ev) || in_tracer) return;
+    // The embedded library runs as compiled code does: its steps are not events.
+    if (code && (buffer_of(code)->flags & buffer_flag::library_code)) return;
     cell tracer = *callback_cell();
     if (type_of(&tracer) != type_id::function) return;
     cell v = value ? *value : cell{type_id::none, 0, 0, 0};

@@ -336,7 +336,7 @@ u32 clone_series(series_buffer* buffer) {
     series_buffer* old = node ? buffer_of(node) : buffer;
     series_buffer* fresh = buffer_of(fresh_node);
     fresh->flags = old->flags & ~(buffer_flag::big | buffer_flag::outside | buffer_flag::mark |
-                                  buffer_flag::owned);
+                                  buffer_flag::owned | buffer_flag::library_code);
     fresh->flags |= buffer_flag::in_use | buffer_flag::always;
     u32 bytes = static_cast<u32>(data_end(old) - head_ptr(old));
     std::memcpy(head_ptr(fresh), head_ptr(old), bytes);

@@ -21,6 +21,7 @@ namespace buffer_flag {
 constexpr u32 unit_mask = 0x1F;
 constexpr u32 owned = 0x20000;
 constexpr u32 outside = 0x100000; // allocated outside the series frames
+constexpr u32 library_code = 0x400000; // code of the embedded library (not traced, no `near`)
 constexpr u32 big = 0x01000000;
 constexpr u32 mark = 0x08000000;
 constexpr u32 middle = 0x10000000; // head placed in the middle at allocation

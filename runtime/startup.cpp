@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "datatypes/change_events.hpp"
 #include "datatypes/context.hpp"
@@ -18,12 +19,15 @@
 #include "evaluator/random.hpp"
 #include "evaluator/stack.hpp"
 #include "lexer/lexer.hpp"
+#include "library/global_words.hpp"
+#include "library/lexer_callback.hpp"
 #include "runtime/cell_pool.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/cycle_stack.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/ext_res.hpp"
 #include "runtime/memory.hpp"
+#include "runtime/modules.hpp"
 #include "runtime/os_services.hpp"
 #include "runtime/owner.hpp"
 #include "runtime/print_hooks.hpp"
@@ -64,6 +68,9 @@ void init_runtime() {
     symbol::set_up();
     datatype::intern_type_names(word::intern_type_name);
     sym::intern_all();
+    // The global context's first words, in the order `words-of system/words` shows them.
+    global_words::intern_runtime_words();
+    global_words::intern_library_head();
     error::set_up();
     interp::install_error_hooks();
     stack::body_symbol = sym::body;
@@ -76,8 +83,16 @@ void init_runtime() {
     connect_ownership();
     cell_pool::set_up();
     gc::reset_counters();
+    lexer_callback::install();
     // From here on an allocation that finds no room collects first.
     gc::active = true;
+    // The library: its modules evaluated in their fixed order.
+    std::string failure;
+    if (!modules::run_all(&failure)) {
+        std::fflush(stdout);
+        std::fprintf(stdout, "*** Start-up failed: %s\n", failure.c_str());
+        runtime::exit_process(1);
+    }
 }
 
 int run(int argc, char** argv) {

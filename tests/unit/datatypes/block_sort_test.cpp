@@ -7,6 +7,7 @@
 #include <random>
 #include <sstream>
 
+#include "runtime/collector.hpp"
 #include "runtime/cycle_stack.hpp"
 #include "tests/unit/datatypes/block_support.hpp"
 
@@ -269,6 +270,7 @@ TEST_F(ComparatorFunction, InconsistentAnswersGiveAPermutation) {
     for (bool stable : {true, false}) {
         std::vector<i32> v = shuffled(2000);
         cell b = integer_block(v);
+        gc::root keep(&b); // the comparator's calls may collect
         sort_with(inconsistent, b, stable);
         std::vector<i32> got = parse(integers_of(b));
         std::sort(got.begin(), got.end());

@@ -7,6 +7,7 @@
 
 #include "datatypes/text_out.hpp"
 #include "evaluator/actions.hpp"
+#include "runtime/collector.hpp"
 #include "runtime/memory.hpp"
 #include "runtime/unicode.hpp"
 #include "text_helpers.hpp"
@@ -21,15 +22,19 @@ struct mold_options {
 };
 
 inline std::string mold_text(cell value, mold_options o = {}) {
+    gc::root keep(&value); // making and growing the buffer may collect
     cell buffer;
     out::new_string(&buffer);
+    gc::root keep_buffer(&buffer);
     actions::mold_typed(&value, &buffer, o.only, o.all, o.flat, nullptr, 0, o.indent);
     return utf8::encode_string(&buffer);
 }
 
 inline std::string form_text(cell value) {
+    gc::root keep(&value);
     cell buffer;
     out::new_string(&buffer);
+    gc::root keep_buffer(&buffer);
     actions::form_typed(&value, &buffer, nullptr, 0);
     return utf8::encode_string(&buffer);
 }

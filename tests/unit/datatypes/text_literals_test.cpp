@@ -5,6 +5,7 @@
 #include <random>
 
 #include "datatypes/url.hpp"
+#include "runtime/collector.hpp"
 #include "literal_helpers.hpp"
 
 namespace zel {
@@ -71,6 +72,7 @@ TEST(UrlText, PercentEncodesOutsideTheUrlSet) {
 
 std::u32string decoded(const std::string& text) {
     cell target = test::make_text(U"");
+    gc::root keep(&target); // decoding grows it
     const u8* p = reinterpret_cast<const u8*>(text.data());
     url::percent_decode(p, p + text.size(), &target);
     return test::text_of(target);

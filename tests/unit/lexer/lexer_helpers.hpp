@@ -14,6 +14,7 @@
 #include "evaluator/actions.hpp"
 #include "evaluator/stack.hpp"
 #include "lexer/lexer.hpp"
+#include "runtime/collector.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/memory.hpp"
 #include "runtime/unicode.hpp"
@@ -72,8 +73,10 @@ inline std::string molded(const cell& value, bool own_strings) {
         return out + "\"";
     }
     cell copy = value;
+    gc::root keep(&copy); // the buffer's growth may collect
     cell out;
     out::new_string(&out);
+    gc::root keep_out(&out);
     actions::mold_typed(&copy, &out, false, false, false, nullptr, 0x7FFFFFFF, 0);
     return utf8::encode_string(&out);
 }
@@ -91,7 +94,9 @@ inline cell load(std::string_view text, lexer::callback* cb = nullptr) {
 
 inline std::string load_molded(std::string_view text, lexer::callback* cb = nullptr,
                                bool own_strings = true) {
-    return molded(load(text, cb), own_strings);
+    cell loaded = load(text, cb);
+    gc::root keep(&loaded);
+    return molded(loaded, own_strings);
 }
 
 // The syntax error a load raises: its id, the line text, the middle argument molded (a

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "index_test_support.hpp"
+#include "runtime/collector.hpp"
 #include "runtime/cycle_stack.hpp"
 #include "runtime/hash_index.hpp"
 #include "runtime/owner.hpp"
@@ -271,6 +272,7 @@ TEST_F(Owner, BeforeNoticeThatChangesTheSeries) {
         };
         for (const action_case& c : action_cases()) {
             cell b = load("1 2 3 4");
+            gc::root keep(&b); // the notice's appends may collect
             cell o = object_cell(1000008), f = field_word(12);
             owner::claim(&b, &o, &f);
             cell s = at(b, 1);

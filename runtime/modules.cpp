@@ -1,0 +1,163 @@
+// The library's start-up stages. Embedded modules are evaluated in the order of this list, never
+// in file order: each may use what the earlier stages bound and nothing later.
+#include "runtime/modules.hpp"
+
+#include "datatypes/error.hpp"
+#include "datatypes/string_buffer.hpp"
+#include "evaluator/interp.hpp"
+#include "evaluator/stack.hpp"
+#include "lexer/lexer.hpp"
+#include "library/library_code.hpp"
+#include "library/routine_table.hpp"
+#include "library/system_services.hpp"
+#include "runtime/cycle_stack.hpp"
+#include "runtime/embedded.hpp"
+#include "runtime/errors.hpp"
+#include "runtime/memory.hpp"
+#include "runtime/unicode.hpp"
+
+namespace zel::modules {
+
+namespace {
+
+enum class kind {
+    module,       // an embedded source file
+    routines,     // the routines bound to global words
+    predicates,   // the type predicates
+    adopt_system, // the system object handed to the runtime units
+    mark_library, // the library's functions marked as compiled ones
+};
+
+struct stage {
+    kind what;
+    const char* path = nullptr;
+};
+
+const stage stages[] = {
+    {kind::module, "library/base.zel"}, // none, true, false
+    {kind::routines},
+    {kind::module, "library/constants.zel"}, // base words, typesets, colours
+    {kind::module, "library/core.zel"},      // the first library functions
+    {kind::predicates},
+    {kind::module, "library/helpers.zel"}, // context, charset, cause-error, mod, modulo ...
+    {kind::module, "library/files.zel"},   // file name helpers
+    {kind::module, "library/load.zel"},    // suffix?, load, save
+    {kind::module, "library/aliases.zel"}, // dt, time-it and the aliases
+    {kind::module, "library/system.zel"},  // the system object
+    {kind::adopt_system},
+    {kind::module, "library/operators.zel"}, // the infix operators
+    {kind::module, "library/version.zel"},   // system/version as a value
+    {kind::mark_library},
+};
+
+// The report of the error in flight, as text.
+std::string error_text() {
+    cell* base = stack::top;
+    cell* error = stack::push_value(error::thrown());
+    if (!is(error, type_id::error)) {
+        stack::top = base;
+        return "error code " + std::to_string(error::last_code());
+    }
+    cell buffer;
+    string::init_cell_bytes(&buffer, 64);
+    cell* out = stack::push_value(&buffer);
+    error::form_report(error, out, nullptr, 1 << 20);
+    std::string text = utf8::encode_string(out);
+    stack::top = base;
+    return text;
+}
+
+std::string exit_text(u32 code) {
+    switch (code) {
+    case throw_code::quit:
+        return "quit";
+    case throw_code::halt:
+        return "halt";
+    case throw_code::break_:
+        return "break";
+    case throw_code::continue_:
+        return "continue";
+    case throw_code::return_:
+        return "return";
+    case throw_code::exit_:
+        return "exit";
+    case throw_code::throw_:
+        return "throw";
+    default:
+        return "a non-local exit";
+    }
+}
+
+bool run_stage(const stage& s, std::string* failure) {
+    switch (s.what) {
+    case kind::module: {
+        std::string_view text = embedded_text(s.path);
+        if (text.empty()) {
+            *failure = std::string("missing module ") + s.path;
+            return false;
+        }
+        return evaluate_source(s.path, text, failure);
+    }
+    case kind::routines:
+        routines::bind_runtime_routines();
+        return true;
+    case kind::predicates:
+        routines::bind_type_predicates();
+        return true;
+    case kind::adopt_system:
+        system_services::adopt_system();
+        return true;
+    case kind::mark_library:
+        library_code::mark_reachable_functions();
+        return true;
+    }
+    return true;
+}
+
+} // namespace
+
+std::string_view embedded_text(std::string_view path) {
+    for (int i = 0; i < embedded::file_count; i++)
+        if (path == embedded::files[i].path)
+            return std::string_view(embedded::files[i].text, embedded::files[i].size);
+    return {};
+}
+
+bool evaluate_source(std::string_view path, std::string_view text, std::string* failure) {
+    cell* base = stack::top;
+    stack::mark mark = stack::save();
+    u32 cycles = cycle_stack::depth();
+    auto fail = [&](const std::string& what) {
+        stack::restore(mark);
+        if (cycle_stack::depth() > cycles) cycle_stack::drop_nodes(cycle_stack::depth() - cycles);
+        interp::pending = 0;
+        stack::top = base;
+        *failure = std::string(path) + ": " + what;
+        return false;
+    };
+    try {
+        cell none{type_id::none, 0, 0, 0};
+        cell* code = stack::push_value(&none);
+        lexer::scan_options options;
+        u32 consumed = 0;
+        lexer::scan_utf8(code, reinterpret_cast<const u8*>(text.data()),
+                         static_cast<u32>(text.size()), options, &consumed);
+        system_services::bind_private_words(code);
+        interp::evaluate_block(code, false);
+        if (interp::pending) return fail("left " + exit_text(interp::pending));
+    } catch (const unwind& u) {
+        if (u.code == throw_code::error) return fail(error_text());
+        return fail("left " + exit_text(u.code));
+    }
+    stack::top = base;
+    return true;
+}
+
+bool run_all(std::string* failure) {
+    system_services::set_up();
+    for (const stage& s : stages)
+        if (!run_stage(s, failure)) return false;
+    return true;
+}
+
+} // namespace zel::modules
