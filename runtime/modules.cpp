@@ -2,6 +2,7 @@
 // in file order: each may use what the earlier stages bound and nothing later.
 #include "runtime/modules.hpp"
 
+#include "console/console_routines.hpp"
 #include "datatypes/error.hpp"
 #include "datatypes/string_buffer.hpp"
 #include "evaluator/interp.hpp"
@@ -26,6 +27,8 @@ enum class kind {
     predicates,   // the type predicates
     adopt_system, // the system object handed to the runtime units
     mark_library, // the library's functions marked as compiled ones
+    console_input, // the console's input routines
+    console_init,  // the console object's init routine
 };
 
 struct stage {
@@ -41,12 +44,22 @@ const stage stages[] = {
     {kind::predicates},
     {kind::module, "library/helpers.zel"}, // context, charset, cause-error, mod, modulo ...
     {kind::module, "library/files.zel"},   // file name helpers
+    {kind::module, "library/file_helpers.zel"},  // folders, clean-path, split-path
+    {kind::module, "library/script_runner.zel"}, // do-file, extract-boot-args
     {kind::module, "library/load.zel"},    // suffix?, load, save
     {kind::module, "library/aliases.zel"}, // dt, time-it and the aliases
     {kind::module, "library/system.zel"},  // the system object
     {kind::adopt_system},
     {kind::module, "library/operators.zel"}, // the infix operators
     {kind::module, "library/version.zel"},   // system/version as a value
+    {kind::module, "library/command_line.zel"}, // system/options/args
+    {kind::module, "console/complete.zel"},     // zel-complete-ctx
+    {kind::console_input},
+    {kind::module, "console/input.zel"},   // ask, input, the console's first form
+    {kind::module, "console/shell.zel"},   // ls, cd, pwd, halt, q ...
+    {kind::module, "console/console.zel"}, // system/console
+    {kind::console_init},
+    {kind::module, "console/config.zel"}, // cli-console-ctx, _save-cfg
     {kind::mark_library},
 };
 
@@ -109,6 +122,12 @@ bool run_stage(const stage& s, std::string* failure) {
         return true;
     case kind::mark_library:
         library_code::mark_reachable_functions();
+        return true;
+    case kind::console_input:
+        console_routines::bind_input_routines();
+        return true;
+    case kind::console_init:
+        console_routines::attach_init();
         return true;
     }
     return true;
