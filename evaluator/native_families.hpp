@@ -24,5 +24,6 @@ std::span<const entry> exits();
 std::span<const entry> words();
 std::span<const entry> comparison();
 std::span<const entry> system();
+std::span<const entry> files();
 
 } // namespace zel::natives::families
