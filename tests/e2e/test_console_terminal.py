@@ -4,6 +4,7 @@ after quitting, and the history kept across two sessions."""
 import os
 import re
 import tempfile
+import time
 
 from tmux_session import Session
 from zeltest import ZEL, check, finish
@@ -142,12 +143,30 @@ with Session(env=env, cwd=work) as s:
     s.keys("C-a", "C-k")
     enter(s, "1 + 1")
     expect(s, ["== 2", ">> "], "a line in the second session")
-    # Ctrl-D on an empty line quits as well.
+    # Ctrl-D on an empty line quits as well, a command pending or not.
+    enter(s, "[2")
     s.keys("C-d")
     s.wait_for(r"^\$ ?$")
 
 with open(history_file, encoding="utf-8") as f:
     text = f.read()
-check(text.index('"1 + 1"') < text.index('"[1"') < text.index('"1 + 2"'),
+check(text.index('"[2"') < text.index('"1 + 1"') < text.index('"[1"') < text.index('"1 + 2"'),
       f"both sessions' lines kept, newest first: {text!r}")
+
+# The window title names the console on a terminal; output that is not a terminal gets none.
+title_out = os.path.join(tmp, "redirected.txt")
+with Session(env=env, cwd=work) as s:
+    start(s)
+    check(s.tmux("display-message", "-p", "#{pane_title}").strip() == "Zel Console",
+          "the window title")
+    s.keys("C-c")
+    s.wait_for(r"^\$ ?$")
+    enter(s, f"{ZEL} > {title_out}")
+    time.sleep(1)  # nothing shows when the console waits: its prompt goes to the file
+    s.type("1 + 1")
+    s.keys("Enter", "C-c")
+    s.wait_for(r"^\$ ?$")
+with open(title_out, encoding="utf-8", errors="replace") as f:
+    text = f.read()
+check("\x1b]" not in text and "== 2" in text, f"no title sequence in redirected output: {text!r}")
 finish()

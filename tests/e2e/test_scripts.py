@@ -92,4 +92,32 @@ r = run(stdin="system/console/do-command: does [1 / 0]\n1\n", env=home)
 check(r.returncode == 254, f"error outside the guard: exit 254, got {r.returncode} {out(r)!r}")
 check("zero" in out(r), f"error outside the guard is reported: {out(r)!r}")
 
+# The configuration never keeps the user from working or quitting: a folder that cannot be made
+# leaves the console without history; a file that cannot be written (a full disk) is reported,
+# the previous file stays whole, and quit still ends the program with its status.
+blocked = script("not-a-folder", "")
+r = run(stdin="1 + 1\nq\n", env={"HOME": tmp, "XDG_CONFIG_HOME": os.path.join(blocked, "config")})
+check(r.returncode == 0 and out(r).endswith("== 2\n"), f"no configuration folder: {out(r)!r}")
+full = os.path.join(tmp, "full")
+os.makedirs(os.path.join(full, "Zel-Console"))
+cfg = os.path.join(full, "Zel-Console", "console-cfg.zel")
+with open(cfg, "w") as f:
+    f.write('Zel [Purpose: "Zel Console Configuration File"]\nbuffer-lines: 10000 history: ["old"]\n')
+os.symlink("/dev/full", cfg + ".new")
+r = run(stdin="1 + 1\nquit/return 4\n", env={"HOME": tmp, "XDG_CONFIG_HOME": full})
+check(r.returncode == 4, f"quit with a full disk: exit 4, got {r.returncode}")
+check("*** Access Error" in out(r), f"the failed save is reported: {out(r)!r}")
+with open(cfg) as f:
+    check('history: ["old"]' in f.read(), "the previous configuration stays whole")
+
+# Standard input read raw: never more than the binary has room for; the rest stays for the
+# line readers.
+reader = script("stdin.zel", "Zel []\nb: make binary! 4\nguard: copy \"guard text\"\n"
+                "read-stdin b 1000\nprint 64 >= length? b\nprint guard\n"
+                "print mold input-stdin\nprint mold input-stdin\n")
+r = run([reader], stdin="x" * 100 + "\nsecond line\n", env=home)
+lines = out(r).split("\n")
+check(r.returncode == 0 and lines[:2] == ["true", "guard text"], f"read-stdin: {out(r)!r}")
+check(len(lines) > 3 and set(lines[2].strip('"{}')) == {"x"} and lines[3] == '"second line"',
+      f"input-stdin after read-stdin: {out(r)!r}")
 finish()
