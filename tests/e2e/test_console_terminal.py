@@ -121,6 +121,12 @@ with Session(env=env, cwd=work) as s:
     enter(s, "1")
     expect(s, ["== 1", ">> "], "the console goes on after Escape")
 
+    # The prompt is what system/console/prompt evaluates to.
+    enter(s, 'system/console/prompt: does ["zel> "]')
+    expect(s, ["zel>"], "a prompt made by a function")
+    enter(s, 'system/console/prompt: ">> "')
+    expect(s, ['zel> system/console/prompt: ">> "', '== ">> "', ">>"], "the prompt back")
+
     # Ctrl-C quits even with a command pending; the terminal is cooked again afterwards.
     enter(s, "[1")
     s.keys("C-c")
