@@ -152,6 +152,8 @@ read_status read_file_bytes(const std::string& os_name, i64 part, i64 seek, std:
         whole = false;
         return read_status::done;
     }
+    // A part beyond what a series can hold is no limit at all.
+    if (part > static_cast<i64>(max_read_bytes)) part = -1;
     u64 limit = part > 0 ? static_cast<u64>(part) : max_read_bytes + 1;
     if (expected >= 0 && part < 0 && static_cast<u64>(expected) > max_read_bytes)
         return read_status::too_large;

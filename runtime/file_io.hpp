@@ -54,8 +54,11 @@ bool names_dir(std::string_view os_name);
 cell* read_path(const cell* file, const cell* part, const cell* seek, bool binary, bool lines);
 // Raises access/cannot-open when the folder cannot be listed.
 cell* list_directory(const cell* file);
-// `file` null writes to standard output. Answers the count of bytes written, -1 when nothing
-// could be written or a write failed. A /part that is not an integer! raises
+// `file` null writes to standard output. A string! goes out as UTF-8 with its line ends as they
+// are (so `binary` changes nothing), a binary! as its bytes, any other value molded; with `lines`
+// each value of a block, or the one value, is followed by LF. Everything is converted before the
+// file is opened. Answers the count of bytes written, -1 when nothing could be written or a write
+// failed (a negative /part writes nothing). A /part that is not an integer! raises
 // script/invalid-refine-arg.
 i64 write_path(const cell* file, const cell* data, const cell* part, const cell* seek, bool binary,
                bool append, bool lines);
