@@ -16,11 +16,13 @@
 #include "evaluator/stack.hpp"
 #include "evaluator/trace.hpp"
 #include "library/library_code.hpp"
-#include "library/os_bridge.hpp"
 #include "library/routine_table.hpp"
 #include "runtime/collector.hpp"
+#include "runtime/environment.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/memory.hpp"
+#include "runtime/os_services.hpp"
+#include "runtime/print_hooks.hpp"
 #include "runtime/unicode.hpp"
 
 namespace zel::routines {
@@ -86,11 +88,11 @@ void shift_logical() {
 }
 
 void last_lf() {
-    answer_logic(os_bridge::last_output_ended_line());
+    answer_logic(print_hooks::last_newline != 0);
 }
 
 void get_current_dir() {
-    std::string dir = os_bridge::current_dir();
+    std::string dir = os::current_dir_text();
     if (dir.empty() || dir.back() != '/') dir += '/';
     cell file;
     utf8::decode_to_new_string(&file, reinterpret_cast<const u8*>(dir.data()),
@@ -100,8 +102,7 @@ void get_current_dir() {
 }
 
 void set_current_dir() {
-    if (!os_bridge::change_dir(os_path(arg(0))))
-        error::raise(err::E("access", "cannot-open"), arg(0));
+    if (!os::change_dir(os_path(arg(0)))) error::raise(err::E("access", "cannot-open"), arg(0));
     answer_unset();
 }
 
@@ -118,7 +119,7 @@ void exists() {
 }
 
 void os_info() {
-    answer(os_bridge::os_description());
+    answer(*os::push_os_description());
 }
 
 // A tuple of the arguments' bytes. Negative components, and components that do not fit their
@@ -183,8 +184,17 @@ void pick_stack() {
         answer_none();
 }
 
+// The running function is the innermost function call below this routine's own frame; its
+// arguments start where the frame above it saved the caller's position.
 void frame_index() {
-    answer_integer(static_cast<i32>(stack::arguments - stack::bottom));
+    u32 depth = stack::frame_depth();
+    cell* first = stack::arguments;
+    for (u32 i = depth - 1; i > 0; i--) {
+        if (frame_kind_of(stack::frame_bottom + (i - 1)) != frame_kind::function) continue;
+        first = arena::at<cell>(stack::frame_bottom[i].saved_arguments);
+        break;
+    }
+    answer_integer(static_cast<i32>(first - stack::bottom));
 }
 
 void collect_calls() {

@@ -121,14 +121,18 @@ const routines::definition table[] = {
     {"_gc-nodes-cycles", "[]", gc_nodes_cycles},
 };
 
-const cell* field(const cell* object, std::string_view name) {
-    if (!object || !is_object_type(type_of(object))) return nullptr;
-    return object::field_value(object, symbol::intern_text(name));
+// A field of an object as a copy (none! when the value is not an object or has no such field):
+// interning the name may allocate, so no address into the object is kept.
+cell field(const cell& object, std::string_view name) {
+    cell none{type_id::none, 0, 0, 0};
+    if (!is_object_type(type_of(&object))) return none;
+    u32 symbol = symbol::intern_text(name);
+    return *object::field_value(&object, symbol);
 }
 
 // The catalog's message templates were kept as source text until the lexer could load them.
 void load_message_templates() {
-    const cell* catalog = error::catalog();
+    const cell* catalog = error::catalog(); // a rooted slot
     u32 categories = object::field_count(catalog);
     for (u32 c = 0; c < categories; c++) {
         cell category = context::values_base(catalog->w1)[c];
@@ -200,21 +204,19 @@ void adopt_system() {
     cell system = *context::word_value_address(&w);
     if (!is(&system, type_id::object)) error::raise(err::E("script", "no-value"), &w);
     cell* held = stack::push_value(&system);
-    const cell* state = field(held, "state");
-    if (state) error::set_state(state);
-    const cell* standard = field(held, "standard");
-    const cell* error_proto = field(standard, "error");
-    if (error_proto && is(error_proto, type_id::object)) error::set_prototype(error_proto);
-    const cell* port_proto = field(standard, "port");
-    const cell* schemes = field(held, "schemes");
-    if (port_proto && schemes) {
+    cell state = field(*held, "state");
+    if (is(&state, type_id::object)) error::set_state(&state);
+    cell standard = field(*held, "standard");
+    cell error_proto = field(standard, "error");
+    if (is(&error_proto, type_id::object)) error::set_prototype(&error_proto);
+    cell port_proto = field(standard, "port");
+    cell schemes = field(*held, "schemes");
+    if (is(&port_proto, type_id::object)) {
         cell none{type_id::none, 0, 0, 0};
-        cell p = *port_proto, s = *schemes;
-        port::set_environment(&p, &none, &s);
+        port::set_environment(&port_proto, &none, &schemes);
     }
-    const cell* locale = field(held, "locale");
-    const cell* months = field(locale, "months");
-    if (months && is(months, type_id::block)) date::set_month_list(months->w2);
+    cell months = field(field(*held, "locale"), "months");
+    if (is(&months, type_id::block)) date::set_month_list(months.w2);
     stack::drop_values(1);
 }
 

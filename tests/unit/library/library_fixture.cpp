@@ -60,7 +60,10 @@ outcome run(std::string_view text) {
         o.error_code = error::last_code();
         if (o.raised && is(error::thrown(), type_id::error))
             o.molded = mold_of(error::thrown(), true);
-        if (!o.raised) o.pending = u.code;
+        if (!o.raised) {
+            o.pending = u.code;
+            o.status = u.status;
+        }
     }
     interp::pending = 0;
     stack::top = base;

@@ -18,6 +18,7 @@ struct outcome {
     std::string molded; // the value, or the error's report
     u32 type = 0;       // the value's type id
     u32 pending = 0;    // a non-local exit that left the evaluation
+    int status = 0;     // the exit status of a quit
 };
 
 // Evaluates the text as a block of code.
