@@ -110,6 +110,33 @@ check("*** Access Error" in out(r), f"the failed save is reported: {out(r)!r}")
 with open(cfg) as f:
     check('history: ["old"]' in f.read(), "the previous configuration stays whole")
 
+# The configuration file: kept keys, the history cut to its 100 newest lines, a file that does
+# not load replaced by a fresh one.
+hundred_fifty = " ".join(f'"line {i}"' for i in range(150))
+cases = [
+    ("other keys kept", 'Zel []\ncolour: "red" history: ["a"]\n',
+     ['colour: "red"', 'history: ["a"]', "buffer-lines: 10000"], []),
+    ("history cut", f"Zel []\nbuffer-lines: 10000 history: [{hundred_fifty}]\n",
+     ['"line 0"', '"line 99"'], ['"line 100"']),
+    ("syntax error", "Zel [\nhistory: [\"a\"\n", ["buffer-lines: 10000", "history: []"], []),
+    ("no header", 'history: ["a"]\n', ["history: []"], ['"a"']),
+]
+for what, text, present, absent in cases:
+    folder = tempfile.mkdtemp(prefix="zel-cfg-")
+    os.makedirs(os.path.join(folder, "Zel-Console"))
+    cfg = os.path.join(folder, "Zel-Console", "console-cfg.zel")
+    with open(cfg, "w") as f:
+        f.write(text)
+    r = run(stdin="q\n", env={"HOME": tmp, "XDG_CONFIG_HOME": folder})
+    with open(cfg) as f:
+        saved = f.read()
+    check(r.returncode == 0 and saved.startswith(
+        'Zel [\n\tPurpose: "Zel Console Configuration File"\n]\n'), f"{what}: {saved!r}")
+    for p in present:
+        check(p in saved, f"{what}: {p} in {saved!r}")
+    for a in absent:
+        check(a not in saved, f"{what}: no {a} in {saved!r}")
+
 # Standard input read raw: never more than the binary has room for; the rest stays for the
 # line readers.
 reader = script("stdin.zel", "Zel []\nb: make binary! 4\nguard: copy \"guard text\"\n"
