@@ -311,9 +311,74 @@ u32 step_for_do_next(const cell* block) {
     return reduce_one(block, index, false);
 }
 
-u32 step_expression(u32 node, u32 index, bool no_infix, bool push, bool no_call) {
+// A set-word's assignment of the value in the current frame's second cell: words of the global
+// context and of functions are stored at once; object fields go through the store that marks
+// them and tells their change handlers.
+inline void assign_word(const cell* word) {
+    cell* value = stack::arg(1);
+    if (word->w3 != context::unbound && word->w1 && type_of(value) != type_id::unset) {
+        cell* c = head_cell(buffer_of(word->w1));
+        if (c->w2 && ((c->header >> 11) & 3) != context::kind::object) {
+            cell* base = (c->header & context::stack_flag)
+                             ? arena::at<cell>(c->w2)
+                             : reinterpret_cast<cell*>(data_start(buffer_of(c->w2)));
+            base[word->w3] = *value;
+            *stack::arg(0) = *value;
+            return;
+        }
+    }
+    word::set_from_second_arg();
+}
+
+// A value that stands for itself, or a word whose value does: taken without the general
+// dispatch. Answers the value's cell, or null.
+inline const cell* simple_value(const cell* code) {
+    switch (type_of(code)) {
+    case type_id::integer:
+    case type_id::float_:
+    case type_id::string:
+    case type_id::block:
+    case type_id::char_:
+    case type_id::logic:
+    case type_id::none:
+    case type_id::refinement:
+    case type_id::file:
+    case type_id::percent:
+    case type_id::pair:
+    case type_id::tuple:
+    case type_id::time:
+    case type_id::date:
+    case type_id::binary:
+    case type_id::url:
+    case type_id::tag:
+    case type_id::email:
+    case type_id::money: return code;
+    case type_id::word: {
+        if (code->w3 == context::unbound || !code->w1) return nullptr;
+        cell* c = head_cell(buffer_of(code->w1));
+        if (!c->w2) return nullptr;
+        cell* base = (c->header & context::stack_flag)
+                         ? arena::at<cell>(c->w2)
+                         : reinterpret_cast<cell*>(data_start(buffer_of(c->w2)));
+        const cell* v = base + code->w3;
+        switch (type_of(v)) {
+        case type_id::unset:
+        case type_id::lit_word:
+        case type_id::native:
+        case type_id::action:
+        case type_id::function:
+        case type_id::routine:
+        case type_id::op: return nullptr;
+        default: return v;
+        }
+    }
+    default: return nullptr;
+    }
+}
+
+// Every kind of value but the simple ones (see simple_value). Answers the index after it.
+u32 step_general(u32 node, u32 index, bool push, bool no_call, cell* start) {
     runtime::check_stack();
-    cell* start = stack::top;
     cell value = *code_at(node, index);
     u32 at = index;
     index++;
@@ -339,7 +404,7 @@ u32 step_expression(u32 node, u32 index, bool no_infix, bool push, bool no_call)
             stack::close_frame();
             return index;
         }
-        word::set_from_second_arg();
+        assign_word(&value);
         if (trace::on)
             trace::send(trace::event::set, node, static_cast<i32>(index), stack::arg(1), &value);
         stack::close_frame();
@@ -432,8 +497,22 @@ u32 step_expression(u32 node, u32 index, bool no_infix, bool push, bool no_call)
         if (trace::on) trace_push(node, at, push, start);
         break;
     }
+    return index;
+}
+
+u32 step_expression(u32 node, u32 index, bool no_infix, bool push, bool no_call) {
+    cell* start = stack::top;
+    const cell* quick = trace::on ? nullptr : simple_value(code_at(node, index));
+    if (quick) {
+        emit(quick, push, start);
+        index++;
+    } else {
+        index = step_general(node, index, push, no_call, start);
+        if (pending) return index;
+    }
+    if (no_infix) return index;
     // Operators take the value just computed as their left operand, left to right.
-    while (!no_infix && index < code_length(node)) {
+    while (index < code_length(node)) {
         cell* next = code_at(node, index);
         if (type_of(next) != type_id::word || next->w3 == context::unbound || !next->w1) break;
         cell* ctx = head_cell(buffer_of(next->w1));
