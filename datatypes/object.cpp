@@ -253,7 +253,8 @@ cell* make(cell* proto, cell* spec, u32) {
     if (from_object) {
         result = push_copy(&p, true, nullptr, false);
     } else {
-        result = stack::reserve_slot();
+        // The slot holds none until the object is made: making it may collect.
+        result = stack::push_value(&none_cell);
         init_cell_empty(result, 4);
     }
     u32 ctx = result->w1;
@@ -324,7 +325,7 @@ cell* new_from_proto(const cell* spec, const cell* proto, bool only) {
     if (proto && is_object_type(type_of(proto))) {
         result = push_copy(proto, true, nullptr, false);
     } else {
-        result = stack::reserve_slot();
+        result = stack::push_value(&none_cell);
         init_cell_empty(result, 4);
         result->w2 = static_cast<u32>(next_class_id());
         *context::self_cell(result->w1) = *result;

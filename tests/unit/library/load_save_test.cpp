@@ -2,7 +2,9 @@
 // put into system/codecs by the test.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
+#include <unistd.h>
 
 #include "tests/unit/library/library_fixture.hpp"
 
@@ -97,6 +99,34 @@ TEST(Load, UnknownFormat) {
     EXPECT_EQ(o.error_code, err::E("script", "invalid-refine-arg").code());
     EXPECT_NE(o.molded.find("invalid /as argument: nope"), std::string::npos) << o.molded;
     EXPECT_TRUE(raises("save/as none 1 'nope", err::E("script", "invalid-refine-arg")));
+    // A format whose codec is not in the registry is refused the same way.
+    for (const char* format : {"png", "jpeg", "zelbin", "json", "csv"}) {
+        std::string registered = "true = attempt [to logic! find words-of system/codecs '";
+        if (run(registered + format + "]").molded == "true") continue;
+        EXPECT_TRUE(
+            raises(std::string("load/as #{00} '") + format, err::E("script", "invalid-refine-arg")))
+            << format;
+    }
+}
+
+// Files: read through `read`, which the file layer provides.
+TEST(Load, Files) {
+    if (run("read/binary %/").raised && run("read/binary %/etc/hostname").raised)
+        GTEST_SKIP() << "files cannot be read yet";
+    char dir[] = "/tmp/zel-load-XXXXXX";
+    ASSERT_TRUE(::mkdtemp(dir));
+    std::string base = std::string(dir) + "/";
+    {
+        std::FILE* f = std::fopen((base + "values.txt").c_str(), "wb");
+        ASSERT_TRUE(f);
+        std::fputs("1 [a b] \"c\"", f);
+        std::fclose(f);
+    }
+    EXPECT_TRUE(gives("load %" + base + "values.txt", "[1 [a b] \"c\"]"));
+    EXPECT_TRUE(gives("load/next %" + base + "values.txt 'p", "1"));
+    EXPECT_TRUE(gives("load %" + base, "[%values.txt]"));
+    std::remove((base + "values.txt").c_str());
+    ::rmdir(dir);
 }
 
 // A codec that records what it is given: decode answers [decoded source], encode answers a
@@ -149,8 +179,8 @@ std::string shimmed(const std::string& code) {
     if (text_to_binary()) return code;
     return "saved-to: :to "
            "to: func [type value] [either same? type binary! [value] [saved-to type value]] "
-           "r: try [" +
-           code + "] to: :saved-to either error? r [do r] [r]";
+           "set/any 'r try [" +
+           code + "] to: :saved-to either error? get/any 'r [do r] [get/any 'r]";
 }
 
 std::string saved_text(const std::string& expression) {
@@ -193,6 +223,19 @@ TEST(Save, IntoSeries) {
                       "[true true \"x1\"]"));
     EXPECT_TRUE(gives(shimmed("s: next copy \"xy\" head? save s 1"), "true"));
     if (text_to_binary()) EXPECT_TRUE(gives("b: copy #{00} save b 1", "#{0031}"));
+}
+
+TEST(Save, ToAFileAndBack) {
+    char dir[] = "/tmp/zel-save-XXXXXX";
+    ASSERT_TRUE(::mkdtemp(dir));
+    std::string file = std::string(dir) + "/out.txt";
+    EXPECT_TRUE(gives(shimmed("save %" + file + " [a 1 \"b\"]") + " read %" + file, "{a 1 \"b\"}"));
+    EXPECT_TRUE(gives("load %" + file, "[a 1 \"b\"]"));
+    EXPECT_TRUE(gives(shimmed("save/header %" + file + " 1 [Title: \"t\"]") + " r: load %" + file +
+                          " reduce [r/1 length? r/2 r/3]",
+                      "[Zel 2\n1]"));
+    std::remove(file.c_str());
+    ::rmdir(dir);
 }
 
 } // namespace
