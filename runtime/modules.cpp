@@ -27,8 +27,9 @@ enum class kind {
     predicates,   // the type predicates
     adopt_system, // the system object handed to the runtime units
     mark_library, // the library's functions marked as compiled ones
-    console_input, // the console's input routines
-    console_init,  // the console object's init routine
+    // The console's input routines, and the console object's init routine.
+    console_input,
+    console_init,
 };
 
 struct stage {
@@ -44,22 +45,25 @@ const stage stages[] = {
     {kind::predicates},
     {kind::module, "library/helpers.zel"}, // context, charset, cause-error, mod, modulo ...
     {kind::module, "library/files.zel"},   // file name helpers
-    {kind::module, "library/file_helpers.zel"},  // folders, clean-path, split-path
-    {kind::module, "library/script_runner.zel"}, // do-file, extract-boot-args
+    // Folders, clean-path, split-path; do-file and extract-boot-args.
+    {kind::module, "library/file_helpers.zel"},
+    {kind::module, "library/script_runner.zel"},
     {kind::module, "library/load.zel"},    // suffix?, load, save
     {kind::module, "library/aliases.zel"}, // dt, time-it and the aliases
     {kind::module, "library/system.zel"},  // the system object
     {kind::adopt_system},
     {kind::module, "library/operators.zel"}, // the infix operators
     {kind::module, "library/version.zel"},   // system/version as a value
-    {kind::module, "library/command_line.zel"}, // system/options/args
-    {kind::module, "console/complete.zel"},     // zel-complete-ctx
+    // The command line; the console: completion, input, shell words, the console object and
+    // its configuration.
+    {kind::module, "library/command_line.zel"},
+    {kind::module, "console/complete.zel"},
     {kind::console_input},
-    {kind::module, "console/input.zel"},   // ask, input, the console's first form
-    {kind::module, "console/shell.zel"},   // ls, cd, pwd, halt, q ...
-    {kind::module, "console/console.zel"}, // system/console
+    {kind::module, "console/input.zel"},
+    {kind::module, "console/shell.zel"},
+    {kind::module, "console/console.zel"},
     {kind::console_init},
-    {kind::module, "console/config.zel"}, // cli-console-ctx, _save-cfg
+    {kind::module, "console/config.zel"},
     {kind::mark_library},
 };
 

@@ -102,7 +102,8 @@ full = os.path.join(tmp, "full")
 os.makedirs(os.path.join(full, "Zel-Console"))
 cfg = os.path.join(full, "Zel-Console", "console-cfg.zel")
 with open(cfg, "w") as f:
-    f.write('Zel [Purpose: "Zel Console Configuration File"]\nbuffer-lines: 10000 history: ["old"]\n')
+    f.write('Zel [Purpose: "Zel Console Configuration File"]\n'
+            'buffer-lines: 10000 history: ["old"]\n')
 os.symlink("/dev/full", cfg + ".new")
 r = run(stdin="1 + 1\nquit/return 4\n", env={"HOME": tmp, "XDG_CONFIG_HOME": full})
 check(r.returncode == 4, f"quit with a full disk: exit 4, got {r.returncode}")
