@@ -44,7 +44,7 @@ void evaluate_single(const cell* value) {
 // ---- do ------------------------------------------------------------------------------------
 
 // A library function of the global context called with values, refinements absent.
-void call_library(u32 symbol, const cell* a, const cell* b) {
+void call_library(u32 symbol, const cell* a, const cell* b, const cell* c = nullptr) {
     cell word = context::global_word(symbol);
     cell* fn = word_value_or_null(&word);
     if (!fn || is_unset(fn)) error::raise(err::E("script", "no-value"), &word);
@@ -52,7 +52,8 @@ void call_library(u32 symbol, const cell* a, const cell* b) {
     stack::push_value(&callable);
     stack::push_value(a);
     stack::push_value(b);
-    interp::call_with_arguments(&callable, 2, &word);
+    if (c) stack::push_value(c);
+    interp::call_with_arguments(&callable, c ? 3 : 2, &word);
     if (interp::pending) return;
     *arg(0) = stack::top[-1];
 }
@@ -114,8 +115,11 @@ void do_value(const i32* refs) {
     }
     case type_id::file:
     case type_id::url: {
+        // do-file takes the file, a trace callback (none: a trace is already running when
+        // one was asked for) and the script's arguments.
         cell args = refs[1] >= 0 ? *arg(static_cast<u32>(refs[1])) : cell{type_id::none, 0, 0, 0};
-        call_library(sym::do_file, &value, &args);
+        cell no_callback{type_id::none, 0, 0, 0};
+        call_library(sym::do_file, &value, &no_callback, &args);
         break;
     }
     case type_id::error: {

@@ -23,6 +23,7 @@
 #include "evaluator/load_text.hpp"
 #include "evaluator/stack.hpp"
 #include "lexer/lexer.hpp"
+#include "library/boot_args.hpp"
 #include "library/routine_table.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/errors.hpp"
@@ -160,11 +161,14 @@ void set_up() {
     cell* o = stack::push_value(&none);
     object::init_cell_empty(o, sizeof table / sizeof table[0]);
     *services = *o;
-    for (const routines::definition& d : table) {
-        cell* r = routines::push_routine(d.spec, d.fn);
-        cell key{type_id::word, 0, symbol::intern_text(d.name), context::unbound};
-        context::put_word_value(services->w1, &key, r);
-        stack::top = o + 1;
+    for (auto group :
+         {std::span<const routines::definition>(table), boot_args::private_routines()}) {
+        for (const routines::definition& d : group) {
+            cell* r = routines::push_routine(d.spec, d.fn);
+            cell key{type_id::word, 0, symbol::intern_text(d.name), context::unbound};
+            context::put_word_value(services->w1, &key, r);
+            stack::top = o + 1;
+        }
     }
     stack::top = base;
 }

@@ -2,6 +2,7 @@
 // in file order: each may use what the earlier stages bound and nothing later.
 #include "runtime/modules.hpp"
 
+#include "console/console_routines.hpp"
 #include "datatypes/error.hpp"
 #include "datatypes/string_buffer.hpp"
 #include "evaluator/interp.hpp"
@@ -26,6 +27,9 @@ enum class kind {
     predicates,   // the type predicates
     adopt_system, // the system object handed to the runtime units
     mark_library, // the library's functions marked as compiled ones
+    // The console's input routines, and the console object's init routine.
+    console_input,
+    console_init,
 };
 
 struct stage {
@@ -41,12 +45,25 @@ const stage stages[] = {
     {kind::predicates},
     {kind::module, "library/helpers.zel"}, // context, charset, cause-error, mod, modulo ...
     {kind::module, "library/files.zel"},   // file name helpers
+    // Folders, clean-path, split-path; do-file and extract-boot-args.
+    {kind::module, "library/file_helpers.zel"},
+    {kind::module, "library/script_runner.zel"},
     {kind::module, "library/load.zel"},    // suffix?, load, save
     {kind::module, "library/aliases.zel"}, // dt, time-it and the aliases
     {kind::module, "library/system.zel"},  // the system object
     {kind::adopt_system},
     {kind::module, "library/operators.zel"}, // the infix operators
     {kind::module, "library/version.zel"},   // system/version as a value
+    // The command line; the console: completion, input, shell words, the console object and
+    // its configuration.
+    {kind::module, "library/command_line.zel"},
+    {kind::module, "console/complete.zel"},
+    {kind::console_input},
+    {kind::module, "console/input.zel"},
+    {kind::module, "console/shell.zel"},
+    {kind::module, "console/console.zel"},
+    {kind::console_init},
+    {kind::module, "console/config.zel"},
     {kind::mark_library},
 };
 
@@ -109,6 +126,12 @@ bool run_stage(const stage& s, std::string* failure) {
         return true;
     case kind::mark_library:
         library_code::mark_reachable_functions();
+        return true;
+    case kind::console_input:
+        console_routines::bind_input_routines();
+        return true;
+    case kind::console_init:
+        console_routines::attach_init();
         return true;
     }
     return true;

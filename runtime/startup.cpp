@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "console/hand_over.hpp"
 #include "datatypes/change_events.hpp"
 #include "datatypes/context.hpp"
 #include "datatypes/error.hpp"
@@ -98,7 +99,7 @@ void init_runtime() {
 int run(int argc, char** argv) {
     try {
         init_runtime();
-        return 0;
+        return console_start::hand_over();
     } catch (const unwind& u) {
         if (u.code == throw_code::quit) return u.status;
         if (u.code == throw_code::error) {

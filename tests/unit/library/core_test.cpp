@@ -143,7 +143,7 @@ TEST(CoreFunctions, RemaindersAndAliases) {
         {"same? :single? :last?", "true"},
         {"same? :keys-of :words-of", "true"},
         {"same? :object :context", "true"},
-        {"same? :halt :quit", "true"},
+        {"same? :q :quit", "true"}, // halt is the console's own once the console is made
         {"same? :time-it :dt", "true"},
     });
 }
