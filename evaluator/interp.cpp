@@ -264,6 +264,26 @@ void evaluate_block(const cell* block, bool pass_result) {
     u32 node = block->w2;
     u32 index = block->w1;
     u32 saved_node = code_node, saved_index = code_index;
+    bool user_code = !(buffer_of(node)->flags & buffer_flag::library_code);
+    if (!trace::on && !pending && index < code_length(node)) {
+        // The first expression is evaluated pushed, where the block's value belongs: a block
+        // of one expression then needs no frame of its own. Further expressions run in the
+        // block's frame below, the first value dropped as every value but the last is.
+        cell* start = stack::top;
+        if (user_code) {
+            code_node = node;
+            code_index = index;
+        }
+        index = step_expression(node, index, false, true);
+        if (pending || index >= code_length(node)) {
+            code_node = saved_node;
+            code_index = saved_index;
+            if (pass_result && !pending) *stack::arguments = *start;
+            stack::top = start + 1;
+            return;
+        }
+        stack::top = start;
+    }
     cell body = body_word();
     stack::open_frame(&body, frame_header::block);
     if (trace::on)
@@ -273,7 +293,6 @@ void evaluate_block(const cell* block, bool pass_result) {
     } else {
         // Library code leaves the position where the user's code called it (the `near` of
         // errors), as compiled code does.
-        bool user_code = !(buffer_of(node)->flags & buffer_flag::library_code);
         while (index < code_length(node)) {
             if (user_code) {
                 code_node = node;
