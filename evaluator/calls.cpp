@@ -32,7 +32,6 @@ cell frame_word(const call_frame* f) {
 
 // A call of a function made by the embedded library, which behaves as compiled code.
 bool library_frame(const call_frame* f) {
-    if (f->header & frame_header::from_library) return true;
     if (frame_kind_of(f) != frame_kind::function || !f->function_context) return false;
     return context::self_cell(f->function_context)->header & function::flag::library;
 }
@@ -63,7 +62,7 @@ cell stack::innermost_call_word() {
     throw_origin = 0;
     for (u32 i = start; i > 0; i--) {
         const call_frame* f = frame_bottom + (i - 1);
-        if (!internal_symbol(frame_symbol(f)) && !library_frame(f)) return frame_word(f);
+        if (!internal_symbol(frame_symbol(f))) return frame_word(f);
     }
     return cell{type_id::none, 0, 0, 0};
 }

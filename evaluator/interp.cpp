@@ -578,15 +578,13 @@ u32 gather_arguments(const cell* callable_in, u32 node, u32 index, bool push, co
     }
     if (!infix) stack::push_value(&callable);
     bool is_fn = t == type_id::function || t == type_id::routine;
-    // A call made by the library's own code is no call of the user's: listings skip it.
-    u32 hidden = (buffer_of(node)->flags & buffer_flag::library_code) ? frame_header::from_library : 0;
     if (t == type_id::function) {
-        stack::open_frame(&name, frame_header::interpreted_function | hidden);
+        stack::open_frame(&name, frame_header::interpreted_function);
         call_frame* f = stack::frame_top - 1;
         f->function_context = callable.w1;
         f->saved_values = head_cell(buffer_of(callable.w1))->w2;
     } else if (is_callable_type(t)) {
-        stack::open_frame(&name, frame_header::interpreted_native | hidden);
+        stack::open_frame(&name, frame_header::interpreted_native);
     } else {
         runtime::fatal_error_exit(101, __builtin_return_address(0));
     }

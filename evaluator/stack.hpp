@@ -33,7 +33,6 @@ constexpr u32 catch_ = 0x06000000;
 constexpr u32 block = 0x87000000;
 constexpr u32 loop = 0x08000000;
 constexpr u32 return_target = 0x10000000;
-constexpr u32 from_library = 0x20000000; // opened by code of the embedded library: not listed
 constexpr u32 interpreted = 0x80000000;
 } // namespace frame_header
 
