@@ -168,6 +168,52 @@ void call_routine(const cell* r) {
     if (!fn) error::raise(err::E("internal", "routines"));
     fn();
 }
+// A value that stands for itself, or a word whose value does: taken without the general
+// dispatch. Answers the value's cell, or null.
+inline const cell* simple_value(const cell* code) {
+    switch (type_of(code)) {
+    case type_id::integer:
+    case type_id::float_:
+    case type_id::string:
+    case type_id::block:
+    case type_id::char_:
+    case type_id::logic:
+    case type_id::none:
+    case type_id::refinement:
+    case type_id::file:
+    case type_id::percent:
+    case type_id::pair:
+    case type_id::tuple:
+    case type_id::time:
+    case type_id::date:
+    case type_id::binary:
+    case type_id::url:
+    case type_id::tag:
+    case type_id::email:
+    case type_id::money: return code;
+    case type_id::word: {
+        if (code->w3 == context::unbound || !code->w1) return nullptr;
+        cell* c = head_cell(buffer_of(code->w1));
+        if (!c->w2) return nullptr;
+        cell* base = (c->header & context::stack_flag)
+                         ? arena::at<cell>(c->w2)
+                         : reinterpret_cast<cell*>(data_start(buffer_of(c->w2)));
+        const cell* v = base + code->w3;
+        switch (type_of(v)) {
+        case type_id::unset:
+        case type_id::lit_word:
+        case type_id::native:
+        case type_id::action:
+        case type_id::function:
+        case type_id::routine:
+        case type_id::op: return nullptr;
+        default: return v;
+        }
+    }
+    default: return nullptr;
+    }
+}
+
 // The operators computed inline on two integers: add, subtract and multiply (actions) and the
 // comparison natives; -1 for every other callable.
 enum fast_op : i32 { op_add, op_subtract, op_multiply, op_divide, op_remainder, op_equal,
@@ -196,8 +242,16 @@ inline i32 fast_operator(u32 source_type, u32 index) {
 // callable in a frame of its own, as an ordinary call would.
 u32 binary_operator(const cell* op, const cell* name, i32 fast, cell* left, u32 node, u32 index) {
     stack::top = left + 1;
-    index = step_expression(node, index, true, true);
-    if (pending) return index;
+    const cell* quick = simple_value(code_at(node, index));
+    if (quick) {
+        left[1] = *quick;
+        stack::top = left + 2;
+        if (stack::top >= stack::end) stack::overflow();
+        index++;
+    } else {
+        index = step_expression(node, index, true, true);
+        if (pending) return index;
+    }
     cell* right = left + 1;
     // Divisions that raise an error go the ordinary way, so that the error names the operator.
     if (type_of(left) == type_id::integer && type_of(right) == type_id::integer &&
@@ -349,51 +403,6 @@ inline void assign_word(const cell* word) {
     word::set_from_second_arg();
 }
 
-// A value that stands for itself, or a word whose value does: taken without the general
-// dispatch. Answers the value's cell, or null.
-inline const cell* simple_value(const cell* code) {
-    switch (type_of(code)) {
-    case type_id::integer:
-    case type_id::float_:
-    case type_id::string:
-    case type_id::block:
-    case type_id::char_:
-    case type_id::logic:
-    case type_id::none:
-    case type_id::refinement:
-    case type_id::file:
-    case type_id::percent:
-    case type_id::pair:
-    case type_id::tuple:
-    case type_id::time:
-    case type_id::date:
-    case type_id::binary:
-    case type_id::url:
-    case type_id::tag:
-    case type_id::email:
-    case type_id::money: return code;
-    case type_id::word: {
-        if (code->w3 == context::unbound || !code->w1) return nullptr;
-        cell* c = head_cell(buffer_of(code->w1));
-        if (!c->w2) return nullptr;
-        cell* base = (c->header & context::stack_flag)
-                         ? arena::at<cell>(c->w2)
-                         : reinterpret_cast<cell*>(data_start(buffer_of(c->w2)));
-        const cell* v = base + code->w3;
-        switch (type_of(v)) {
-        case type_id::unset:
-        case type_id::lit_word:
-        case type_id::native:
-        case type_id::action:
-        case type_id::function:
-        case type_id::routine:
-        case type_id::op: return nullptr;
-        default: return v;
-        }
-    }
-    default: return nullptr;
-    }
-}
 
 // Every kind of value but the simple ones (see simple_value). Answers the index after it.
 u32 step_general(u32 node, u32 index, bool push, bool no_call, cell* start) {
@@ -610,8 +619,19 @@ u32 gather_arguments(const cell* callable_in, u32 node, u32 index, bool push, co
             if (!typeset_has(d, type_of(left))) raise_expect_arg(&name, left, d + 1);
         } else if (kind == descriptor::kind::normal && !as_values && index < code_length(node)) {
             cell* slot = stack::top;
-            index = step_expression(node, index, infix, true);
-            if (pending) goto unwind;
+            // A simple value with no operator after it is taken as it stands.
+            const cell* code = code_at(node, index);
+            const cell* quick = trace::on ? nullptr : simple_value(code);
+            if (quick && (infix || index + 1 >= code_length(node) ||
+                          type_of(code + 1) != type_id::word)) {
+                *slot = *quick;
+                stack::top = slot + 1;
+                if (stack::top >= stack::end) stack::overflow();
+                index++;
+            } else {
+                index = step_expression(node, index, infix, true);
+                if (pending) goto unwind;
+            }
             d = head_cell(buffer_of(desc)) + pos;
             if (!typeset_has(d, type_of(slot))) raise_expect_arg(&name, slot, d + 1);
         } else {

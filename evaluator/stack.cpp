@@ -37,18 +37,6 @@ void overflow() {
     error::raise(err::E("internal", "stack-overflow"));
 }
 
-void open_frame(const cell* word, u32 header) {
-    if (frame_top >= frame_end) overflow();
-    call_frame* f = frame_top++;
-    u32 symbol = word ? (word->w2 & 0xFFFF) : 0;
-    f->header = header | (symbol << 8);
-    f->saved_arguments = arena::offset_of(arguments);
-    f->word_context = word ? word->w1 : 0;
-    f->function_context = 0;
-    f->saved_values = 0;
-    arguments = top;
-}
-
 void open_function_frame(const cell* word, u32 function_context) {
     open_frame(word, frame_header::function);
     call_frame* f = frame_top - 1;
@@ -70,8 +58,6 @@ call_frame* pop() {
     return f;
 }
 } // namespace
-
-void close_frame() { pop(); }
 
 void close_frame_pass_result() {
     cell* callee = arguments;

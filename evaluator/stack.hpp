@@ -82,7 +82,17 @@ inline void keep_result_only() { top = arguments + 1; }
 inline cell* arg(u32 i) { return arguments + i; }
 
 // Frames. `word` is the called word (its symbol and context are recorded), or null.
-void open_frame(const cell* word, u32 header);
+inline void open_frame(const cell* word, u32 header) {
+    if (frame_top >= frame_end) overflow();
+    call_frame* f = frame_top++;
+    u32 symbol = word ? (word->w2 & 0xFFFF) : 0;
+    f->header = header | (symbol << 8);
+    f->saved_arguments = arena::offset_of(arguments);
+    f->word_context = word ? word->w1 : 0;
+    f->function_context = 0;
+    f->saved_values = 0;
+    arguments = top;
+}
 void open_function_frame(const cell* word, u32 function_context);
 inline void open_native_frame(const cell* word) { open_frame(word, frame_header::native); }
 inline void open_block_frame(const cell* word) { open_frame(word, frame_header::block); }
@@ -91,7 +101,13 @@ inline void open_try_frame(const cell* word) { open_frame(word, frame_header::tr
 inline void open_try_all_frame(const cell* word) { open_frame(word, frame_header::try_all); }
 inline void open_catch_frame(const cell* word) { open_frame(word, frame_header::catch_); }
 
-void close_frame();
+// Pops the innermost frame; the callee's result stays where its values began.
+inline void close_frame() {
+    call_frame* f = --frame_top;
+    cell* callee = arguments;
+    arguments = arena::at<cell>(f->saved_arguments);
+    top = callee + 1;
+}
 void close_frame_pass_result();
 void close_frame_drop();
 void close_function_frame();
