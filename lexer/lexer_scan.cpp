@@ -121,7 +121,11 @@ void close_marker(scan_state& st, u32 type) {
 cell text_cell(std::u32string_view text) {
     cell s;
     string::init_cell_unit(&s, static_cast<u32>(text.size()), 1);
-    for (char32_t cp : text) string::append_codepoint(buffer_of(s.w2), cp);
+    // Widening may allocate: the string stays on the data stack while it is filled.
+    cell* held = stack::push_value(&s);
+    for (char32_t cp : text) string::append_codepoint(buffer_of(held->w2), cp);
+    s = *held;
+    stack::drop_values(1);
     return s;
 }
 
