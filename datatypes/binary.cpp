@@ -5,10 +5,19 @@
 #include <string>
 #include <vector>
 
+#include "datatypes/base_codecs.hpp"
 #include "datatypes/registry.hpp"
+#include "datatypes/string.hpp"
 #include "datatypes/string_buffer.hpp"
+#include "datatypes/string_common.hpp"
+#include "datatypes/symbol.hpp"
+#include "datatypes/tuple.hpp"
+#include "evaluator/actions.hpp"
 #include "evaluator/stack.hpp"
+#include "runtime/cycle_stack.hpp"
+#include "runtime/errors.hpp"
 #include "runtime/memory.hpp"
+#include "runtime/unicode.hpp"
 
 namespace zel::binary {
 
@@ -101,6 +110,268 @@ i32 mold_bytes(cell* value, cell* buffer, bool only, bool flat, cell* part, i32 
     return limit;
 }
 
+using string_type::detail::notify_owner;
+using string_type::detail::stack_scope;
+using string_type::detail::raise_invalid_arg;
+using string_type::detail::raise_no_memory;
+using string_type::detail::raise_not_done;
+
+[[noreturn]] void bad_to(cell* value) {
+    cell t;
+    init_datatype(&t, type_id::binary);
+    error::raise(err::E("script", "bad-to-arg"), &t, value);
+}
+
+bool text_like(u32 t) {
+    return t == type_id::string || t == type_id::file || t == type_id::url || t == type_id::tag ||
+           t == type_id::email || t == type_id::ref;
+}
+
+bool block_like(u32 t) {
+    return t == type_id::block || t == type_id::paren || t == type_id::hash;
+}
+
+// The bytes of a series from its head to its tail (a head past the tail counts as the tail).
+std::pair<const u8*, u32> run_of(const cell* s) {
+    series_buffer* b = buffer_of(s->w2);
+    u32 total = used_bytes(b);
+    u32 head = std::min<u32>(s->w1, total);
+    return {head_ptr(b) + head, total - head};
+}
+
+enum class image_mode { measure, write, formed };
+
+// Appends a value's byte image to `out`. Blocks contribute their elements' images one after
+// another; with `formed` a value without an image contributes its formed text.
+void append_image(std::string& out, cell* value, image_mode mode) {
+    u32 t = type_of(value);
+    if (t == type_id::char_) {
+        u8 buf[4];
+        out.append(reinterpret_cast<char*>(buf), utf8::encode_codepoint(value->w2, buf));
+    } else if (t == type_id::integer) {
+        i32 n = int_of(value);
+        if (mode != image_mode::measure && (n > 255 || n < -128)) raise_invalid_arg(value);
+        out.push_back(static_cast<char>(n & 0xFF));
+    } else if (t == type_id::binary) {
+        auto [p, n] = run_of(value);
+        out.append(reinterpret_cast<const char*>(p), n);
+    } else if (t == type_id::tuple) {
+        out.append(reinterpret_cast<const char*>(tuple::bytes_of(value)), tuple::length_of(value));
+    } else if (text_like(t)) {
+        out += utf8::encode_string(value);
+    } else if (block_like(t)) {
+        if (cycle_stack::contains(value->w2)) return; // a block inside itself adds nothing again
+        cycle_stack::guard guard(value->w2);
+        stack_scope scope;
+        cell* block = stack::push_value(value);
+        for (u32 i = std::min<u32>(block->w1, used_bytes(buffer_of(block->w2)) / sizeof(cell));
+             i < used_bytes(buffer_of(block->w2)) / sizeof(cell); i++) {
+            cell* item = stack::push_value(head_cell(buffer_of(block->w2)) + i);
+            append_image(out, item, mode);
+            stack::drop_values(1);
+        }
+    } else if (mode == image_mode::formed) {
+        stack_scope scope;
+        cell* text = string_type::detail::push_new_string(16);
+        actions::form_typed(value, text, nullptr, 0x7FFFFFFF);
+        out += utf8::encode_string(text);
+    } else {
+        bad_to(value);
+    }
+}
+
+// The image of a value as insert, append and change take it: a part limit of 1 or more cuts a
+// block's elements to that many, any other value's bytes to that many.
+std::string image_of(cell* value, i32 part, image_mode mode) {
+    std::string out;
+    if (part >= 1 && block_like(type_of(value))) {
+        stack_scope scope;
+        cell* cut = stack::push_value(value);
+        series_buffer* b = buffer_of(cut->w2);
+        u32 n = used_bytes(b) / sizeof(cell);
+        u32 head = std::min<u32>(cut->w1, n);
+        for (u32 i = head; i < n && i - head < static_cast<u32>(part); i++) {
+            cell* item = stack::push_value(head_cell(buffer_of(cut->w2)) + i);
+            append_image(out, item, mode);
+            stack::drop_values(1);
+            n = std::min<u32>(n, used_bytes(buffer_of(cut->w2)) / sizeof(cell));
+        }
+        return out;
+    }
+    append_image(out, value, mode);
+    if (part >= 1 && static_cast<u32>(part) < out.size()) out.resize(static_cast<u32>(part));
+    return out;
+}
+
+// Replaces `removed` bytes at `at` (from the buffer's start) with `dup` copies of `bytes`.
+void splice_bytes(cell* series, u32 at, u32 removed, const std::string& bytes, u64 dup) {
+    series_buffer* b = buffer_of(series->w2);
+    u32 length = used_bytes(b);
+    at = std::min(at, length);
+    removed = std::min(removed, length - at);
+    u64 total = u64(bytes.size()) * dup;
+    u64 new_length = u64(length) - removed + total;
+    if (total > 0xFFFFFFFFu || new_length > 0xF0000000u) raise_no_memory();
+    if (u64(data_end(b) - head_ptr(b)) < new_length) {
+        u64 grown = std::max<u64>(u64(b->size) * 2, new_length);
+        b = memory::grow_series(b, static_cast<u32>(std::min<u64>(grown, 0xF0000000u)));
+    }
+    u8* base = head_ptr(b);
+    std::memmove(base + at + total, base + at + removed, length - at - removed);
+    if (!bytes.empty()) {
+        std::memcpy(base + at, bytes.data(), bytes.size());
+        if (dup > 1) memory::replicate_bytes(base + at, static_cast<u32>(bytes.size()),
+                                                  static_cast<u32>(dup));
+    }
+    b->tail = b->head + static_cast<u32>(new_length);
+}
+
+u32 clamped_head(cell* series) {
+    u32 length = used_bytes(buffer_of(series->w2));
+    if (series->w1 > length) series->w1 = length;
+    return series->w1;
+}
+
+cell* to(cell* proto, cell* spec, u32) {
+    u32 t = type_of(spec);
+    std::string bytes;
+    if (block_like(t)) {
+        bytes = image_of(spec, -1, image_mode::write);
+    } else if (text_like(t) || t == type_id::char_ || t == type_id::tuple ||
+               t == type_id::binary) {
+        append_image(bytes, spec, image_mode::write);
+    } else if (t == type_id::integer) {
+        u32 n = spec->w2;
+        for (int shift = 24; shift >= 0; shift -= 8) bytes.push_back(static_cast<char>(n >> shift));
+    } else if (t == type_id::float_ || t == type_id::percent) {
+        u64 bits;
+        double d = float_of(spec);
+        std::memcpy(&bits, &d, 8);
+        for (int shift = 56; shift >= 0; shift -= 8)
+            bytes.push_back(static_cast<char>(bits >> shift));
+    } else if (t == type_id::issue) {
+        std::string_view text = symbol::text_view(spec->w2);
+        decoded d = from_base16_text(reinterpret_cast<const u8*>(text.data()),
+                                     static_cast<u32>(text.size()), 1);
+        if (!d.node) error::raise(err::E("script", "invalid-data"), spec);
+        return init_cell_series(proto, d.node);
+    } else {
+        bad_to(spec);
+    }
+    return init_cell_from_bytes(proto, reinterpret_cast<const u8*>(bytes.data()),
+                                static_cast<u32>(bytes.size()));
+}
+
+cell* make(cell* proto, cell* spec, u32 type) {
+    u32 t = type_of(spec);
+    if (t == type_id::integer || t == type_id::float_ || t == type_id::money)
+        return string_type::make(proto, spec, type);
+    return to(proto, spec, type);
+}
+
+void insert(cell* series, cell* value, i32 part, bool, i32 dup, bool append) {
+    u32 head = clamped_head(series);
+    if (dup < 1) return;
+    u32 at = append ? used_bytes(buffer_of(series->w2)) : head;
+    notify_owner(series, append ? "append" : "insert", at, part);
+    std::string bytes = image_of(value, part, image_mode::write);
+    splice_bytes(series, at, 0, bytes, static_cast<u64>(dup));
+    notify_owner(series, append ? "appended" : "inserted", at, part < 0 ? 1 : part);
+    u64 past = at + u64(bytes.size()) * static_cast<u64>(dup);
+    series->w1 = append ? 0 : static_cast<u32>(past);
+}
+
+void change(cell* series, cell* value, i32 part, bool, i32 dup) {
+    u32 head = clamped_head(series);
+    if (dup < 1) return;
+    notify_owner(series, "change", head, part);
+    std::string bytes = image_of(value, -1, image_mode::formed);
+    head = clamped_head(series);
+    u32 left = used_bytes(buffer_of(series->w2)) - head;
+    u64 total = u64(bytes.size()) * static_cast<u64>(dup);
+    u64 replaced = std::min<u64>(part >= 0 ? static_cast<u64>(part) : total, left);
+    splice_bytes(series, head, static_cast<u32>(replaced), bytes, static_cast<u64>(dup));
+    notify_owner(series, "changed", head, static_cast<i32>(std::min<u64>(total, 0x7FFFFFFF)));
+    series->w1 = static_cast<u32>(
+        std::min<u64>(head + total, used_bytes(buffer_of(series->w2))));
+}
+
+void trim(cell* series, bool head, bool tail, bool auto_, bool lines, bool all, cell* with) {
+    if (with) return string_type::trim(series, head, tail, false, false, true, with);
+    if (all) {
+        cell zero;
+        init_integer(&zero, 0);
+        return string_type::trim(series, false, false, false, false, true, &zero);
+    }
+    if (auto_ || lines) raise_not_done();
+    u32 h = clamped_head(series);
+    notify_owner(series, "trim", h, 0);
+    series_buffer* b = buffer_of(series->w2);
+    u8* p = head_ptr(b) + h;
+    u32 first = 0, last = used_bytes(b) - h;
+    if (head || !tail)
+        while (first < last && p[first] == 0) first++;
+    if (tail || !head)
+        while (last > first && p[last - 1] == 0) last--;
+    std::memmove(p, p + first, last - first);
+    b->tail = b->head + h + (last - first);
+    notify_owner(series, "trimmed", h, 0);
+}
+
+// Byte comparison of two series from their heads; `match` compares over the other's run only.
+i32 compare_bytes(cell* a, cell* b, i32 op, bool match) {
+    u32 bt = type_of(b);
+    if (!text_like(bt) && bt != type_id::binary) return -2;
+    bool equality = op == actions::compare_op::equal || op == actions::compare_op::not_equal ||
+                    op == actions::compare_op::strict_equal || op == actions::compare_op::find;
+    bool same_place = a->w2 == b->w2 && a->w1 == b->w1;
+    if (op == actions::compare_op::same) return same_place ? 0 : -1;
+    if (same_place && equality) return 0;
+    auto [pa, na] = run_of(a);
+    auto [pb, nb] = run_of(b);
+    if (!match) {
+        if (na != nb && equality) return 1;
+        if (na == 0 && nb == 0) return 0;
+    } else if (nb == 0) {
+        return (op == actions::compare_op::equal || op == actions::compare_op::strict_equal ||
+                op == actions::compare_op::find) ? 0 : 1;
+    }
+    if (match && na < nb) return 1;
+    u32 n = match ? nb : std::min(na, nb);
+    for (u32 i = 0; i < n; i++)
+        if (pa[i] != pb[i]) return pa[i] < pb[i] ? -1 : 1;
+    if (match) return 0;
+    return na < nb ? -1 : na > nb ? 1 : 0;
+}
+
+i32 compare(cell* value, cell* other, i32 op) {
+    if (!is(other, type_id::binary)) return -2;
+    return compare_bytes(value, other, op, false);
+}
+
+template <int Op> void bitwise() {
+    cell* a = stack::arg(0);
+    cell* b = stack::arg(1);
+    if (!is(b, type_id::binary)) raise_invalid_arg(b);
+    auto [pa, na] = run_of(a);
+    auto [pb, nb] = run_of(b);
+    std::string out(std::max(na, nb), '\0');
+    for (u32 i = 0; i < out.size(); i++) {
+        u32 x = i < na ? pa[i] : 0, y = i < nb ? pb[i] : 0;
+        bool both = i < na && i < nb;
+        if constexpr (Op == 0) out[i] = static_cast<char>(both ? x & y : 0);
+        if constexpr (Op == 1) out[i] = static_cast<char>(x | y);
+        if constexpr (Op == 2) out[i] = static_cast<char>(x ^ y);
+    }
+    init_cell_from_bytes(a, reinterpret_cast<const u8*>(out.data()), static_cast<u32>(out.size()));
+}
+
+void complement(cell* value) {
+    series_buffer* b = buffer_of(value->w2);
+    u32 head = std::min<u32>(value->w1, used_bytes(b));
+    for (u8* p = head_ptr(b) + head; p < tail_ptr(b); p++) *p = static_cast<u8>(~*p);
+}
+
 i32 form(cell* value, cell* buffer, cell* part, i32 limit) {
     return mold_bytes(value, buffer, false, false, part, limit, 0);
 }
@@ -114,20 +385,29 @@ void register_type() {
     datatype::register_row(action_row{.type = type_id::binary,
                                       .parent = type_id::string,
                                       .name = "binary!",
-                                      .make = act::inherit,
+                                      .make = make,
                                       .random = act::inherit,
                                       .reflect = act::inherit,
+                                      .to = to,
                                       .form = form,
                                       .mold = mold,
                                       .eval_path = act::inherit,
+                                      .compare = compare,
+                                      .and_t = bitwise<0>,
+                                      .complement = complement,
+                                      .or_t = bitwise<1>,
+                                      .xor_t = bitwise<2>,
+                                      .append = insert,
                                       .at = act::inherit,
                                       .back = act::inherit,
+                                      .change = change,
                                       .clear = act::inherit,
                                       .copy = act::inherit,
                                       .find = act::inherit,
                                       .head = act::inherit,
                                       .head_q = act::inherit,
                                       .index_q = act::inherit,
+                                      .insert = insert,
                                       .length_q = act::inherit,
                                       .move = act::inherit,
                                       .next = act::inherit,
@@ -142,6 +422,7 @@ void register_type() {
                                       .tail = act::inherit,
                                       .tail_q = act::inherit,
                                       .take = act::inherit,
+                                      .trim = trim,
                                       .modify = act::inherit});
 }
 

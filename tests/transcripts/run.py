@@ -15,6 +15,7 @@ import os
 import re
 import subprocess
 import sys
+import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 INPUT = re.compile(r"^(>> |\[    |\{    |\(    |<    |\"    )")
@@ -86,6 +87,9 @@ def main():
     env.setdefault("HOME", "/tmp/zel-transcripts-home")
     env["XDG_CONFIG_HOME"] = os.path.join(env["HOME"], ".config")
     os.makedirs(env["XDG_CONFIG_HOME"], exist_ok=True)
+    # A folder of its own for the files a transcript writes.
+    scratch = tempfile.TemporaryDirectory(prefix="zel-transcript-")
+    env["ZEL_TRANSCRIPT_TMP"] = scratch.name
     failed = [f for f in sorted(files) if not run_one(zel, f, env)]
     print(f"{len(files) - len(failed)} of {len(files)} transcripts passed")
     sys.exit(1 if failed else 0)
