@@ -4,6 +4,7 @@
 // which may run language code, every count is taken again from the buffer as it is now.
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include "datatypes/block.hpp"
 #include "datatypes/block_handlers.hpp"
@@ -33,10 +34,29 @@ u32 clamp_head(cell* b) {
 }
 
 // The cells a value stands for: a block's cells from its head (unless `only`), else itself.
-std::vector<cell> source_cells(const cell* value, bool only) {
-    if (!only && is_any_block_type(type_of(value))) return cells_of(value);
-    return {*value};
-}
+// A single value is held inline: appending one value is the common case and takes no heap.
+class source_cells {
+  public:
+    source_cells(const cell* value, bool only) {
+        if (!only && is_any_block_type(type_of(value))) {
+            many_ = cells_of(value);
+            data_ = many_.data();
+            size_ = many_.size();
+        } else {
+            one_ = *value;
+        }
+    }
+    source_cells(const source_cells&) = delete;
+    source_cells& operator=(const source_cells&) = delete;
+    const cell* data() const { return data_; }
+    std::size_t size() const { return size_; }
+
+  private:
+    cell one_;
+    std::vector<cell> many_;
+    const cell* data_ = &one_;
+    std::size_t size_ = 1;
+};
 
 u64 checked_total(u64 count, u64 dup) {
     u64 total = count * dup;
@@ -48,11 +68,15 @@ i32 as_i32(u64 n) {
     return static_cast<i32>(std::min<u64>(n, INT32_MAX));
 }
 
-void write_repeated(const cell* b, u32 at, const std::vector<cell>& src, u32 count, u32 dup) {
+void write_repeated(const cell* b, u32 at, const cell* src, u32 count, u32 dup) {
     if (count == 0) return;
     cell* base = head_cell(buf(b)) + at;
+    if (count == 1 && dup == 1) {
+        *base = *src;
+        return;
+    }
     for (u32 r = 0; r < dup; r++)
-        std::memcpy(base + u64(r) * count, src.data(), count * sizeof(cell));
+        std::memcpy(base + u64(r) * count, src, count * sizeof(cell));
 }
 
 void append_cell(cell* b, const cell* value) {
@@ -66,8 +90,8 @@ namespace handlers {
 
 void insert(cell* s, cell* value, i32 part, bool only, i32 dup, bool append) {
     cell v = *value;
-    std::vector<cell> src = source_cells(&v, only);
-    u64 n = src.size();
+    std::optional<source_cells> src(std::in_place, &v, only);
+    u64 n = src->size();
     if (n == 0 || dup < 1) return;
     u64 count = part < 0 || u64(part) > n ? n : u64(part);
     u32 h = clamp_head(s);
@@ -77,8 +101,8 @@ void insert(cell* s, cell* value, i32 part, bool only, i32 dup, bool append) {
     u32 ev = append ? owner::event::append : owner::event::insert;
     bool told = owner::notify_change(s, ev, &v, static_cast<i32>(at), as_i32(total));
     if (told) {
-        src = source_cells(&v, only);
-        count = std::min<u64>(count, src.size());
+        src.emplace(&v, only);
+        count = std::min<u64>(count, src->size());
         total = count * u64(dup);
         h = clamp_head(s);
         length = length_of(s);
@@ -89,7 +113,7 @@ void insert(cell* s, cell* value, i32 part, bool only, i32 dup, bool append) {
         cell* base = head_cell(b);
         std::memmove(base + at + total, base + at, (length - at) * sizeof(cell));
         b->tail += static_cast<u32>(total * sizeof(cell));
-        write_repeated(s, at, src, static_cast<u32>(count), static_cast<u32>(dup));
+        write_repeated(s, at, src->data(), static_cast<u32>(count), static_cast<u32>(dup));
         series::index_sync::inserted(s, at, static_cast<u32>(total), length);
     }
     if (told) owner::notify_change(s, ev + 1, &v, static_cast<i32>(at), as_i32(total));
@@ -101,8 +125,8 @@ void change(cell* s, cell* value, i32 part, bool only, i32 dup) {
     if (dup < 0) dup = 0;
     u32 h = clamp_head(s);
     u32 avail = length_of(s) - h;
-    std::vector<cell> src = source_cells(&v, only);
-    u64 n = src.size();
+    std::optional<source_cells> src(std::in_place, &v, only);
+    u64 n = src->size();
     u64 inserted = checked_total(n, u64(dup));
     u64 removed = part >= 0 ? std::min<u64>(avail, u64(part)) : std::min<u64>(avail, inserted);
     bool told =
@@ -111,8 +135,8 @@ void change(cell* s, cell* value, i32 part, bool only, i32 dup) {
         h = clamp_head(s);
         avail = length_of(s) - h;
         removed = std::min<u64>(removed, avail);
-        src = source_cells(&v, only);
-        n = src.size();
+        src.emplace(&v, only);
+        n = src->size();
         inserted = n * u64(dup);
     }
     u32 length = length_of(s);
@@ -124,7 +148,7 @@ void change(cell* s, cell* value, i32 part, bool only, i32 dup) {
                      (length - h - removed) * sizeof(cell));
         b->tail = b->head + static_cast<u32>((length - removed + inserted) * sizeof(cell));
     }
-    write_repeated(s, h, src, static_cast<u32>(n), static_cast<u32>(dup));
+    write_repeated(s, h, src->data(), static_cast<u32>(n), static_cast<u32>(dup));
     if (type_of(s) == type_id::hash) series::index_sync::rebuild(s);
     if (told)
         owner::notify_change(s, owner::event::changed, &v, static_cast<i32>(h), as_i32(inserted));

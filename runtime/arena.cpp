@@ -17,6 +17,7 @@ u64 cap = range;
 u64 bump = page_size; // the first page stays unmapped so that offset 0 is null
 u64 in_use = 0;
 std::map<u32, u64> free_ranges; // offset -> bytes
+constexpr std::size_t populate_threshold = 256 * 1024;
 
 std::size_t round_pages(std::size_t bytes) { return (bytes + page_size - 1) & ~(page_size - 1); }
 } // namespace
@@ -61,6 +62,11 @@ u32 take_pages(std::size_t bytes) {
         return 0;
     }
     in_use += size;
+#ifdef MADV_POPULATE_WRITE
+    // Large takes (series frames, big series) are filled at once: one call maps their pages
+    // instead of a fault for every page on first touch. An older kernel refuses it harmlessly.
+    if (size >= populate_threshold) madvise(base + offset, size, MADV_POPULATE_WRITE);
+#endif
     return offset;
 }
 
