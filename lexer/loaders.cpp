@@ -12,6 +12,7 @@
 #include "datatypes/percent.hpp"
 #include "datatypes/point.hpp"
 #include "datatypes/string_buffer.hpp"
+#include "evaluator/stack.hpp"
 #include "datatypes/tuple.hpp"
 #include "datatypes/url.hpp"
 #include "datatypes/word.hpp"
@@ -189,7 +190,11 @@ static void load_percent_text(scan_state& st, const u8* start, const u8* end, bo
     u32 i = reserve(st);
     cell value;
     string::init_cell_bytes(&value, static_cast<u32>(end - start));
-    url::percent_decode(start, end, &value);
+    // Widening may allocate: the text stays on the data stack while it is decoded.
+    cell* held = stack::push_value(&value);
+    url::percent_decode(start, end, held);
+    value = *held;
+    stack::drop_values(1);
     value.header = type;
     put(st, i, value);
 }
