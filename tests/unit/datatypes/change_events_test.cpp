@@ -16,7 +16,10 @@ namespace {
 class ChangeEvents : public testing::Test {
   protected:
     void SetUp() override { base = stack::top; }
-    void TearDown() override { stack::top = base; }
+    void TearDown() override {
+        stack::top = base;
+        release_kept();
+    }
     cell* base = nullptr;
 };
 
@@ -25,14 +28,14 @@ cell object_of(std::initializer_list<cell> spec) {
     cell* base = stack::top;
     cell o = *object::new_from_proto(&b, nullptr, true);
     stack::top = base;
-    return o;
+    return keep(o);
 }
 
 // A callable of the given type whose spec is [a b c /local x y].
 cell handler(u32 type) {
     cell spec = block_of({word("a"), word("b"), word("c"), word("local", type_id::refinement),
                           word("x"), word("y")});
-    return cell{type, 0, spec.w2, 0};
+    return keep(cell{type, 0, spec.w2, 0});
 }
 
 i32 int_field(const cell& o, u32 i) {

@@ -46,7 +46,10 @@ class Errors : public testing::Test {
         error::set_up();
         base = stack::top;
     }
-    void TearDown() override { stack::top = base; }
+    void TearDown() override {
+        stack::top = base;
+        release_kept();
+    }
     cell* base = nullptr;
 };
 
@@ -66,7 +69,7 @@ cell make_error(cell spec) {
     error::make(proto, s, type_id::error);
     cell e = *proto;
     stack::top = base;
-    return e;
+    return keep(e);
 }
 
 bool starts(const std::string& text, const std::string& prefix) {
@@ -74,7 +77,9 @@ bool starts(const std::string& text, const std::string& prefix) {
 }
 
 std::string report(cell e) {
+    gc::root keep_error(&e);
     cell out;
+    gc::root keep_out(&out);
     out::new_string(&out);
     error::form_report(&e, &out, nullptr, 100000);
     return utf8::encode_string(&out);
@@ -167,7 +172,7 @@ TEST_F(Errors, MakeFromBlocksAndStrings) {
 
 TEST_F(Errors, BuildAndHelpers) {
     cell a = word("alpha"), b = integer(2);
-    cell e = error::build(err::E("script", "expect-arg"), &a, &b);
+    cell e = keep(error::build(err::E("script", "expect-arg"), &a, &b));
     EXPECT_EQ(code_of(e), 305u);
     EXPECT_EQ(error::field_of(&e, error::field::arg1)->w2, a.w2);
     EXPECT_EQ(int_of(error::field_of(&e, error::field::arg2)), 2);
@@ -177,7 +182,7 @@ TEST_F(Errors, BuildAndHelpers) {
     EXPECT_EQ(error::stack_field_index(), 8u);
     EXPECT_EQ(symbol::text(context::key_word(e.w1, error::stack_field_index())->w2), "stack");
     // Errors are objects to compare and mold, of their own type.
-    cell same = error::build(err::E("script", "expect-arg"), &a, &b);
+    cell same = keep(error::build(err::E("script", "expect-arg"), &a, &b));
     EXPECT_EQ(actions::compare_three_way(&e, &same, 0), 0);
     cell where = word("here"), later = word("there");
     error::set_where_once(&e, &where);
@@ -186,6 +191,7 @@ TEST_F(Errors, BuildAndHelpers) {
     EXPECT_NE(actions::compare_three_way(&e, &same, 0), 0);
     cell o;
     object::init_cell_empty(&o, 1);
+    keep(o);
     EXPECT_EQ(actions::compare_three_way(&e, &o, 0), -2);
     EXPECT_EQ(molded(e).rfind("make error! [\n    code: 305\n    type: 'script\n", 0), 0u);
     cell argument = error::spec_argument_word(0);
@@ -196,7 +202,7 @@ TEST_F(Errors, ReportLines) {
     constexpr err::id no_value = err::E("script", "no-value");
     set_message(no_value, block_of({word("arg1", type_id::get_word), text("has no value")}));
     cell w = word("foo");
-    cell e = error::build(no_value, &w);
+    cell e = keep(error::build(no_value, &w));
     EXPECT_EQ(report(e), "*** Script Error: foo has no value\n*** Where: ???\n*** Near : none");
 
     cell near = block_of({});
@@ -236,12 +242,12 @@ TEST_F(Errors, ReportTemplatesAndRelabelling) {
     EXPECT_TRUE(starts(report(error::build(missing, &line, &what, &excerpt)),
                        "*** Syntax Error: (line 3) missing ] at [a b\n**"));
     // A category or id that the catalog lacks is reported as invalid-error with the word.
-    cell bogus = error::build(err::E("math", "overflow"));
+    cell bogus = keep(error::build(err::E("math", "overflow")));
     *error::field_of(&bogus, error::field::id) = word("no-such");
     EXPECT_TRUE(
         starts(report(bogus), "*** Internal Error: invalid error object field value: no-such\n"));
     EXPECT_EQ(symbol_of(bogus, error::field::id), symbol::intern_text("invalid-error"));
-    cell lost = error::build(err::E("math", "overflow"));
+    cell lost = keep(error::build(err::E("math", "overflow")));
     *error::field_of(&lost, error::field::type) = word("nowhere");
     EXPECT_TRUE(
         starts(report(lost), "*** Internal Error: invalid error object field value: nowhere\n"));
@@ -260,11 +266,11 @@ TEST_F(Errors, RecordingTheFilesBeingLoaded) {
         cell* base = stack::top;
         cell s = *object::new_from_proto(&spec, nullptr, true);
         stack::top = base;
-        return s;
+        return keep(s);
     }();
     error::set_state(&state);
     EXPECT_EQ(error::stack_trace_level(), 2);
-    cell e = error::build(err::E("math", "overflow"));
+    cell e = keep(error::build(err::E("math", "overflow")));
     error::record_call_stack(&e);
     cell files = *error::field_of(&e, error::field::files);
     ASSERT_EQ(type_of(&files), type_id::block);

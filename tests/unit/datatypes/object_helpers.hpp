@@ -1,7 +1,8 @@
 // Test helpers for objects, errors and ports: value makers, mold and form into UTF-8, the code of
 // a raised error, and stand-ins for the block! and string! handlers that these units reach only
 // through the action table (installed only where the real handler is missing, and written to
-// give the same text for the simple values the tests use).
+// give the same text for the simple values the tests use). The series and objects the makers
+// answer are kept (see kept_cells.hpp): the fixtures release them in TearDown.
 #pragma once
 #include <initializer_list>
 #include <string>
@@ -16,11 +17,12 @@
 #include "runtime/errors.hpp"
 #include "runtime/memory.hpp"
 #include "runtime/unicode.hpp"
+#include "tests/unit/kept_cells.hpp"
 
 namespace zel::test {
 
 inline cell block_of(std::initializer_list<cell> cells, u32 type = type_id::block) {
-    cell b{type, 0, memory::new_cell_series(static_cast<u32>(cells.size()) + 1), 0};
+    cell b = keep(cell{type, 0, memory::new_cell_series(static_cast<u32>(cells.size()) + 1), 0});
     for (const cell& c : cells) *memory::append_cell_slot(&b) = c;
     return b;
 }
@@ -40,6 +42,7 @@ inline cell none_value() {
 inline cell text(const char* s) {
     cell c;
     string::init_cell_bytes(&c, 16);
+    keep(c);
     string::append_c_text(&c, s);
     return c;
 }
@@ -52,13 +55,17 @@ inline u32 block_length(const cell& b) {
 
 inline std::string molded(cell v, bool only = false, bool all = false, bool flat = false,
                           cell* part = nullptr, i32 limit = 1000000) {
+    gc::root keep_value(&v);
     cell out;
+    gc::root keep_out(&out);
     out::new_string(&out);
     actions::mold_typed(&v, &out, only, all, flat, part, limit, 0);
     return utf8::encode_string(&out);
 }
 inline std::string formed(cell v) {
+    gc::root keep_value(&v);
     cell out;
+    gc::root keep_out(&out);
     out::new_string(&out);
     actions::form_typed(&v, &out, nullptr, 1000000);
     return utf8::encode_string(&out);
@@ -104,9 +111,12 @@ inline i32 block_form(cell* value, cell* buffer, cell*, i32 limit) {
 inline cell* block_copy(cell* value, cell* out, cell*, bool deep, cell*) {
     cell source = *value;
     u32 n = used_units(buffer_of(source.w2));
-    cell copy{type_of(&source), 0, memory::new_cell_series(n + 1), 0};
+    gc::rooted_cell copy_root(cell{type_of(&source), 0, 0, 0});
+    cell& copy = copy_root.value;
+    copy.w2 = memory::new_cell_series(n + 1);
     for (u32 i = source.w1; i < n; i++) {
-        cell item = head_cell(buffer_of(source.w2))[i];
+        gc::rooted_cell item_root(head_cell(buffer_of(source.w2))[i]);
+        cell& item = item_root.value;
         if (deep && is_any_block_type(type_of(&item))) {
             cell nested;
             block_copy(&item, &nested, nullptr, true, nullptr);

@@ -17,7 +17,10 @@ class Objects : public testing::Test {
         install_stand_ins();
         base = stack::top;
     }
-    void TearDown() override { stack::top = base; }
+    void TearDown() override {
+        stack::top = base;
+        release_kept();
+    }
     cell* base = nullptr;
 };
 
@@ -27,7 +30,7 @@ cell object_of(std::initializer_list<cell> spec, const cell* proto = nullptr) {
     cell* base = stack::top;
     cell o = *object::new_from_proto(&b, proto, true);
     stack::top = base;
-    return o;
+    return keep(o);
 }
 
 cell make_object(cell proto, cell spec) {
@@ -37,7 +40,7 @@ cell make_object(cell proto, cell spec) {
     object::make(p, s, type_id::object);
     cell r = *p;
     stack::top = base;
-    return r;
+    return keep(r);
 }
 
 cell object_datatype() {
@@ -54,17 +57,18 @@ cell function_of_a() {
     cell spec = block_of({word("local", type_id::refinement), word("x")});
     cell body = block_of({word("a")});
     u32 ctx = context::new_from_spec(&spec, true, false, context::kind::function);
+    keep(cell{type_id::object, ctx, 0, 0}); // holds the context until the function does
     u32 side = memory::new_unset_cell_series(5);
     buffer_of(side)->tail = buffer_of(side)->head + 5 * sizeof(cell);
     head_cell(buffer_of(side))[0] = body;
     cell fn{type_id::function, ctx, spec.w2, side};
     *context::self_cell(ctx) = fn;
-    return fn;
+    return keep(fn);
 }
 
 cell reflect(cell o, u32 field_symbol) {
     object::reflect(&o, field_symbol);
-    return o;
+    return keep(o);
 }
 
 } // namespace
@@ -97,8 +101,10 @@ TEST_F(Objects, ConstructRunsOfSetWords) {
     cell spec = block_of({set_word("a"), set_word("b"), word("on"), set_word("c")});
     cell* base = stack::top;
     cell converted = *object::new_from_proto(&spec, nullptr, false);
+    keep(converted);
     cell kept = *object::new_from_proto(&spec, nullptr, true);
     stack::top = base;
+    keep(kept);
     for (const char* name : {"a", "b"}) {
         EXPECT_EQ(type_of(field(converted, name)), type_id::logic);
         EXPECT_EQ(field(converted, name)->w1, 1u);
@@ -110,6 +116,7 @@ TEST_F(Objects, ConstructRunsOfSetWords) {
     base = stack::top;
     cell o = *object::new_from_proto(&words, nullptr, false);
     stack::top = base;
+    keep(o);
     EXPECT_EQ(field(o, "t")->w1, 1u);
     EXPECT_EQ(type_of(field(o, "f")), type_id::logic);
     EXPECT_EQ(field(o, "f")->w1, 0u);
@@ -125,6 +132,8 @@ TEST_F(Objects, CopyShallowDeepAndFunctions) {
     cell shallow = *object::push_copy(&o, false, nullptr, false);
     cell deep = *object::push_copy(&o, true, nullptr, false);
     stack::top = base;
+    keep(shallow);
+    keep(deep);
     EXPECT_NE(shallow.w1, o.w1);
     EXPECT_EQ(object::class_of(&shallow), object::class_of(&o));
     EXPECT_EQ(field(shallow, "items")->w2, field(o, "items")->w2);
@@ -166,6 +175,7 @@ TEST_F(Objects, CopyWithTypesStopsAtCycles) {
     cell* base = stack::top;
     cell copy = *object::push_copy(&o, true, &types, false);
     stack::top = base;
+    keep(copy);
     EXPECT_NE(field(copy, "items")->w2, field(o, "items")->w2);
     EXPECT_EQ(field(copy, "me")->w1, o.w1); // objects are not in the filter
     cell objects;
@@ -242,6 +252,7 @@ TEST_F(Objects, MoldCyclesAndBudget) {
     cell part = integer(10);
     cell out;
     out::new_string(&out);
+    keep(out);
     i32 left = actions::mold_typed(&many, &out, false, false, true, &part, 10, 0);
     std::string text = utf8::encode_string(&out);
     EXPECT_LT(left, 1);

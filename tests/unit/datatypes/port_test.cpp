@@ -17,7 +17,7 @@ cell object_of(std::initializer_list<cell> spec) {
     cell* base = stack::top;
     cell o = *object::new_from_proto(&b, nullptr, true);
     stack::top = base;
-    return o;
+    return keep(o);
 }
 
 cell make_port(cell spec) {
@@ -29,7 +29,7 @@ cell make_port(cell spec) {
     act::handler<act::slot::make>(type_id::port)(p, s, type_id::port);
     cell r = *p;
     stack::top = base;
-    return r;
+    return keep(r);
 }
 
 class Ports : public testing::Test {
@@ -41,6 +41,7 @@ class Ports : public testing::Test {
                                  set_word("info"), none_value(), set_word("actor"), actor});
         cell handle_actor;
         handle::init_cell(&handle_actor, 1, 0);
+        keep(handle_actor);
         cell native = object_of({set_word("name"), word("native"), set_word("title"), none_value(),
                                  set_word("info"), none_value(), set_word("actor"), handle_actor});
         cell broken = object_of({set_word("name"), word("broken"), set_word("title"), none_value(),
@@ -52,7 +53,10 @@ class Ports : public testing::Test {
                        set_word("actor"), none_value(), set_word("awake"), none_value()});
         port::set_environment(&prototype, nullptr, &schemes);
     }
-    void TearDown() override { stack::top = base; }
+    void TearDown() override {
+        stack::top = base;
+        release_kept();
+    }
     cell* base = nullptr;
 };
 

@@ -12,17 +12,25 @@
 #include "runtime/errors.hpp"
 #include "runtime/memory.hpp"
 #include "runtime/unicode.hpp"
+#include "tests/unit/kept_cells.hpp"
 
 using namespace zel;
+using test::keep;
 
 namespace {
 cell block_of(std::initializer_list<cell> cells) {
-    cell b{type_id::block, 0, memory::new_cell_series(static_cast<u32>(cells.size()) + 1), 0};
+    cell b =
+        keep({type_id::block, 0, memory::new_cell_series(static_cast<u32>(cells.size()) + 1), 0});
     for (const cell& c : cells) *memory::append_cell_slot(&b) = c;
     return b;
 }
 cell word_cell(const char* text, u32 type = type_id::word) {
     return cell{type, 0, symbol::intern_text(text), context::unbound};
+}
+// Keeps a context that no value names yet.
+u32 kept_context(u32 ctx) {
+    keep({type_id::object, ctx, 0, 0});
+    return ctx;
 }
 u32 raised(void (*body)()) {
     try {
@@ -33,7 +41,9 @@ u32 raised(void (*body)()) {
     return 0;
 }
 std::string molded(cell v, i32 limit, i32* left = nullptr) {
+    gc::root keep_value(&v);
     cell out;
+    gc::root keep_out(&out);
     out::new_string(&out);
     i32 l = actions::mold_typed(&v, &out, false, false, false, nullptr, limit, 0);
     if (left) *left = l;
@@ -65,7 +75,8 @@ TEST(Symbols, LetterCaseFamilies) {
 }
 
 TEST(Contexts, BindingAndSelf) {
-    u32 ctx = context::new_node(4, false, false, nullptr, context::kind::object);
+    test::kept_scope scope;
+    u32 ctx = kept_context(context::new_node(4, false, false, nullptr, context::kind::object));
     cell a = word_cell("alpha");
     context::find_or_add_word(ctx, &a);
     cell other = word_cell("beta");
@@ -95,9 +106,10 @@ TEST(Contexts, BindingAndSelf) {
 }
 
 TEST(Contexts, SpecsAndStackContexts) {
+    test::kept_scope scope;
     cell spec = block_of(
         {word_cell("x"), word_cell("y"), word_cell("X"), word_cell("opt", type_id::refinement)});
-    u32 ctx = context::new_from_spec(&spec, true, false, context::kind::function);
+    u32 ctx = kept_context(context::new_from_spec(&spec, true, false, context::kind::function));
     EXPECT_EQ(context::key_count(ctx), 3u); // the same word twice gives one key
     static cell probe;
     probe = *context::key_word(ctx, 0);
@@ -110,6 +122,7 @@ TEST(Contexts, SpecsAndStackContexts) {
 }
 
 TEST(Contexts, GlobalLetterCaseVariantsShareASlot) {
+    test::kept_scope scope;
     u32 g = context::global_node();
     cell lower = context::global_word_for(symbol::intern_text("colour"), true, true);
     u32 keys = context::key_count(g);
@@ -120,7 +133,7 @@ TEST(Contexts, GlobalLetterCaseVariantsShareASlot) {
     EXPECT_EQ(literal.w3, lower.w3);
     EXPECT_EQ(symbol::text(literal.w2), "Colour");
     // Storing through an unbound word into an object adds the key.
-    u32 obj = context::new_node(2, false, false, nullptr, context::kind::object);
+    u32 obj = kept_context(context::new_node(2, false, false, nullptr, context::kind::object));
     cell w = word_cell("fresh");
     cell v;
     init_integer(&v, 9);

@@ -10,7 +10,15 @@
 
 using namespace zel;
 
-TEST(LexerCallback, EventsOfEachToken) {
+namespace {
+// Releases the blocks the tests load.
+class LexerCallback : public testing::Test {
+  protected:
+    void TearDown() override { test::release_kept(); }
+};
+} // namespace
+
+TEST_F(LexerCallback, EventsOfEachToken) {
     test::recorder r;
     EXPECT_EQ(test::load_molded("a [b] {c} ;x\n1", &r), "[a [b] \"c\" 1]");
     const std::vector<std::string> expected = {
@@ -24,7 +32,7 @@ TEST(LexerCallback, EventsOfEachToken) {
     EXPECT_EQ(r.events, expected);
 }
 
-TEST(LexerCallback, PositionsInCharactersForStrings) {
+TEST_F(LexerCallback, PositionsInCharactersForStrings) {
     struct positions : lexer::callback {
         std::vector<u32> inputs;
         u32 event_mask() const override { return lexer::event::load; }
@@ -47,7 +55,7 @@ TEST(LexerCallback, PositionsInCharactersForStrings) {
 }
 
 // A false answer to load drops the value; to scan it skips the value.
-TEST(LexerCallback, AnswersDropAndSkip) {
+TEST_F(LexerCallback, AnswersDropAndSkip) {
     test::recorder r;
     r.refuse = "load integer!";
     EXPECT_EQ(test::load_molded("1 a 2", &r), "[a]");
@@ -60,7 +68,7 @@ TEST(LexerCallback, AnswersDropAndSkip) {
 }
 
 // A false answer to error ends the scan without raising; what was closed is kept.
-TEST(LexerCallback, ErrorAnswerStopsQuietly) {
+TEST_F(LexerCallback, ErrorAnswerStopsQuietly) {
     test::recorder r;
     r.refuse = "error integer!";
     EXPECT_EQ(test::load_error("1 2 1a 3", &r).id, "");
@@ -75,7 +83,7 @@ TEST(LexerCallback, ErrorAnswerStopsQuietly) {
     EXPECT_EQ(t.events.back(), "error block! 1 1-3 @2");
 }
 
-TEST(LexerCallback, ErrorEventTypes) {
+TEST_F(LexerCallback, ErrorEventTypes) {
     struct error_type : lexer::callback {
         std::string type;
         u32 event_mask() const override { return lexer::event::error; }
@@ -98,13 +106,13 @@ TEST(LexerCallback, ErrorEventTypes) {
 }
 
 // A false answer to close leaves the block open: the close is ignored.
-TEST(LexerCallback, CloseAnswerKeepsTheMarkerOpen) {
+TEST_F(LexerCallback, CloseAnswerKeepsTheMarkerOpen) {
     test::recorder r;
     r.refuse = "close block!";
     EXPECT_EQ(test::load_error("[1] 2", &r).id, "missing");
 }
 
-TEST(LexerCallback, MaskLimitsTheEvents) {
+TEST_F(LexerCallback, MaskLimitsTheEvents) {
     test::recorder r;
     r.mask = lexer::event::open | lexer::event::close;
     test::load("a (b) {c}", &r);
@@ -114,7 +122,7 @@ TEST(LexerCallback, MaskLimitsTheEvents) {
 }
 
 // Moving the input resumes the scan there.
-TEST(LexerCallback, SteeringTheInput) {
+TEST_F(LexerCallback, SteeringTheInput) {
     struct skipper : lexer::callback {
         u32 event_mask() const override { return lexer::event::prescan; }
         bool on_event(lexer::event_args& a) override {
@@ -127,7 +135,7 @@ TEST(LexerCallback, SteeringTheInput) {
 
 // A callback may load text itself: the nested scan's values go above the outer scan's in the
 // shared value array, which grows and moves while the outer values wait.
-TEST(LexerCallback, NestedScans) {
+TEST_F(LexerCallback, NestedScans) {
     struct nester : lexer::callback {
         std::string inner;
         u32 event_mask() const override { return lexer::event::load; }
@@ -136,8 +144,8 @@ TEST(LexerCallback, NestedScans) {
             std::string text;
             for (int i = 0; i < 3000; i++) text += std::to_string(i) + " ";
             cell block = test::load(text);
-            series_buffer* b = buffer_of(block.w2);
-            inner = std::to_string(used_units(b)) + " " + test::molded(*(head_cell(b) + 2999));
+            std::string count = std::to_string(used_units(buffer_of(block.w2)));
+            inner = count + " " + test::molded(*(head_cell(buffer_of(block.w2)) + 2999));
             return true;
         }
     } n;
@@ -157,7 +165,7 @@ TEST(LexerCallback, NestedScans) {
 }
 
 // A C++ exception from a callback unwinds through the scan and leaves nothing behind.
-TEST(LexerCallback, ExceptionsLeaveNoState) {
+TEST_F(LexerCallback, ExceptionsLeaveNoState) {
     struct thrower : lexer::callback {
         u32 event_mask() const override { return lexer::event::open; }
         bool on_event(lexer::event_args&) override { throw std::runtime_error("stop"); }
@@ -258,7 +266,7 @@ struct delimiter_check : lexer::callback {
 
 } // namespace
 
-TEST(LexerCallback, ConsoleDelimiterCheck) {
+TEST_F(LexerCallback, ConsoleDelimiterCheck) {
     struct row {
         const char* input;
         const char* outcome;

@@ -1,6 +1,7 @@
 // Test helpers for the lexer: loading text, a mold of the loaded values (blocks and paths written
 // here, other values through their mold handlers), the syntax error a load raises with its
-// arguments, and a recording callback.
+// arguments, and a recording callback. A loaded block is kept (see kept_cells.hpp) so that a test
+// may hold it while it allocates.
 #pragma once
 #include <cstdio>
 #include <string>
@@ -18,6 +19,7 @@
 #include "runtime/errors.hpp"
 #include "runtime/memory.hpp"
 #include "runtime/unicode.hpp"
+#include "tests/unit/kept_cells.hpp"
 
 namespace zel::test {
 
@@ -30,12 +32,13 @@ inline std::string molded(const cell& value, bool own_strings = true);
 
 inline std::string molded_series(const cell& block, const char* open, const char* close,
                                  const char* separator, bool own_strings) {
+    cell series = block;
+    gc::root keep(&series); // molding the items may collect
     std::string out = open;
-    series_buffer* b = buffer_of(block.w2);
-    u32 n = used_units(b);
-    for (u32 i = block.w1; i < n; i++) {
-        if (i > block.w1) out += separator;
-        out += molded(*(head_cell(buffer_of(block.w2)) + i), own_strings);
+    u32 n = used_units(buffer_of(series.w2));
+    for (u32 i = series.w1; i < n; i++) {
+        if (i > series.w1) out += separator;
+        out += molded(*(head_cell(buffer_of(series.w2)) + i), own_strings);
     }
     return out + close;
 }
@@ -81,7 +84,7 @@ inline std::string molded(const cell& value, bool own_strings) {
     return utf8::encode_string(&out);
 }
 
-// Full load of the UTF-8 text: the block of values.
+// Full load of the UTF-8 text: the block of values, kept.
 inline cell load(std::string_view text, lexer::callback* cb = nullptr) {
     cell result;
     init_none(&result);
@@ -89,14 +92,13 @@ inline cell load(std::string_view text, lexer::callback* cb = nullptr) {
     o.cb = cb;
     lexer::scan_utf8(&result, reinterpret_cast<const u8*>(text.data()),
                      static_cast<u32>(text.size()), o, nullptr);
-    return result;
+    return keep(result);
 }
 
 inline std::string load_molded(std::string_view text, lexer::callback* cb = nullptr,
                                bool own_strings = true) {
-    cell loaded = load(text, cb);
-    gc::root keep(&loaded);
-    return molded(loaded, own_strings);
+    kept_scope scope;
+    return molded(load(text, cb), own_strings);
 }
 
 // The syntax error a load raises: its id, the line text, the middle argument molded (a
@@ -137,6 +139,7 @@ inline raised_error load_error(std::string_view text, lexer::callback* cb = null
     error::builder = capturing_builder;
     captured() = {};
     stack::mark m = stack::save();
+    kept_scope scope;
     try {
         load(text, cb);
     } catch (const unwind&) {

@@ -12,6 +12,12 @@ using namespace zel;
 
 namespace {
 
+// Releases the values the tests keep.
+class Transcode : public testing::Test {
+  protected:
+    void TearDown() override { test::release_kept(); }
+};
+
 struct refinements {
     bool next = false, one = false, prescan = false, scan = false;
     const cell* part = nullptr;
@@ -34,21 +40,21 @@ cell transcode_of(const cell& source, refinements r, lexer::callback* cb = nullp
     transcode::run(given, cb);
     cell result = *base;
     stack::restore(m);
-    return result;
+    return test::keep(result);
 }
 
 cell string_of(std::string_view utf8) {
     cell s;
     string::decode_buffer(reinterpret_cast<const u8*>(utf8.data()), static_cast<u32>(utf8.size()),
                           &s, string::encoding_utf8);
-    return s;
+    return test::keep(s);
 }
 
 cell binary_of(std::string_view bytes) {
     cell b;
     binary::init_cell_from_bytes(&b, reinterpret_cast<const u8*>(bytes.data()),
                                  static_cast<u32>(bytes.size()));
-    return b;
+    return test::keep(b);
 }
 
 std::string result_of(const cell& source, refinements r) {
@@ -74,13 +80,13 @@ u32 raised_code(const cell& source, refinements r) {
 
 } // namespace
 
-TEST(Transcode, AllValues) {
+TEST_F(Transcode, AllValues) {
     EXPECT_EQ(result_of(string_of("1 [a] \"s\""), {}), "[1 [a] \"s\"]");
     EXPECT_EQ(result_of(binary_of("1 [a] \"s\""), {}), "[1 [a] \"s\"]");
     EXPECT_EQ(result_of(string_of(""), {}), "[]");
 }
 
-TEST(Transcode, NextAndOne) {
+TEST_F(Transcode, NextAndOne) {
     refinements next;
     next.next = true;
     EXPECT_EQ(result_of(string_of("1 2"), next), "[1 \" 2\"]");
@@ -98,7 +104,7 @@ TEST(Transcode, NextAndOne) {
     EXPECT_EQ(result_of(string_of("7 8"), both), "7");
 }
 
-TEST(Transcode, ScanAndPrescanAnswerTypes) {
+TEST_F(Transcode, ScanAndPrescanAnswerTypes) {
     refinements scan;
     scan.scan = true;
     refinements prescan;
@@ -125,7 +131,7 @@ TEST(Transcode, ScanAndPrescanAnswerTypes) {
     }
 }
 
-TEST(Transcode, Part) {
+TEST_F(Transcode, Part) {
     refinements r;
     cell three = integer_cell(3);
     r.part = &three;
@@ -147,7 +153,7 @@ TEST(Transcode, Part) {
     EXPECT_EQ(raised_code(source, r), err::E("script", "not-same-type").code());
 }
 
-TEST(Transcode, Into) {
+TEST_F(Transcode, Into) {
     cell dst = test::load("x");
     refinements r;
     r.into = &dst;
@@ -156,7 +162,7 @@ TEST(Transcode, Into) {
     EXPECT_EQ(test::molded(dst), "[x 1 2]");
 }
 
-TEST(Transcode, SourceIndexAndByteOrderMark) {
+TEST_F(Transcode, SourceIndexAndByteOrderMark) {
     cell bom = binary_of("\xEF\xBB\xBF"
                          "1 2");
     EXPECT_EQ(result_of(bom, {}), "[1 2]");
@@ -168,7 +174,7 @@ TEST(Transcode, SourceIndexAndByteOrderMark) {
     EXPECT_EQ(result_of(past, {}), "[]");
 }
 
-TEST(Transcode, TraceWithCallback) {
+TEST_F(Transcode, TraceWithCallback) {
     test::recorder r;
     r.mask = lexer::event::load;
     cell result = transcode_of(string_of("1 [a]"), {}, &r);
@@ -178,7 +184,7 @@ TEST(Transcode, TraceWithCallback) {
 
 // The UTF-8 copy of a string needs up to 2 bytes per 1-byte unit and 3 per 2-byte unit: large
 // texts of such characters go to a buffer of their own instead of overrunning the scratch area.
-TEST(Transcode, LargeNonAsciiSources) {
+TEST_F(Transcode, LargeNonAsciiSources) {
     struct wide {
         u32 unit;
         u32 code_point;
@@ -207,7 +213,7 @@ TEST(Transcode, LargeNonAsciiSources) {
 }
 
 // The conversions of the datatypes scan one value's worth of text.
-TEST(Transcode, ValueFromString) {
+TEST_F(Transcode, ValueFromString) {
     struct row {
         const char* text;
         const char* value; // empty: refused
@@ -225,7 +231,7 @@ TEST(Transcode, ValueFromString) {
 
 // A function value given to /trace goes through the installed adapter; an adapter's callback
 // may abandon the scan, leaving the native without a result.
-TEST(Transcode, TraceThroughTheAdapter) {
+TEST_F(Transcode, TraceThroughTheAdapter) {
     auto call_native = [](const cell& source) {
         stack::mark m = stack::save();
         cell none;

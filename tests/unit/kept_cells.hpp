@@ -1,0 +1,47 @@
+// Values a test keeps alive across allocations. A cell names its node, and nodes never move, so a
+// copy held in a C++ local stays valid while the kept cell is marked; the buffer behind it is
+// always re-read through the node. Kept cells live until `release_kept` (a fixture's TearDown or
+// a `kept_scope`), so a test may hold as many as it needs without minding the stack height.
+#pragma once
+#include <cstddef>
+#include <vector>
+
+#include "runtime/cell.hpp"
+#include "runtime/collector.hpp"
+
+namespace zel::test {
+
+inline std::vector<cell>& kept_cells() {
+    static std::vector<cell> cells;
+    return cells;
+}
+
+inline cell keep(const cell& value) {
+    static const bool hooked = [] {
+        gc::add_mark_callback([] {
+            for (const cell& c : kept_cells()) gc::mark_cell(&c);
+        });
+        return true;
+    }();
+    (void)hooked;
+    kept_cells().push_back(value);
+    return value;
+}
+
+inline void release_kept() {
+    kept_cells().clear();
+}
+
+// Releases what was kept while it lived, for tests without a fixture.
+class kept_scope {
+  public:
+    kept_scope() : height_(kept_cells().size()) {}
+    ~kept_scope() { kept_cells().resize(height_); }
+    kept_scope(const kept_scope&) = delete;
+    kept_scope& operator=(const kept_scope&) = delete;
+
+  private:
+    std::size_t height_;
+};
+
+} // namespace zel::test
