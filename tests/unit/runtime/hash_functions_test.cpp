@@ -61,15 +61,17 @@ TEST(HashCell, TextsHashTheirUpperCasedCodePoints) {
     // The definition: 32-bit blocks of upper-cased code points, length 4 x count.
     std::vector<u32> blocks = {'H', 'E', 'L', 'L', 'O', 0xC9}; // é upper-cased
     u32 expected = murmur3(blocks.data(), blocks.size() * 4);
-    cell upper = test::text(U"HELLO\xE9", 1);
-    EXPECT_EQ(text_hash(&upper), expected);
+    gc::rooted_cell upper(test::text(U"HELLO\xE9", 1));
+    EXPECT_EQ(text_hash(&upper.value), expected);
     // Case and unit width do not count, nor does the text type.
-    const cell variants[] = {test::text(U"hello\xE9", 1), test::text(U"Hello\xE9", 2),
-                             test::text(U"hELLO\xE9", 4),
-                             test::text(U"hello\xE9", 1, type_id::file)};
-    for (const cell& v : variants) EXPECT_EQ(hash_cell(&v), expected);
+    const gc::rooted_cell variants[] = {
+        gc::rooted_cell(test::text(U"hello\xE9", 1)), gc::rooted_cell(test::text(U"Hello\xE9", 2)),
+        gc::rooted_cell(test::text(U"hELLO\xE9", 4)),
+        gc::rooted_cell(test::text(U"hello\xE9", 1, type_id::file))};
+    for (const gc::rooted_cell& v : variants) EXPECT_EQ(hash_cell(&v.value), expected);
     // Hashing starts at the head index; a head past the tail is an empty text.
-    cell tail_part = test::text(U"xxHELLO\xE9", 1);
+    gc::rooted_cell held_tail(test::text(U"xxHELLO\xE9", 1));
+    cell& tail_part = held_tail.value;
     tail_part.w1 = 2;
     EXPECT_EQ(hash_cell(&tail_part), expected);
     tail_part.w1 = 50;
@@ -83,9 +85,9 @@ TEST(HashCell, TypeTable) {
     cell i = test::integer(7), ch{type_id::char_, 0, 7, 0};
     EXPECT_EQ(hash_cell(&i), fmix32(7));
     EXPECT_EQ(hash_cell(&ch), fmix32(7));
-    cell b{type_id::binary, 1, memory::new_byte_series(8), 0};
-    raw_buffer::append_bytes(b.w2, reinterpret_cast<const u8*>("xabc"), 4);
-    EXPECT_EQ(hash_cell(&b), murmur3("abc", 3));
+    gc::rooted_cell b(cell{type_id::binary, 1, memory::new_byte_series(8), 0});
+    raw_buffer::append_bytes(b.value.w2, reinterpret_cast<const u8*>("xabc"), 4);
+    EXPECT_EQ(hash_cell(&b.value), murmur3("abc", 3));
 
     // Pairs that must hash alike: what the hash ignores, and values that are equal.
     struct same_case {

@@ -63,9 +63,9 @@ TEST(HashIndex, Sizing) {
 // answers are compared with positions computed from the model.
 TEST(HashIndex, HashKindFollowsRandomEdits) {
     std::mt19937 rng(12345);
-    u32 block = memory::new_cell_series(4);
-    cell source = test::block_cell(block);
-    u32 index = make_index(0, &source, kind::hash, 0);
+    test::held_block held(4);
+    u32 block = held.block();
+    u32 index = held.make_index(kind::hash);
     std::vector<i32> model;
     const i32 values = 40;
     auto rnd = [&](u32 n) { return n ? static_cast<u32>(rng() % n) : 0u; };
@@ -134,30 +134,32 @@ TEST(HashIndex, HashKindFollowsRandomEdits) {
 }
 
 TEST(HashIndex, LetterCaseVariantsShareOneChain) {
-    u32 block = memory::new_cell_series(4);
-    cell source = test::block_cell(block);
+    test::held_block held(4);
+    u32 block = held.block();
     test::append(block, test::text(U"Abc"));
     test::append(block, integer(1));
     test::append(block, test::text(U"abc", 2));
-    u32 index = make_index(0, &source, kind::hash, 0);
+    u32 index = held.make_index(kind::hash);
     EXPECT_EQ(record_of(index)->size, 2u); // one bucket for both spellings
     EXPECT_EQ(raw_buffer::length(record_of(index)->chains), 1u);
 
-    cell key = test::text(U"abc");
+    gc::rooted_cell held_key(test::text(U"abc"));
+    const cell& key = held_key.value;
     EXPECT_EQ(find_pos(index, block, key), 0);          // equal: the first
     EXPECT_EQ(find_pos(index, block, key, 0, 1, 2), 2); // strict-equal: only the same case
     EXPECT_EQ(find_pos(index, block, key, 1), 2);
-    cell other = test::text(U"ABC", 1, type_id::file);
+    gc::rooted_cell held_other(test::text(U"ABC", 1, type_id::file));
+    const cell& other = held_other.value;
     EXPECT_EQ(find_pos(index, block, other), 0);            // equal compares texts across types
     EXPECT_EQ(find_pos(index, block, other, 0, 1, 12), -1); // find's own equality does not
 }
 
 TEST(HashIndex, ChainsSurviveTheirNeighboursRemoval) {
     // Emptying one chain must not renumber another bucket's chain.
-    u32 block = memory::new_cell_series(8);
-    cell source = test::block_cell(block);
+    test::held_block held(8);
+    u32 block = held.block();
     for (i32 v : {1, 1, 2, 2, 3, 3}) test::append(block, integer(v));
-    u32 index = make_index(0, &source, kind::hash, 0);
+    u32 index = held.make_index(kind::hash);
     ASSERT_EQ(raw_buffer::length(record_of(index)->chains), 3u);
     remove_cell(index, at(block, 0));
     remove_cell(index, at(block, 1)); // chain of 1 emptied: chain of 3 takes its number
@@ -175,13 +177,13 @@ TEST(HashIndex, ChainsSurviveTheirNeighboursRemoval) {
 }
 
 TEST(HashIndex, AddressHashedValuesRebuildAfterACollection) {
-    u32 block = memory::new_cell_series(4);
-    cell source = test::block_cell(block);
-    u32 inner = memory::new_cell_series(1);
+    test::held_block held(4);
+    u32 block = held.block();
+    gc::rooted_cell held_inner(test::block_cell(memory::new_cell_series(1)));
+    u32 inner = held_inner.value.w2;
     test::append(block, integer(5));
     test::append(block, test::block_cell(inner));
-    u32 index = make_index(0, &source, kind::hash, 0);
-    gc::rooted_cell keep(cell{type_id::hash, 0, block, index});
+    u32 index = held.make_index(kind::hash);
     EXPECT_EQ(record_of(index)->stamp, gc::series_cycles + 1);
     gc::run_collection();
     cell key = test::block_cell(inner);
@@ -193,13 +195,14 @@ TEST(HashIndex, AddressHashedValuesRebuildAfterACollection) {
 }
 
 TEST(HashIndex, CloneResetAndWholeRangeRemoval) {
-    u32 block = memory::new_cell_series(8);
-    cell source = test::block_cell(block);
+    test::held_block held(8);
+    u32 block = held.block();
     for (i32 v : {1, 2, 2, 3}) test::append(block, integer(v));
-    u32 index = make_index(0, &source, kind::hash, 0);
+    u32 index = held.make_index(kind::hash);
 
-    u32 copy_block = memory::clone_series(buffer_of(block));
-    u32 copy = clone(index, copy_block);
+    gc::rooted_cell held_copy(cell{type_id::hash, 0, memory::clone_series(buffer_of(block)), 0});
+    u32 copy_block = held_copy.value.w2;
+    u32 copy = held_copy.value.w3 = clone(index, copy_block);
     test::append(copy_block, integer(2));
     insert_cell(copy, at(copy_block, 4));
     EXPECT_EQ(find_pos(copy, copy_block, integer(2), 0, 1, 0, true), 4);
@@ -248,9 +251,9 @@ TEST(HashIndex, CollectionIsRestoredWhenARebuildFails) {
 // map!: strict keys, removal that keeps the bucket, growth; against std::unordered_map.
 TEST(HashIndex, MapKindFollowsRandomPutsAndRemovals) {
     std::mt19937 rng(777);
-    u32 block = memory::new_cell_series(4);
-    cell source = test::block_cell(block);
-    u32 index = make_index(0, &source, kind::map, 0);
+    test::held_block held(4);
+    u32 block = held.block();
+    u32 index = held.make_index(kind::map);
     std::unordered_map<i32, i32> model;
     for (int step = 0; step < 4000; step++) {
         i32 k = static_cast<i32>(rng() % 300), v = static_cast<i32>(rng());
@@ -290,8 +293,10 @@ TEST(HashIndex, MapKindFollowsRandomPutsAndRemovals) {
 TEST(HashIndex, MapIndexingMergesDuplicateKeysAndStoresKeyForms) {
     u32 table = test::fresh_symbol_table();
     u32 a = test::intern(table, "a"), upper_a = test::intern(table, "A");
-    u32 block = memory::new_cell_series(16);
-    cell text_key = test::text(U"Key");
+    test::held_block held(16);
+    u32 block = held.block();
+    gc::rooted_cell held_text_key(test::text(U"Key"));
+    const cell& text_key = held_text_key.value;
     const cell pairs[] = {
         {type_id::word, 0, a, 0},
         integer(1),
@@ -307,8 +312,7 @@ TEST(HashIndex, MapIndexingMergesDuplicateKeysAndStoresKeyForms) {
         integer(6), // another spelling: another key
     };
     for (const cell& c : pairs) test::append(block, c);
-    cell source = test::block_cell(block);
-    u32 index = make_index(0, &source, kind::map, 0);
+    u32 index = held.make_index(kind::map);
 
     ASSERT_EQ(test::length(block), 8u);
     EXPECT_EQ(record_of(index)->size, 4u);
@@ -323,7 +327,8 @@ TEST(HashIndex, MapIndexingMergesDuplicateKeysAndStoresKeyForms) {
     EXPECT_EQ(find_pos(index, block, get, 0, 1, 2), 0);
     EXPECT_EQ(find_pos(index, block, upper, 0, 1, 2), 6);
     EXPECT_EQ(find_pos(index, block, upper, 0, 1, 0), 0);
-    cell key = test::text(U"KEY");
+    gc::rooted_cell held_key(test::text(U"KEY"));
+    const cell& key = held_key.value;
     EXPECT_EQ(find_pos(index, block, key, 0, 1, 0), 4);
     EXPECT_EQ(find_pos(index, block, key, 0, 1, 2), -1);
 

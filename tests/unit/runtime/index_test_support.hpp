@@ -1,10 +1,14 @@
 // Small builders shared by the hash index tests: blocks of cells and texts of any unit size.
+// Series they make are reached from nothing: a test that allocates afterwards keeps them in a
+// held_block or another root.
 #pragma once
 #include <cstring>
 #include <string>
 
 #include "runtime/cell_pool.hpp"
+#include "runtime/collector.hpp"
 #include "runtime/hash_index.hpp"
+#include "runtime/roots.hpp"
 
 namespace zel::test {
 
@@ -21,9 +25,12 @@ inline u32 length(u32 block) {
 inline cell* at(u32 block, u32 i) {
     return head_cell(buffer_of(block)) + i;
 }
+// The value is kept alive while the block grows: it may be the only reference to its series.
 inline cell* append(u32 block, const cell& v) {
+    cell value = v;
+    gc::root keep(&value);
     cell* c = memory::append_cell_to_buffer(buffer_of(block));
-    *c = v;
+    *c = value;
     return c;
 }
 // Opens a gap of one cell at pos and stores v there.
@@ -54,13 +61,30 @@ inline u32 intern(u32 table, const std::string& s, bool any_case = false) {
                                    static_cast<u32>(s.size()), any_case);
 }
 
-// A symbol table of its own, registered for word hashing and canonical ids.
+// A symbol table of its own, registered for word hashing and canonical ids. The collector does
+// not know it as the symbol table: it stays in the root block for the rest of the process.
 inline u32 fresh_symbol_table(u32 expected = 100) {
-    u32 series = memory::new_cell_series(expected);
-    cell source = block_cell(series);
+    cell source = block_cell(memory::new_cell_series(expected));
+    gc::root keep(&source);
     u32 table = hash_index::make_index(expected, &source, hash_index::kind::symbols, 0);
+    cell held{type_id::hash, 0, source.w2, table};
+    roots::append(&held);
     hash_index::set_symbol_table(table);
     return table;
 }
+
+// A values block and, once made, its index, kept alive across a test's allocations as a hash!
+// value keeps them.
+struct held_block : gc::rooted_cell {
+    explicit held_block(u32 n) : gc::rooted_cell(cell{type_id::hash, 0, 0, 0}) {
+        value.w2 = memory::new_cell_series(n);
+    }
+    u32 block() const { return value.w2; }
+    u32 make_index(u32 kind) {
+        cell source = block_cell(value.w2);
+        value.w3 = hash_index::make_index(0, &source, kind, 0);
+        return value.w3;
+    }
+};
 
 } // namespace zel::test

@@ -13,6 +13,19 @@ u32 frame_room(u32 frame) {
     auto f = arena::at<series_frame>(frame);
     return f->end - f->free;
 }
+
+// Keeps a series alive across the allocations of a test; its buffer is re-read through the node.
+struct held_series : gc::rooted_cell {
+    held_series(u32 type, u32 node) : gc::rooted_cell(cell{type, 0, node, 0}) {}
+    u32 node() const { return value.w2; }
+};
+
+// Stops collections while a test looks at a buffer address that a collection would move.
+struct no_collection {
+    bool was = gc::active;
+    no_collection() { gc::active = false; }
+    ~no_collection() { gc::active = was; }
+};
 } // namespace
 
 TEST(Memory, BufferHeaderAndFlags) {
@@ -45,11 +58,16 @@ TEST(Memory, BigSeriesThreshold) {
 }
 
 TEST(Memory, GrowKeepsContentAndDoubles) {
-    u32 node = memory::new_cell_series(16);
+    held_series held(type_id::block, memory::new_cell_series(16));
+    u32 node = held.node();
+    for (int i = 0; i < 16; i++) init_integer(memory::append_cell_to_buffer(buffer_of(node)), i);
     series_buffer* b = buffer_of(node);
-    for (int i = 0; i < 16; i++) init_integer(memory::append_cell_to_buffer(b), i);
     EXPECT_EQ(b->size, 256u);
-    series_buffer* g = memory::grow_series(b, 0);
+    series_buffer* g;
+    {
+        no_collection hold; // the old buffer is checked below: it must stay where it was
+        g = memory::grow_series(b, 0);
+    }
     EXPECT_EQ(buffer_of(node), g);
     EXPECT_EQ(g->size, 512u);
     EXPECT_EQ(used_units(g), 16u);
@@ -60,17 +78,17 @@ TEST(Memory, GrowKeepsContentAndDoubles) {
 }
 
 TEST(Memory, AppendCellGrowsThroughTheNode) {
-    cell block{type_id::block, 0, memory::new_cell_series(1), 0};
-    for (int i = 0; i < 100; i++) init_integer(memory::append_cell_slot(&block), i * 3);
-    series_buffer* b = buffer_of(block.w2);
+    gc::rooted_cell held{cell{type_id::block, 0, memory::new_cell_series(1), 0}};
+    for (int i = 0; i < 100; i++) init_integer(memory::append_cell_slot(&held.value), i * 3);
+    series_buffer* b = buffer_of(held.value.w2);
     ASSERT_EQ(used_units(b), 100u);
     for (int i = 0; i < 100; i++) EXPECT_EQ(int_of(head_cell(b) + i), i * 3);
 }
 
 TEST(Memory, ReserveTailBytes) {
-    u32 node = memory::new_byte_series(16);
-    series_buffer* b = buffer_of(node);
-    memory::reserve_tail_bytes(b, 10);
+    held_series held(type_id::binary, memory::new_byte_series(16));
+    u32 node = held.node();
+    memory::reserve_tail_bytes(buffer_of(node), 10);
     EXPECT_EQ(used_bytes(buffer_of(node)), 10u);
     memory::reserve_tail_bytes(buffer_of(node), 100); // data area smaller than n: twice n
     EXPECT_EQ(buffer_of(node)->size, 208u);
@@ -122,9 +140,9 @@ TEST(Memory, MallocSeriesFlags) {
 }
 
 TEST(Memory, CloneCopiesDataAndFlags) {
-    u32 node = memory::new_byte_series(32);
-    series_buffer* b = buffer_of(node);
-    u8* p = memory::reserve_tail_bytes(b, 5);
+    held_series held(type_id::binary, memory::new_byte_series(32));
+    u32 node = held.node();
+    u8* p = memory::reserve_tail_bytes(buffer_of(node), 5);
     std::memcpy(p, "hello", 5);
     u32 copy = memory::clone_series(buffer_of(node));
     series_buffer* c = buffer_of(copy);

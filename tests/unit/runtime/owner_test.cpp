@@ -39,9 +39,23 @@ cell field_word(u32 symbol) {
     return cell{type_id::word, 0, symbol, 0xFFFFFFFFu};
 }
 
-// An object whose context holds the given fields (symbol, value).
+// Collection is held off while a fixture is half made: its parts are held only in C++ locals.
+struct no_collection {
+    bool was = gc::active;
+    no_collection() { gc::active = false; }
+    ~no_collection() { gc::active = was; }
+};
+
+// A block read from text; the caller roots it.
+cell load_block(std::string_view text) {
+    no_collection hold;
+    return load(text);
+}
+
+// An object whose context holds the given fields (symbol, value); the caller roots it.
 cell make_object(const std::vector<std::pair<u32, cell>>& fields, u32 class_id,
                  bool owner = false) {
+    no_collection hold;
     u32 keys = hash_index::make_index(4, nullptr, hash_index::kind::symbols, 0);
     u32 values = memory::new_cell_series(static_cast<u32>(fields.size()));
     u32 context = memory::new_cell_series(2);
@@ -76,7 +90,8 @@ class Owner : public ::testing::Test {
 };
 
 TEST_F(Owner, ClaimsDeeplyAndKeepsTheFirstOwner) {
-    cell b = load("1 [2 [3]] 4");
+    cell b = load_block("1 [2 [3]] 4");
+    gc::root keep(&b); // claiming allocates
     cell a_owner = object_cell(1000001), b_owner = object_cell(1000002);
     cell f = field_word(5), g = field_word(6);
     owner::claim(&b, &a_owner, &f);
@@ -95,6 +110,7 @@ TEST_F(Owner, ClaimsDeeplyAndKeepsTheFirstOwner) {
 
 TEST_F(Owner, BlockThatHoldsItselfIsClaimedOnce) {
     cell b = load("1 2");
+    gc::root keep(&b); // claiming allocates
     block::append_value_copy(&b, &b);
     cell o = object_cell(1000003), f = field_word(1);
     owner::claim(&b, &o, &f);
@@ -105,9 +121,12 @@ TEST_F(Owner, BlockThatHoldsItselfIsClaimedOnce) {
 }
 
 TEST_F(Owner, ObjectsAreDescendedUpToOwners) {
-    cell kept = load("1"), behind_owner = load("2");
+    cell kept = load_block("1"), behind_owner = load_block("2");
+    gc::root keep_kept(&kept), keep_behind(&behind_owner);
     cell nested_owner = make_object({{31, behind_owner}}, 1000010, true);
+    gc::root keep_nested(&nested_owner);
     cell obj = make_object({{21, kept}, {22, integer_cell(4)}, {23, nested_owner}}, 1000011);
+    gc::root keep_obj(&obj);
     cell o = object_cell(1000012), f = field_word(9);
     owner::claim(&obj, &o, &f);
     EXPECT_EQ(owner_class(kept), 1000012u);
@@ -117,6 +136,7 @@ TEST_F(Owner, ObjectsAreDescendedUpToOwners) {
     EXPECT_FALSE(owner::is_owned(kept.w2));
     // claim-and-mark-owner marks the owner's context.
     cell owner_obj = make_object({}, 1000013);
+    gc::root keep_owner(&owner_obj);
     owner::claim_and_mark_owner(&kept, &owner_obj, &f);
     EXPECT_TRUE(head_cell(buffer_of(owner_obj.w1))->header & cell_flag::owns_series);
     owner::release_series(&kept);
@@ -124,6 +144,7 @@ TEST_F(Owner, ObjectsAreDescendedUpToOwners) {
 
 TEST_F(Owner, OwnershipIsDecidedByTheTable) {
     cell b = load("1 2");
+    gc::root keep(&b); // claiming allocates
     // A flag left behind (as the collector leaves it when an owner dies) does not block a claim.
     buffer_of(b.w2)->flags |= buffer_flag::owned;
     EXPECT_FALSE(owner::is_owned(b.w2));
@@ -142,6 +163,7 @@ TEST_F(Owner, OwnershipIsDecidedByTheTable) {
 
 TEST_F(Owner, NoNoticeWithoutAnOwnerOrAHandler) {
     cell b = load("1 2"), v = integer_cell(3), s = b;
+    gc::root keep(&b); // appending and claiming allocate
     act::handler<act::slot::append>(type_id::block)(&s, &v, -1, false, 1, true);
     cell quiet = object_cell(1000006, 0), f = field_word(1);
     owner::claim(&b, &quiet, &f);
@@ -239,6 +261,7 @@ TEST_F(Owner, EveryModifyingActionSendsItsNotices) {
     for (const action_case& c : action_cases()) {
         notices.clear();
         cell b = load("1 2 3 4");
+        gc::root keep(&b); // claiming and the actions allocate
         cell o = object_cell(1000007), f = field_word(12);
         owner::claim(&b, &o, &f);
         cell s = at(b, 1);
@@ -292,11 +315,13 @@ TEST_F(Owner, ReflectAndModifyTheOwnedField) {
     u32 symbols = fresh_symbol_table();
     u32 owned = intern(symbols, "owned");
     cell b = load("1 2"), s = b;
+    gc::root keep(&b); // claiming allocates
     auto reflect = act::handler<act::slot::reflect>(type_id::block);
     auto modify = act::handler<act::slot::modify>(type_id::block);
     reflect(&s, owned);
     EXPECT_TRUE(is_none(&s));
     cell spec = load("0 0");
+    gc::root keep_spec(&spec);
     *block::cell_address(&spec, 0) = object_cell(1000009);
     *block::cell_address(&spec, 1) = field_word(44);
     cell field = field_word(intern(symbols, "OWNED")), target = b; // any letter case

@@ -73,13 +73,20 @@ void clear_marks() {
 TEST(RecordTable, TracingAndSweepingOwners) {
     const tracer t{fake_mark, fake_trace};
     // The owner table: payload is the owned value, the owner object and the field word.
-    u32 index = make_index(10, nullptr, kind::owners, 3);
-    u32 owned_block = memory::new_cell_series(2);
+    // Everything stays reachable while the test allocates, so that no collection drops a record
+    // before the sweep under test.
+    test::held_block held(8);
+    auto hold = [&](u32 type, u32 node) {
+        test::append(held.block(), cell{type, 0, node, 0});
+        return node;
+    };
+    u32 index = held.value.w3 = make_index(10, nullptr, kind::owners, 3);
+    u32 owned_block = hold(type_id::block, memory::new_cell_series(2));
     test::append(owned_block, test::integer(1));
-    u32 owned_text = memory::new_byte_series(4);
-    u32 dead_text = memory::new_byte_series(4);
-    u32 owner_context = memory::new_cell_series(2);
-    u32 dead_owner_context = memory::new_cell_series(2);
+    u32 owned_text = hold(type_id::binary, memory::new_byte_series(4));
+    u32 dead_text = hold(type_id::binary, memory::new_byte_series(4));
+    u32 owner_context = hold(type_id::block, memory::new_cell_series(2));
+    u32 dead_owner_context = hold(type_id::block, memory::new_cell_series(2));
     cell* p = insert_record(index, owned_block);
     p[1] = {type_id::object, owner_context, 0, 0};
     p = insert_record(index, owned_text);
@@ -107,10 +114,10 @@ TEST(RecordTable, TracingAndSweepingOwners) {
 
 TEST(RecordTable, TracingAHashIndexReachesItsChains) {
     const tracer t{fake_mark, fake_trace};
-    u32 block = memory::new_cell_series(4);
+    test::held_block held(4);
+    u32 block = held.block();
     for (i32 v : {1, 1, 2, 2}) test::append(block, test::integer(v));
-    cell source = test::block_cell(block);
-    u32 index = make_index(0, &source, kind::hash, 0);
+    u32 index = held.make_index(kind::hash);
     trace_index(&index, t);
     index_record* r = record_of(index);
     for (u32 node : {index, r->flags, r->keys, r->values, r->aux, r->chains,

@@ -112,8 +112,10 @@ TEST(SymbolIndex, AliasIsCanonicalAfterAResizeReordersAFamily) {
 TEST(ContextKeys, SlotsByExactAndCanonicalSymbol) {
     u32 t = test::fresh_symbol_table();
     u32 a = intern(t, "alpha"), upper_a = intern(t, "ALPHA"), b = intern(t, "beta");
-    u32 keys = make_index(1, nullptr, kind::symbols, 0);
-    u32 context = memory::new_cell_series(2);
+    gc::rooted_cell held_keys(cell{type_id::hash, 0, 0, make_index(1, nullptr, kind::symbols, 0)});
+    u32 keys = held_keys.value.w3;
+    gc::rooted_cell held_context(test::block_cell(memory::new_cell_series(2)));
+    u32 context = held_context.value.w2;
     test::append(context, {type_id::context, keys, 0, 0});
 
     i32 out = -9;
@@ -141,9 +143,12 @@ TEST(ContextKeys, SlotsByExactAndCanonicalSymbol) {
 
     // A copy of the whole key table, words included, for a cloned context.
     cell context_cell = *test::at(context, 0);
-    u32 copy = make_index(0, &context_cell, kind::symbols, 2);
+    gc::rooted_cell held_copy(
+        cell{type_id::hash, 0, 0, make_index(0, &context_cell, kind::symbols, 2)});
+    u32 copy = held_copy.value.w3;
     EXPECT_NE(record_of(copy)->values, record_of(keys)->values);
-    u32 other = memory::new_cell_series(2);
+    gc::rooted_cell held_other(test::block_cell(memory::new_cell_series(2)));
+    u32 other = held_other.value.w2;
     EXPECT_EQ(context_slot(copy, intern(t, "gamma"), true, other, nullptr), -1);
     EXPECT_EQ(context_slot(keys, intern(t, "gamma"), true, 0, nullptr), -1);
     EXPECT_EQ(context_slot(copy, b, true, 0, nullptr), 1);
