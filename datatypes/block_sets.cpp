@@ -85,6 +85,8 @@ struct set_builder {
                 cell* temporary = stack::push_value(other);
                 other_index = hash_index::make_index(length_of(temporary), temporary,
                                                      hash_index::kind::hash, 0);
+                // An index is kept alive only by a cell that names it.
+                *temporary = cell{type_id::hash, 0, temporary->w2, other_index};
             }
         }
         for (u32 i = series::clamped_head(set); i < length_of(set); i += size) {
@@ -115,6 +117,8 @@ void set_operation(cell* first, cell* second, bool case_, cell* skip, u32 code) 
     cell* result = push_new(static_cast<i32>(std::min<u64>(std::max<u64>(room, 1), 0x0FFFFFFF)));
     cell* keys = push_new(static_cast<i32>(std::min<u64>(std::max<u64>(room, 1), 0x0FFFFFFF)));
     u32 index = hash_index::make_index(static_cast<u32>(room), keys, hash_index::kind::hash, 0);
+    cell keys_index{type_id::hash, 0, keys->w2, index}; // keeps the index alive
+    stack::push_value(&keys_index);
     bool hashed = code == set_op::unique ? is(a, type_id::hash)
                                          : is(a, type_id::hash) || is(b, type_id::hash);
     set_builder builder{result, keys, index, size, case_};

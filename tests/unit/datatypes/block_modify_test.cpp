@@ -176,7 +176,7 @@ cell make_hash(const char* text) {
     cell b = load(text);
     cell_ops::write_type(&b, type_id::hash);
     b.w3 = hash_index::make_index(block::cells_from_head(&b), &b, hash_index::kind::hash, 0);
-    return b;
+    return keep(b); // and its index
 }
 
 // Every cell is found through the index at the first position holding its value.
@@ -231,7 +231,7 @@ TEST(HashBlock, IndexFollowsEveryChange) {
     act::handler<act::slot::random>(type_id::block)(&s, false, false, false);
     expect_index_in_step(h, "random");
     s = h, part = integer_cell(2);
-    cell taken = *handler<act::slot::take>()(&s, &part, false, false);
+    cell taken = keep(*handler<act::slot::take>()(&s, &part, false, false));
     expect_index_in_step(h, "take");
     ASSERT_EQ(type_of(&taken), type_id::hash);
     expect_index_in_step(taken, "taken block");

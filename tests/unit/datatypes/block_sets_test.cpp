@@ -94,7 +94,7 @@ cell make_hash(const std::vector<i32>& values) {
     cell b = integer_block(values);
     cell_ops::write_type(&b, type_id::hash);
     b.w3 = hash_index::make_index(static_cast<u32>(values.size()), &b, hash_index::kind::hash, 0);
-    return b;
+    return keep(b); // and its index
 }
 
 TEST(BlockSets, HashInputsGiveIndexedHashResults) {

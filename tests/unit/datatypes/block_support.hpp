@@ -1,6 +1,9 @@
 // Test helpers for blocks: a small reader of block text (integers, none, true, false, unset,
 // datatype names, nested blocks and parens, paths of those, a line break marking the next value),
 // molding and forming to a std::string, and calls of the handlers through the action table.
+// Tests hold series in C++ locals, which the collector cannot see: every series a helper makes is
+// kept alive until the next test begins (`keep`), so a collection before each allocation
+// (ZEL_GC_STRESS=1) never takes one. Nodes never move, so the locals stay valid.
 #pragma once
 #include <gtest/gtest.h>
 
@@ -16,10 +19,35 @@
 #include "datatypes/text_out.hpp"
 #include "evaluator/actions.hpp"
 #include "evaluator/stack.hpp"
+#include "runtime/collector.hpp"
 #include "runtime/errors.hpp"
+#include "runtime/roots.hpp"
 #include "tests/unit/datatypes/text_helpers.hpp"
 
 namespace zel::test {
+
+// The block of the current test's kept values; a new test starts a new one, leaving the old one
+// to the collector.
+inline cell* kept_values() {
+    static cell* slot = [] {
+        cell none;
+        return roots::append(init_none(&none));
+    }();
+    static const void* owner = nullptr;
+    const void* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    if (is_none(slot) || test != owner) {
+        owner = test;
+        block::init_cell(slot, 64);
+    }
+    return slot;
+}
+
+// Keeps a value's series alive for the rest of the test; answers the value.
+inline cell keep(cell v) {
+    gc::root guard(&v);
+    block::append_value_copy(kept_values(), &v);
+    return v;
+}
 
 class block_reader {
   public:
@@ -29,6 +57,7 @@ class block_reader {
         cell b;
         block::init_cell(&b, 4);
         cell_ops::write_type(&b, type);
+        keep(b);
         bool newline = false;
         while (i_ < s_.size()) {
             char c = s_[i_];
@@ -90,6 +119,7 @@ class block_reader {
         cell p;
         block::init_cell(&p, 4);
         cell_ops::write_type(&p, type);
+        keep(p);
         std::size_t from = 0;
         while (from <= t.size()) {
             std::size_t to = t.find('/', from);
@@ -124,7 +154,9 @@ inline std::string text_string(const cell& out) {
 // Mold; a limit >= 0 is given as /part.
 inline std::string mold(const cell& v, bool only = false, bool flat = false, i32 limit = -1,
                         i32* left = nullptr) {
-    cell out, value = v, part;
+    cell value = keep(v), part, out;
+    init_none(&out);
+    gc::root out_root(&out);
     out::new_string(&out);
     init_integer(&part, limit);
     i32 r = actions::mold_typed(&value, &out, only, false, flat, limit >= 0 ? &part : nullptr,
@@ -134,7 +166,9 @@ inline std::string mold(const cell& v, bool only = false, bool flat = false, i32
 }
 
 inline std::string form(const cell& v, i32 limit = -1, i32* left = nullptr) {
-    cell out, value = v, part;
+    cell value = keep(v), part, out;
+    init_none(&out);
+    gc::root out_root(&out);
     out::new_string(&out);
     init_integer(&part, limit);
     i32 r = actions::form_typed(&value, &out, limit >= 0 ? &part : nullptr,
@@ -158,7 +192,7 @@ inline cell frame_call(void (*handler)(), const cell& first, const cell* second 
     handler();
     cell r = *stack::arg(0);
     stack::restore(m);
-    return r;
+    return keep(r);
 }
 
 // Runs tests/unit/datatypes/block_oracle.py over the cases; one line per case, empty when
@@ -202,6 +236,7 @@ inline std::string integers_of(const cell& b) {
 inline cell integer_block(const std::vector<i32>& values) {
     cell b;
     block::init_cell(&b, static_cast<i32>(values.size()));
+    keep(b);
     for (i32 v : values) {
         cell c;
         init_integer(&c, v);

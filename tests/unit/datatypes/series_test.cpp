@@ -99,7 +99,7 @@ TEST(Series, PickAndPoke) {
     EXPECT_EQ(whole(b), "[1 2 9]");
 
     // Text: code points in the buffer's unit; a poke widens, a non-char is refused first.
-    cell t = make_text(U"ab");
+    cell t = keep(make_text(U"ab"));
     cell tp = t;
     cell* c = act::handler<act::slot::pick>(type_id::series)(&tp, 2, nullptr);
     EXPECT_EQ(type_of(c), type_id::char_);
@@ -218,7 +218,7 @@ TEST(Series, Reverse) {
     EXPECT_RAISES(reverse(&s, nullptr, &six), "script", "invalid-refine-arg");
     EXPECT_EQ(whole(b), "[1 2 3 4 5]");
     // Text units are reversed in place.
-    cell t = make_text(U"abc\u0100", 2);
+    cell t = keep(make_text(U"abc\u0100", 2));
     act::handler<act::slot::reverse>(type_id::series)(&t, nullptr, nullptr);
     EXPECT_EQ(text_of(t), U"\u0100cba");
 }
@@ -312,7 +312,7 @@ TEST(Series, CopyPart) {
     }
     EXPECT_EQ(whole(b), "[1 2 3 4 5]");
     // Text keeps its unit.
-    cell t = make_text(U"a\u0100bc", 2), out;
+    cell t = keep(make_text(U"a\u0100bc", 2)), out;
     t.w1 = 1;
     cell two = integer_cell(2);
     copy(&t, &out, &two, false, nullptr);
@@ -351,7 +351,7 @@ TEST(Series, MoveBetweenSeries) {
     from = at(a, 1);
     move(&from, &to, nullptr);
     EXPECT_EQ(whole(b), "[7 2 3 8]");
-    cell t = make_text(U"xy");
+    cell t = keep(make_text(U"xy"));
     from = a;
     EXPECT_RAISES(move(&from, &t, nullptr), "script", "move-bad");
     EXPECT_RAISES(act::handler<act::slot::move>(type_id::series)(&t, &from, nullptr), "script",
@@ -359,7 +359,7 @@ TEST(Series, MoveBetweenSeries) {
     cell n = integer_cell(3);
     EXPECT_RAISES(move(&from, &n, nullptr), "script", "expect-arg");
     // Texts of different widths move code point by code point.
-    cell wide = make_text(U"\u0100\u0101", 2), narrow = make_text(U"ab", 1);
+    cell wide = keep(make_text(U"\u0100\u0101", 2)), narrow = keep(make_text(U"ab", 1));
     act::handler<act::slot::move>(type_id::series)(&wide, &narrow, nullptr);
     EXPECT_EQ(text_of(wide), U"\u0101");
     EXPECT_EQ(text_of(narrow), U"\u0100ab");
