@@ -55,7 +55,7 @@ TEST(BinaryText, HexOnOneLineUpToThirtyBytesThenLinesOfThirtyTwo) {
 }
 
 TEST(BinaryText, BytesFromTheHeadOnly) {
-    cell c = binary_of({1, 2, 3});
+    test::held_cell c = binary_of({1, 2, 3});
     c.w1 = 1;
     EXPECT_EQ(mold_text(c), "#{0203}");
     c.w1 = 9;
@@ -63,8 +63,8 @@ TEST(BinaryText, BytesFromTheHeadOnly) {
 }
 
 TEST(BinaryText, PartLimitStopsAfterAByte) {
-    cell value = binary_of({1, 2, 3, 4});
-    cell buffer;
+    test::held_cell value = binary_of({1, 2, 3, 4});
+    test::held_cell buffer;
     out::new_string(&buffer);
     cell part;
     init_integer(&part, 6);
@@ -146,7 +146,7 @@ TEST(BinaryCodecs, DecodersSkipBlanksAndCommentsAndReportWhereTheyFail) {
             if (unit == 1 &&
                 std::any_of(r.text.begin(), r.text.end(), [](char32_t c) { return c > 0xFF; }))
                 continue;
-            cell text = test::make_text(r.text, unit);
+            test::held_cell text = test::make_text(r.text, unit);
             series_buffer* b = buffer_of(text.w2);
             binary::decoded d =
                 binary::from_base_text(r.base, head_ptr(b), used_units(b), unit, r.strict);
@@ -168,10 +168,10 @@ TEST(BinaryMakers, CellsOverTheirBytes) {
     const u8 bytes[3] = {7, 8, 9};
     cell* pushed = binary::push_from_bytes(bytes, 3);
     EXPECT_EQ(mold_text(*pushed), "#{070809}");
-    cell block = test::block_of({});
+    test::held_cell block = test::block_of({});
     binary::new_from_bytes(&block, bytes, 2);
     EXPECT_EQ(mold_text(*head_cell(buffer_of(block.w2))), "#{0708}");
-    cell empty;
+    test::held_cell empty;
     binary::init_cell_bytes(&empty, 0);
     EXPECT_EQ(used_bytes(buffer_of(empty.w2)), 0u);
     EXPECT_GE(buffer_of(empty.w2)->size, 16u);

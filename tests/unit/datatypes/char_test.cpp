@@ -147,7 +147,7 @@ TEST_F(Char, ArithmeticStaysInTheCodePointRange) {
     init_integer(&zero, 0);
     init_float(&f19, 1.9);
     init_float(&big, 1e12);
-    s = make_text(U"x");
+    s = *text(U"x"); // held on the data stack
     struct row {
         u32 left;
         cell right;

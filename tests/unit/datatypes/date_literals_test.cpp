@@ -152,7 +152,7 @@ TEST(DateText, HmsMakerAndPackedMakers) {
     cell copy = fresh();
     date::init_cell(&copy, c.w1, float_of(&c));
     EXPECT_EQ(std::memcmp(&copy, &c, sizeof c), 0);
-    cell block = test::block_of({});
+    test::held_cell block = test::block_of({});
     date::append_to_block(&block, c.w1, float_of(&c));
     EXPECT_EQ(mold_text(*head_cell(buffer_of(block.w2))), "29-Feb-2024/23:59:58.5");
 }
@@ -174,11 +174,17 @@ TEST(DateText, AgreesWithPythonZones) {
 }
 
 TEST(DateText, MonthNamesComeFromTheList) {
+    // The names are held on the data stack until the list holds them; the list is held here, as
+    // the system object holds it in a running program.
+    stack::mark m = stack::save();
     std::vector<cell> names;
     for (const char* name : {"Januar", "Februar", "Mä", "April", "Mai", "Juni", "Juli", "August",
-                             "September", "Oktober", "November"})
-        names.push_back(test::text_value(name));
-    cell list = test::block_of(names);
+                             "September", "Oktober", "November"}) {
+        cell text = test::text_value(name);
+        names.push_back(*stack::push_value(&text));
+    }
+    test::held_cell list = test::block_of(names);
+    stack::restore(m);
     date::set_month_list(list.w2);
     cell c = fresh();
     ASSERT_TRUE(date::init_cell_fields(&c, 2021, 3, 1, 0, 0, 0, false));

@@ -7,6 +7,7 @@
 #include "datatypes/registry.hpp"
 #include "datatypes/text_out.hpp"
 #include "evaluator/actions.hpp"
+#include "runtime/collector.hpp"
 #include "runtime/unicode.hpp"
 
 using namespace zel;
@@ -16,6 +17,7 @@ std::string molded(double d) {
     cell v, out;
     init_float(&v, d);
     out::new_string(&out);
+    gc::root keep(&out); // growing the text may collect
     actions::mold_typed(&v, &out, false, false, false, nullptr, 100, 0);
     return utf8::encode_string(&out);
 }

@@ -48,9 +48,14 @@ inline cell text_value(const std::string& utf8, u32 type = type_id::string) {
     return c;
 }
 
+// The cells are held on the data stack while the block is made; the caller holds the block.
 inline cell block_of(const std::vector<cell>& cells) {
-    cell block{type_id::block, 0, memory::new_cell_series(static_cast<u32>(cells.size())), 0};
+    stack::mark m = stack::save();
+    for (const cell& c : cells) stack::push_value(&c);
+    held_cell block =
+        cell{type_id::block, 0, memory::new_cell_series(static_cast<u32>(cells.size())), 0};
     for (const cell& c : cells) *memory::append_cell_slot(&block) = c;
+    stack::restore(m);
     return block;
 }
 

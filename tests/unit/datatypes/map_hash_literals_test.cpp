@@ -29,7 +29,7 @@ cell num(i32 n) {
 }
 
 cell map_of(const std::vector<cell>& cells) {
-    cell block = block_of(cells);
+    test::held_cell block = block_of(cells); // held while the index is made
     cell m = block;
     map::init_cell(&m, block.w2, static_cast<u32>(cells.size()));
     return m;
@@ -40,20 +40,20 @@ u32 cells_in(const cell& series) {
 }
 
 TEST(MapText, IndentedMoldFlatMoldOnlyAndForm) {
-    cell m = map_of({word("a"), num(1), word("b", type_id::set_word), num(2)});
+    test::held_cell m = map_of({word("a"), num(1), word("b", type_id::set_word), num(2)});
     EXPECT_EQ(mold_text(m), "#[\n    a: 1\n    b: 2\n]");
     EXPECT_EQ(mold_text(m, {.flat = true}), "#[a: 1 b: 2]");
     EXPECT_EQ(mold_text(m, {.only = true}), "a: 1\nb: 2");
     EXPECT_EQ(form_text(m), "a: 1\nb: 2");
-    cell empty = test::block_of({});
+    test::held_cell empty = test::block_of({});
     map::init_cell(&empty, 0, 0);
     EXPECT_EQ(mold_text(empty), "#[]");
     EXPECT_EQ(form_text(empty), "");
 }
 
 TEST(MapText, NestedMapsIndentOneLevelDeeper) {
-    cell inner = map_of({word("b"), num(1), word("c"), num(2)});
-    cell outer = map_of({word("a"), inner, word("d"), num(3)});
+    test::held_cell inner = map_of({word("b"), num(1), word("c"), num(2)});
+    test::held_cell outer = map_of({word("a"), inner, word("d"), num(3)});
     EXPECT_EQ(mold_text(outer), "#[\n    a: #[\n        b: 1\n        c: 2\n    ]\n    d: 3\n]");
     EXPECT_EQ(mold_text(outer, {.flat = true}), "#[a: #[b: 1 c: 2] d: 3]");
     EXPECT_EQ(form_text(outer), "a: #[\n    b: 1\n    c: 2\n]\nd: 3");
@@ -65,16 +65,17 @@ TEST(MapText, KeysAndValuesOfTheLiteralTypes) {
     const u8 rgb[3] = {255, 0, 128};
     tuple::init_cell(&t, rgb, 3);
     ASSERT_TRUE(date::init_cell_fields(&d, 2020, 1, 15, 37800, 5, 30, true));
-    cell m = map_of({p, test::text_value("x y", type_id::file), t,
-                     test::text_value("b", type_id::tag), num(7), d});
+    test::held_cell file = test::text_value("x y", type_id::file);
+    test::held_cell tag = test::text_value("b", type_id::tag);
+    test::held_cell m = map_of({p, file, t, tag, num(7), d});
     EXPECT_EQ(mold_text(m, {.flat = true}),
               "#[1x2 %\"x y\" 255.0.128 <b> 7 15-Jan-2020/10:30:00+05:30]");
 }
 
 TEST(MapMaker, LaterValueWinsFirstKeyStaysWordsBecomeSetWords) {
     // Keys merge under strict equality: another spelling's letter case is another key.
-    cell m = map_of({word("a"), num(1), word("b", type_id::lit_word), num(2),
-                     word("a", type_id::get_word), num(3), word("A"), num(4)});
+    test::held_cell m = map_of({word("a"), num(1), word("b", type_id::lit_word), num(2),
+                                word("a", type_id::get_word), num(3), word("A"), num(4)});
     EXPECT_EQ(cells_in(m), 6u);
     EXPECT_EQ(hash_index::record_of(m.w3)->size, 3u);
     EXPECT_EQ(mold_text(m, {.flat = true}), "#[a: 3 b: 2 A: 4]");
@@ -87,9 +88,9 @@ TEST(MapMaker, LaterValueWinsFirstKeyStaysWordsBecomeSetWords) {
 }
 
 TEST(MapMaker, TextKeysAreCopiedFromTheirHead) {
-    cell key = test::text_value("xkey", type_id::file);
+    test::held_cell key = test::text_value("xkey", type_id::file);
     key.w1 = 1;
-    cell m = map_of({key, num(1)});
+    test::held_cell m = map_of({key, num(1)});
     cell stored = *head_cell(buffer_of(m.w2));
     EXPECT_NE(stored.w2, key.w2);
     EXPECT_EQ(stored.w1, 0u);
@@ -98,15 +99,15 @@ TEST(MapMaker, TextKeysAreCopiedFromTheirHead) {
 }
 
 TEST(MapMaker, RefusesKeysThatCannotBeStoredBeforeChangingAnything) {
-    cell inner = block_of({num(1)});
-    cell block = block_of({word("a"), num(1), inner, num(2)});
-    cell slot = block;
+    test::held_cell inner = block_of({num(1)});
+    test::held_cell block = block_of({word("a"), num(1), inner, num(2)});
+    test::held_cell slot = block;
     EXPECT_EQ(test::raised([&] { map::init_cell(&slot, block.w2, 4); }),
               err::E("script", "invalid-path").code());
     EXPECT_EQ(type_of(&slot), type_id::block);
     EXPECT_EQ(head_cell(buffer_of(block.w2))->header, type_id::word);
-    cell odd = block_of({word("a"), num(1), word("b")});
-    cell odd_slot = odd;
+    test::held_cell odd = block_of({word("a"), num(1), word("b")});
+    test::held_cell odd_slot = odd;
     EXPECT_EQ(test::raised([&] { map::init_cell(&odd_slot, odd.w2, 3); }),
               err::E("script", "invalid-arg").code());
     EXPECT_TRUE(map::key_allowed(type_id::money));
@@ -115,7 +116,7 @@ TEST(MapMaker, RefusesKeysThatCannotBeStoredBeforeChangingAnything) {
 }
 
 TEST(MapText, RemovedEntriesAreSkippedAndCyclesMarked) {
-    cell m = map_of({word("a"), num(1), word("b"), num(2), word("c"), num(3)});
+    test::held_cell m = map_of({word("a"), num(1), word("b"), num(2), word("c"), num(3)});
     cell* cells = head_cell(buffer_of(m.w2));
     cells[3].header = 0; // b removed
     hash_index::record_of(m.w3)->size = 2;
@@ -126,27 +127,28 @@ TEST(MapText, RemovedEntriesAreSkippedAndCyclesMarked) {
 }
 
 cell make_via(u32 slot, cell spec) {
-    cell out{0, 0, 0, 0};
+    test::held_cell held_spec = spec;
+    test::held_cell out = cell{0, 0, 0, 0};
     auto h = slot == act::slot::make ? act::handler<act::slot::make>(type_id::map)
                                      : act::handler<act::slot::to>(type_id::map);
-    h(&out, &spec, type_id::map);
+    h(&out, &held_spec, type_id::map);
     return out;
 }
 
 TEST(MapMake, FromBlocksNumbersAndMaps) {
-    cell block = block_of({word("a"), num(1), word("b"), num(2), word("a"), num(3)});
+    test::held_cell block = block_of({word("a"), num(1), word("b"), num(2), word("a"), num(3)});
     head_cell(buffer_of(block.w2))[2].header |= cell_flag::newline;
-    cell m = make_via(act::slot::make, block);
+    test::held_cell m = make_via(act::slot::make, block);
     EXPECT_EQ(mold_text(m, {.flat = true}), "#[a: 3 b: 2]");
     EXPECT_EQ(cells_in(block), 6u); // the spec is copied
     EXPECT_FALSE(head_cell(buffer_of(m.w2))[2].header & cell_flag::newline);
 
-    cell sized = make_via(act::slot::make, num(10));
+    test::held_cell sized = make_via(act::slot::make, num(10));
     EXPECT_EQ(hash_index::record_of(sized.w3)->size, 0u);
     EXPECT_GE(buffer_of(sized.w2)->size / sizeof(cell), 20u);
     EXPECT_EQ(mold_text(make_via(act::slot::make, num(0))), "#[]");
 
-    cell copy = make_via(act::slot::to, m);
+    test::held_cell copy = make_via(act::slot::to, m);
     EXPECT_NE(copy.w2, m.w2);
     EXPECT_NE(copy.w3, m.w3);
     EXPECT_EQ(mold_text(copy, {.flat = true}), "#[a: 3 b: 2]");
@@ -160,15 +162,15 @@ TEST(MapMake, FromBlocksNumbersAndMaps) {
 }
 
 TEST(HashMaker, IndexesEveryCellKeepingDuplicates) {
-    cell block = block_of({word("a"), word("b"), word("a")});
-    cell h = block;
+    test::held_cell block = block_of({word("a"), word("b"), word("a")});
+    test::held_cell h = block;
     hash::init_cell(&h, block.w2, 3);
     EXPECT_EQ(type_of(&h), type_id::hash);
     EXPECT_EQ(cells_in(h), 3u);
     cell probe = word("a");
     cell* found = hash_index::find_cell(h.w3, &probe, 0, 0, 0);
     EXPECT_EQ(found, head_cell(buffer_of(h.w2)));
-    cell empty{0, 0, 0, 0};
+    test::held_cell empty = cell{0, 0, 0, 0};
     hash::init_cell(&empty, 0, 0);
     EXPECT_EQ(cells_in(empty), 0u);
     EXPECT_GE(buffer_of(empty.w2)->size, sizeof(cell));
@@ -177,22 +179,22 @@ TEST(HashMaker, IndexesEveryCellKeepingDuplicates) {
 TEST(HashMake, FromNumbersBlocksAndHashes) {
     auto make = act::handler<act::slot::make>(type_id::hash);
     auto to = act::handler<act::slot::to>(type_id::hash);
-    cell spec = block_of({num(1), num(2), num(1)});
+    test::held_cell spec = block_of({num(1), num(2), num(1)});
     spec.w1 = 1;
-    cell h{0, 0, 0, 0};
+    test::held_cell h = cell{0, 0, 0, 0};
     make(&h, &spec, type_id::hash);
     EXPECT_EQ(cells_in(h), 2u);
     EXPECT_NE(h.w2, spec.w2);
     cell probe = num(1);
     EXPECT_EQ(hash_index::find_cell(h.w3, &probe, 0, 0, 0), head_cell(buffer_of(h.w2)) + 1);
 
-    cell copy{0, 0, 0, 0};
+    test::held_cell copy = cell{0, 0, 0, 0};
     to(&copy, &h, type_id::hash);
     EXPECT_NE(copy.w2, h.w2);
     EXPECT_NE(copy.w3, h.w3);
     EXPECT_EQ(hash_index::find_cell(copy.w3, &probe, 0, 0, 0), head_cell(buffer_of(copy.w2)) + 1);
 
-    cell sized{0, 0, 0, 0};
+    test::held_cell sized = cell{0, 0, 0, 0};
     cell minus = num(-5);
     make(&sized, &minus, type_id::hash);
     EXPECT_EQ(cells_in(sized), 0u);
@@ -200,8 +202,8 @@ TEST(HashMake, FromNumbersBlocksAndHashes) {
 
 TEST(HashText, MakeHashBeforeTheBlock) {
     if (!act::handler<act::slot::mold>(type_id::block)) GTEST_SKIP() << "block! mold not built";
-    cell block = block_of({num(1), num(2)});
-    cell h = block;
+    test::held_cell block = block_of({num(1), num(2)});
+    test::held_cell h = block;
     hash::init_cell(&h, block.w2, 2);
     EXPECT_EQ(mold_text(h), "make hash! [1 2]");
     EXPECT_EQ(mold_text(h, {.only = true}), "1 2");

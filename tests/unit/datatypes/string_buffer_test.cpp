@@ -32,7 +32,7 @@ TEST(StringBuffer, WideningDependsOnTheOperation) {
         {U"ab", 1, false, 0x1F600, 4}, {U"a\u0100", 2, false, 0xFFFF, 2},
     };
     for (const row& r : rows) {
-        cell c = make_text(r.start, r.unit);
+        held_cell c = make_text(r.start, r.unit);
         std::u32string expected = r.start;
         if (r.append) {
             string::append_codepoint(buf(c), r.cp);
@@ -51,7 +51,7 @@ TEST(StringBuffer, WideningAHeadPlacedInTheMiddle) {
     // With room enough after the head (converted where it is) and without (grown first).
     for (u32 size : {256u, 64u}) {
         u32 node = memory::new_series(size, 1, -1);
-        cell c{type_id::string, 0, node, 0};
+        held_cell c = cell{type_id::string, 0, node, 0};
         std::u32string_view text = U"0123456789";
         for (char32_t cp : text) string::append_codepoint(buf(c), cp);
         EXPECT_NE(head_ptr(buf(c)), data_start(buf(c)));
@@ -62,7 +62,7 @@ TEST(StringBuffer, WideningAHeadPlacedInTheMiddle) {
 }
 
 TEST(StringBuffer, WriteInsertRemove) {
-    cell c = make_text(U"abc", 1);
+    held_cell c = make_text(U"abc", 1);
     // Past the tail: the gap reads as NUL, not as stale memory.
     string::write_char_at(buf(c), 40, 'z');
     std::u32string expected = U"abc" + std::u32string(37, 0) + U"z";
@@ -72,7 +72,7 @@ TEST(StringBuffer, WriteInsertRemove) {
     EXPECT_EQ(text_of(c), expected);
     EXPECT_EQ(unit_of_text(c), 2u);
 
-    cell d = make_text(U"abc", 1);
+    held_cell d = make_text(U"abc", 1);
     string::insert_char_at(buf(d), 0, 'x');
     string::insert_char_at(buf(d), 2, 0xE9); // Latin-1 stays in one byte when inserted
     string::insert_char_at(buf(d), 99, '!'); // beyond the tail: at the tail
@@ -88,7 +88,7 @@ TEST(StringBuffer, WriteInsertRemove) {
     string::truncate_units(buf(d), 5); // not before the tail: unchanged
     EXPECT_EQ(text_of(d), U"a");
 
-    cell w = make_text(U"\U0001F600", 4);
+    held_cell w = make_text(U"\U0001F600", 4);
     w.w1 = 1;
     string::clear_to_narrow(&w);
     EXPECT_EQ(w.w1, 0u);
@@ -97,7 +97,7 @@ TEST(StringBuffer, WriteInsertRemove) {
 }
 
 TEST(StringBuffer, PositionsClampAHeadPastTheTail) {
-    cell c = make_text(U"abcd", 2);
+    held_cell c = make_text(U"abcd", 2);
     c.w1 = 9;
     EXPECT_TRUE(string::head_at_tail(&c));
     EXPECT_EQ(string::units_from_head(&c), 0u);
@@ -113,15 +113,15 @@ TEST(StringBuffer, PositionsClampAHeadPastTheTail) {
 
 TEST(StringBuffer, ConcatAcrossUnits) {
     // A wider source widens the target first.
-    cell t = make_text(U"ab", 1);
-    cell s = make_text(U"\U0001F600x", 4);
+    held_cell t = make_text(U"ab", 1);
+    held_cell s = make_text(U"\U0001F600x", 4);
     string::concat(&t, &s, -1, false);
     EXPECT_EQ(text_of(t), U"ab\U0001F600x");
     EXPECT_EQ(unit_of_text(t), 4u);
 
     // A narrower source: converted unit by unit with the flag, its buffer left alone...
-    cell t2 = make_text(U"\u0100", 2);
-    cell s2 = make_text(U"h\u00E9llo", 1);
+    held_cell t2 = make_text(U"\u0100", 2);
+    held_cell s2 = make_text(U"h\u00E9llo", 1);
     s2.w1 = 1;
     string::concat(&t2, &s2, 3, true);
     EXPECT_EQ(text_of(t2), U"\u0100\u00E9ll");
@@ -133,36 +133,36 @@ TEST(StringBuffer, ConcatAcrossUnits) {
     EXPECT_EQ(text_of(s2), U"\u00E9llo");
 
     // Appending a string to itself, growing the shared buffer.
-    cell self = make_text(U"abc", 1);
+    held_cell self = make_text(U"abc", 1);
     for (int i = 0; i < 6; i++) string::append_text_part(&self, &self, -1, true);
     EXPECT_EQ(text_of(self).size(), 192u);
     EXPECT_EQ(text_of(self).substr(186), U"abcabc");
 
-    cell empty = make_text(U"", 1);
+    held_cell empty = make_text(U"", 1);
     string::concat(&t, &empty, -1, true);
     string::concat(&t, &s, 0, true);
     EXPECT_EQ(text_of(t), U"ab\U0001F600x");
 }
 
 TEST(StringBuffer, AppendingBytesAndText) {
-    cell c = make_text(U"", 1);
+    held_cell c = make_text(U"", 1);
     string::append_c_text(&c, "abc");
     EXPECT_EQ(unit_of_text(c), 1u);
     string::append_c_text(&c, "\xE9");
     EXPECT_EQ(unit_of_text(c), 2u);
     EXPECT_EQ(text_of(c), U"abc\u00E9");
     // Bytes taken from a buffer of the arena survive the growth they cause.
-    cell source = make_text(U"abcdef", 1);
-    cell big = make_text(U"", 1);
+    held_cell source = make_text(U"abcdef", 1);
+    held_cell big = make_text(U"", 1);
     for (int i = 0; i < 50; i++) string::append_bytes(&big, head_ptr(buf(source)), 6);
     EXPECT_EQ(text_of(big).size(), 300u);
     EXPECT_EQ(text_of(big).substr(294), U"abcdef");
 }
 
 TEST(StringBuffer, MoveUnitsBetweenWidths) {
-    cell source = make_text(U"xy\u00E9z", 1);
+    held_cell source = make_text(U"xy\u00E9z", 1);
     source.w1 = 1;
-    cell target = make_text(U"\u20AC!", 2);
+    held_cell target = make_text(U"\u20AC!", 2);
     target.w1 = 1;
     string::move_units(&source, &target, 2);
     EXPECT_EQ(text_of(source), U"z");
@@ -186,8 +186,9 @@ TEST(StringBuffer, ExchangeRanges) {
 }
 
 TEST(StringBuffer, CopyWidened) {
-    cell s = make_text(U"abc\u00E9", 1);
-    u32 node = memory::new_series(16, 4, 0);
+    held_cell s = make_text(U"abc\u00E9", 1);
+    held_cell target = cell{type_id::string, 0, memory::new_series(16, 4, 0), 0};
+    u32 node = target.w2;
     series_buffer* t = string::copy_widened(buf(s), buffer_of(node), 4, 1, 0, 0, false);
     EXPECT_EQ(text_of(cell{type_id::string, 0, node, 0}), U"bc\u00E9");
     EXPECT_EQ(unit_of(t), 4u);
@@ -238,30 +239,30 @@ TEST(StringBuffer, CompareTexts) {
                     return true;
                 };
                 if (!fits(r.a, ua) || !fits(r.b, ub)) continue;
-                cell a = make_text(r.a, ua);
-                cell b = make_text(r.b, ub);
+                held_cell a = make_text(r.a, ua);
+                held_cell b = make_text(r.b, ub);
                 EXPECT_EQ(string::compare_texts(&a, &b, r.op, r.match), r.result)
                     << "op " << r.op << " units " << ua << ub << " match " << r.match;
             }
         }
     }
-    cell a = make_text(U"abc", 1);
+    held_cell a = make_text(U"abc", 1);
     cell same = a;
-    cell other = make_text(U"abc", 1);
+    held_cell other = make_text(U"abc", 1);
     EXPECT_EQ(string::compare_texts(&a, &same, 9, false), 0);
     EXPECT_EQ(string::compare_texts(&a, &other, 9, false), -1);
     EXPECT_EQ(string::compare_texts(&a, &same, 2, false), 0);
     // An explicit count for b, which never reaches past b's tail.
-    cell abx = make_text(U"abx", 1);
+    held_cell abx = make_text(U"abx", 1);
     EXPECT_EQ(string::compare_texts(&a, &abx, 12, true, 2), 0);
     EXPECT_EQ(string::compare_texts(&a, &abx, 12, true, 50), -1);
 }
 
 TEST(StringBuffer, MatchingAtTheHead) {
-    cell s = make_text(U"<ab>cd", 1);
-    cell tag = make_text(U"AB", 1);
+    held_cell s = make_text(U"<ab>cd", 1);
+    held_cell tag = make_text(U"AB", 1);
     tag.header = type_id::tag;
-    cell str = make_text(U"<A", 2);
+    held_cell str = make_text(U"<A", 2);
     cell ch;
     init_char(&ch, '<');
     cell num;
@@ -281,10 +282,10 @@ TEST(StringBuffer, MatchingAtTheHead) {
     EXPECT_FALSE(string::equals_value(&s, &ch, 0));
 
     // The closing ">" would lie past the tail: no match and no read there.
-    cell open = make_text(U"<ab", 1);
+    held_cell open = make_text(U"<ab", 1);
     EXPECT_FALSE(string::angle_enclosed(&open, &tag));
 
-    cell t = make_text(U"Hello\u0100", 2);
+    held_cell t = make_text(U"Hello\u0100", 2);
     EXPECT_TRUE(string::head_matches_text(&t, "Hell"));
     EXPECT_FALSE(string::head_matches_text(&t, "Help"));
     EXPECT_FALSE(string::head_matches_text(&t, "Hello world"));
@@ -299,19 +300,18 @@ TEST(StringBuffer, MatchingAtTheHead) {
 
 TEST(StringBuffer, HeadCharInBitset) {
     // 16 bits, of which only bit 9 (tab) is set.
-    u32 node = memory::new_byte_series(16);
-    series_buffer* bits = buffer_of(node);
+    held_cell bitset = cell{type_id::bitset, 0, memory::new_byte_series(16), 0};
+    series_buffer* bits = buffer_of(bitset.w2);
     head_ptr(bits)[0] = 0;
     head_ptr(bits)[1] = 0x80 >> (9 & 7);
     bits->tail += 2;
-    cell bitset{type_id::bitset, 0, node, 0};
-    cell tab = make_text(U"\t", 1);
-    cell lf = make_text(U"\n", 1);
-    cell a = make_text(U"a", 1);
+    held_cell tab = make_text(U"\t", 1);
+    held_cell lf = make_text(U"\n", 1);
+    held_cell a = make_text(U"a", 1);
     EXPECT_TRUE(string::head_char_in_bitset(&tab, &bitset));
     EXPECT_FALSE(string::head_char_in_bitset(&lf, &bitset));
     EXPECT_FALSE(string::head_char_in_bitset(&a, &bitset));
-    bits->flags |= 0x80000; // complemented: code points past the bits are members
+    buffer_of(bitset.w2)->flags |= 0x80000; // complemented: code points past the bits are members
     EXPECT_TRUE(string::head_char_in_bitset(&a, &bitset));
     a.w1 = 1;
     EXPECT_FALSE(string::head_char_in_bitset(&a, &bitset));
@@ -349,11 +349,11 @@ TEST(StringBuffer, DecodeBuffer) {
     cell* c = string::decode_new(utf8.data(), 4, string::encoding_utf8);
     EXPECT_EQ(text_of(*c), U"a\u20AC");
     std::vector<u8> utf16 = from_hex("61003DD800DE");
-    cell out;
+    held_cell out;
     string::decode_buffer(utf16.data(), 6, &out, string::encoding_utf16le);
     EXPECT_EQ(text_of(out), U"a\U0001F600");
 
-    cell block{type_id::block, 0, memory::new_cell_series(1), 0};
+    held_cell block = cell{type_id::block, 0, memory::new_cell_series(1), 0};
     for (int i = 0; i < 5; i++) string::decode_into_cell(utf8.data(), 4, &block, 0);
     series_buffer* b = buffer_of(block.w2);
     ASSERT_EQ(used_units(b), 5u);

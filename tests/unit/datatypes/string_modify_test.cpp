@@ -30,11 +30,11 @@ class StringModify : public text_fixture {
         return {whole(series), series->w1};
     }
     cell* strings(std::initializer_list<std::u32string_view> texts) {
-        std::vector<cell> cells;
-        for (auto t : texts) cells.push_back(make_text(t, 1));
+        std::vector<cell*> cells; // on the data stack while the block is made
+        for (auto t : texts) cells.push_back(text(t, 1));
         u32 node = memory::new_cell_series(static_cast<u32>(cells.size()));
         series_buffer* b = buffer_of(node);
-        for (const cell& c : cells) *tail_cell(b) = c, b->tail += sizeof(cell);
+        for (const cell* c : cells) *tail_cell(b) = *c, b->tail += sizeof(cell);
         cell blk{type_id::block, 0, node, 0};
         return stack::push_value(&blk);
     }

@@ -75,9 +75,9 @@ TEST_F(StringType, ToDecodesBinaryAsStrictUtf8) {
 }
 
 TEST_F(StringType, ToFormsOtherValues) {
-    cell b = make_text(U"b", 2);
+    cell* b = text(U"b", 2);
     cell one, c;
-    cell* blk = block({*init_integer(&one, 1), b, *init_char(&c, 'c')});
+    cell* blk = block({*init_integer(&one, 1), *b, *init_char(&c, 'c')});
     cell* proto = none();
     string_type::to(proto, blk, type_id::string);
     EXPECT_EQ(whole(proto), U"1bc");

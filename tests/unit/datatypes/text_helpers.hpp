@@ -8,9 +8,26 @@
 
 #include "datatypes/string_buffer.hpp"
 #include "evaluator/stack.hpp"
+#include "runtime/collector.hpp"
 #include "runtime/errors.hpp"
 
 namespace zel::test {
+
+// A cell kept in a C++ local and rooted while it is in scope, so that its series survives (and is
+// re-pointed by) the collections that any allocation may run.
+struct held_cell : cell {
+    held_cell() : cell{type_id::none, 0, 0, 0} {}
+    held_cell(const cell& v) : cell(v) {}
+    held_cell(const held_cell& v) : cell(v) {}
+    held_cell& operator=(const cell& v) {
+        static_cast<cell&>(*this) = v;
+        return *this;
+    }
+    held_cell& operator=(const held_cell& v) { return *this = static_cast<const cell&>(v); }
+
+  private:
+    gc::root keep_{this};
+};
 
 inline cell make_text(std::u32string_view cps, u32 unit = 1) {
     cell c;

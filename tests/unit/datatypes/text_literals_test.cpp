@@ -5,8 +5,8 @@
 #include <random>
 
 #include "datatypes/url.hpp"
-#include "runtime/collector.hpp"
 #include "literal_helpers.hpp"
+#include "runtime/collector.hpp"
 
 namespace zel {
 namespace {
@@ -47,7 +47,7 @@ TEST(FileText, BareUnlessACharacterNeedsQuotesThenEscapedInside) {
 }
 
 TEST(FileText, MoldsFromTheHead) {
-    cell f = text_value("dir/my file", type_id::file);
+    test::held_cell f = text_value("dir/my file", type_id::file);
     f.w1 = 4;
     EXPECT_EQ(mold_text(f), "%\"my file\"");
     f.w1 = 7;
@@ -127,8 +127,8 @@ TEST(TagText, BetweenAngleBracketsUnescaped) {
 }
 
 TEST(TagText, PartLimitCountsTheBrackets) {
-    cell value = text_value("abcdef", type_id::tag);
-    cell buffer;
+    test::held_cell value = text_value("abcdef", type_id::tag);
+    test::held_cell buffer;
     out::new_string(&buffer);
     cell part;
     init_integer(&part, 4);

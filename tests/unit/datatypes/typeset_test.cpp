@@ -4,6 +4,7 @@
 #include "datatypes/registry.hpp"
 #include "datatypes/typeset.hpp"
 #include "object_helpers.hpp"
+#include "runtime/collector.hpp"
 
 using namespace zel;
 using namespace zel::test;
@@ -142,6 +143,7 @@ TEST(Typesets, CompareAndMold) {
     EXPECT_EQ(molded(set_of({})), "make typeset! []");
     EXPECT_EQ(molded(set_of({}), true), "");
     cell b = block_of({});
+    gc::root keep_b(&b); // to_block grows it
     typeset::to_block(&two, &b);
     ASSERT_EQ(block_length(b), 2u);
     EXPECT_EQ(block_at(b, 0)->w2, datatype::word_of(type_id::integer)->w2);

@@ -45,7 +45,7 @@ TEST(Utf8, AgainstPythonCodecs) {
         EXPECT_EQ(utf8::count_codepoints(b, e), replaced);
 
         // Lossless mode keeps every byte it cannot decode, and gives them back.
-        cell os;
+        held_cell os;
         utf8::decode_to_new_string(&os, b, static_cast<u32>(bytes.size()), utf8::flag::lossless);
         EXPECT_EQ(text_of(os), from_cps(escaped));
         EXPECT_EQ(utf8::encode_string(&os, -1, utf8::flag::lossless), as_string(bytes));
@@ -54,7 +54,7 @@ TEST(Utf8, AgainstPythonCodecs) {
             // Not comparable with Python (overlong forms are accepted here), but never unsafe.
             u32 left = 0;
             raised([&] {
-                cell c;
+                held_cell c;
                 utf8::decode_to_new_string(&c, b, static_cast<u32>(bytes.size()), 0, &left);
             });
             continue;
@@ -62,7 +62,7 @@ TEST(Utf8, AgainstPythonCodecs) {
         strict_ok++;
         std::u32string expected = from_cps(strict);
         if (starts_with_bom(bytes)) expected.erase(0, 1);
-        cell c;
+        held_cell c;
         u32 left = 99;
         utf8::decode_to_new_string(&c, b, static_cast<u32>(bytes.size()), 0, &left);
         EXPECT_EQ(left, 0u);
@@ -172,7 +172,7 @@ TEST(Utf8, DecodingIntoStrings) {
     for (const row& r : rows) {
         SCOPED_TRACE(r.hex);
         std::vector<u8> bytes = from_hex(r.hex);
-        cell c;
+        held_cell c;
         u32 left = 99;
         utf8::decode_to_new_string(&c, bytes.data(), static_cast<u32>(bytes.size()), r.flags,
                                    &left);
@@ -183,7 +183,7 @@ TEST(Utf8, DecodingIntoStrings) {
 }
 
 TEST(Utf8, DecodingOntoAStringAppendsAndLeavesItAloneOnError) {
-    cell target = make_text(U"ab", 1);
+    held_cell target = make_text(U"ab", 1);
     std::vector<u8> euro = from_hex("E282AC");
     utf8::decode_into_buffer(euro.data(), 3, &target, 0);
     EXPECT_EQ(text_of(target), U"ab\u20AC");
@@ -194,8 +194,8 @@ TEST(Utf8, DecodingOntoAStringAppendsAndLeavesItAloneOnError) {
     EXPECT_EQ(text_of(target), U"ab\u20AC");
 
     // Input that lies in a buffer of the arena is read safely while the target grows.
-    cell source = make_text(U"xyz", 1);
-    cell big = make_text(U"", 1);
+    held_cell source = make_text(U"xyz", 1);
+    held_cell big = make_text(U"", 1);
     for (int i = 0; i < 100; i++)
         utf8::decode_into_buffer(head_ptr(buffer_of(source.w2)), 3, &big, 0);
     EXPECT_EQ(text_of(big).size(), 300u);
@@ -228,7 +228,7 @@ TEST(Utf8, EncodersAndMeasures) {
     EXPECT_EQ(utf8::encode_codepoint_bounded(0x20AC, buf, 2), 2u);
     EXPECT_EQ(std::vector<u8>(buf, buf + 2), from_hex("E282"));
 
-    cell s = make_text(U"a\u00E9\n\u20AC\U0001F600", 4);
+    held_cell s = make_text(U"a\u00E9\n\u20AC\U0001F600", 4);
     EXPECT_EQ(utf8::encode_string(&s), "a\xC3\xA9\n\xE2\x82\xAC\xF0\x9F\x98\x80");
     EXPECT_EQ(utf8::encode_string(&s, 3), "a\xC3\xA9\n");
     EXPECT_EQ(utf8::encode_string_lines(&s, 3), "a\xC3\xA9\r\n");
@@ -247,7 +247,7 @@ TEST(Utf8, EncodersAndMeasures) {
     EXPECT_EQ(utf8::encode_string_bounded(&s, out, 0, 0, true), 0u);
     EXPECT_EQ(out[0], 'a');
 
-    cell wide = make_text(U"a", 4);
+    held_cell wide = make_text(U"a", 4);
     text_units::write(head_ptr(buffer_of(wide.w2)), 4, 0x110000);
     EXPECT_EQ(raised([&] { utf8::encode_string(&wide); }), invalid_char);
 }
@@ -292,7 +292,7 @@ TEST(Utf16, AgainstPythonCodecs) {
         std::u32string expected = from_cps(list);
         u32 node = utf16::decode_to_string(bytes.data(), static_cast<u32>(bytes.size() / 2),
                                            nullptr, false);
-        cell c{type_id::string, 0, node, 0};
+        held_cell c = cell{type_id::string, 0, node, 0};
         EXPECT_EQ(text_of(c), expected);
         bool surrogates = false, high = false;
         for (std::size_t i = 1; i < bytes.size(); i += 2) {
@@ -330,13 +330,13 @@ TEST(Utf16, DecodingRules) {
         std::vector<u8> bytes = from_hex(r.hex);
         u32 node = utf16::decode_to_string(bytes.data(), static_cast<u32>(bytes.size() / 2),
                                            nullptr, r.drop_cr);
-        cell c{type_id::string, 0, node, 0};
+        held_cell c = cell{type_id::string, 0, node, 0};
         EXPECT_EQ(text_of(c), r.text);
         EXPECT_EQ(unit_of_text(c), r.unit);
         EXPECT_TRUE(buffer_of(node)->flags & 0x40000);
     }
     // Onto an existing string: appended, widening the target.
-    cell target = make_text(U"ab", 1);
+    held_cell target = make_text(U"ab", 1);
     std::vector<u8> smile = from_hex("3DD800DE");
     utf16::decode_to_string(smile.data(), 2, &target, false);
     EXPECT_EQ(text_of(target), U"ab\U0001F600");
@@ -364,11 +364,11 @@ TEST(Utf16, Encoding) {
     EXPECT_EQ(pair[1], 0xDE00);
     EXPECT_EQ(utf16::encode_codepoint(0x110000, pair), 0u);
 
-    cell s = make_text(std::u32string_view(U"a\nb\0c", 5), 1);
+    held_cell s = make_text(std::u32string_view(U"a\nb\0c", 5), 1);
     EXPECT_EQ(utf16::encode_string(&s, -1, false), std::u16string(u"a\nb"));
     EXPECT_EQ(utf16::encode_string_crlf(&s), std::u16string(u"a\r\nb"));
     EXPECT_EQ(utf16::encode_string(&s, 1, true), std::u16string(u"a"));
-    cell wide = make_text(U"ab", 4);
+    held_cell wide = make_text(U"ab", 4);
     text_units::write(head_ptr(buffer_of(wide.w2)) + 4, 4, 0x110000);
     EXPECT_FALSE(utf16::encode_string(&wide, -1, false));
 }
@@ -436,7 +436,7 @@ TEST(CaseMapping, ConvertValue) {
     EXPECT_EQ(ch.w2, 0x1E900u);
 
     // ÿ upper-cases to U+0178: the Latin-1 buffer widens and the walk goes on in 2-byte units.
-    cell s = make_text(U"a\u00FFb\u00E9", 1);
+    held_cell s = make_text(U"a\u00FFb\u00E9", 1);
     case_::convert_value(&s, true, nullptr);
     EXPECT_EQ(text_of(s), U"A\u0178B\u00C9");
     EXPECT_EQ(unit_of_text(s), 2u);
@@ -451,7 +451,7 @@ TEST(CaseMapping, ConvertValue) {
         {2, 100, U"abCD"},       {9, 1, U"abcd"}, // head past the tail: nothing
     };
     for (const row& r : rows) {
-        cell t = make_text(U"abcd", 1);
+        held_cell t = make_text(U"abcd", 1);
         t.w1 = static_cast<u32>(r.head);
         cell part;
         init_integer(&part, r.part);
@@ -460,17 +460,17 @@ TEST(CaseMapping, ConvertValue) {
         EXPECT_EQ(text_of(t), r.text) << r.head << " " << r.part;
     }
     // /part as a position in the same series, and anything else.
-    cell t = make_text(U"abcd", 1);
-    cell at = t;
+    held_cell t = make_text(U"abcd", 1);
+    held_cell at = t;
     at.w1 = 3;
     case_::convert_value(&t, true, &at);
     EXPECT_EQ(text_of(t), U"ABCd");
-    cell other = make_text(U"xy", 1);
+    held_cell other = make_text(U"xy", 1);
     EXPECT_EQ(raised([&] { case_::convert_value(&t, false, &other); }),
               err::E("script", "invalid-refine-arg").code());
     EXPECT_EQ(text_of(t), U"ABCd");
 
-    cell w = make_text(U"\U00010400\u0130", 4);
+    held_cell w = make_text(U"\U00010400\u0130", 4);
     case_::convert_value(&w, false, nullptr);
     EXPECT_EQ(text_of(w), U"\U00010428i");
 }
