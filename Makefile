@@ -31,7 +31,7 @@ bench: all
 	@bench/run $(BUILD)/zel
 
 gc-stress: all
-	cd $(BUILD) && ZEL_GC_STRESS=1 ctest --output-on-failure -j $(JOBS) -L transcripts
+	cd $(BUILD) && ZEL_GC_STRESS=1 ctest --output-on-failure -j $(JOBS) -L 'transcripts|unit'
 
 fuzz: deps
 	@if [ ! -f build-fuzz/build.ninja ]; then CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DZEL_FUZZ=ON -DZEL_SANITIZE=ON; fi

@@ -1,8 +1,11 @@
 // Values a test keeps alive across allocations. A cell names its node, and nodes never move, so a
 // copy held in a C++ local stays valid while the kept cell is marked; the buffer behind it is
-// always re-read through the node. Kept cells live until `release_kept` (a fixture's TearDown or
-// a `kept_scope`), so a test may hold as many as it needs without minding the stack height.
+// always re-read through the node. Kept cells live until `release_kept` (a fixture's TearDown, a
+// `kept_scope`) or the end of the test, so a test may hold as many as it needs without minding
+// the stack height.
 #pragma once
+#include <gtest/gtest.h>
+
 #include <cstddef>
 #include <vector>
 
@@ -11,8 +14,16 @@
 
 namespace zel::test {
 
+// The cells kept by the running test; a new test starts with none, leaving the old ones to the
+// collector.
 inline std::vector<cell>& kept_cells() {
     static std::vector<cell> cells;
+    static const void* owner = nullptr;
+    const void* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    if (test != owner) {
+        owner = test;
+        cells.clear();
+    }
     return cells;
 }
 

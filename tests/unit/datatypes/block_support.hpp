@@ -2,8 +2,8 @@
 // datatype names, nested blocks and parens, paths of those, a line break marking the next value),
 // molding and forming to a std::string, and calls of the handlers through the action table.
 // Tests hold series in C++ locals, which the collector cannot see: every series a helper makes is
-// kept alive until the next test begins (`keep`), so a collection before each allocation
-// (ZEL_GC_STRESS=1) never takes one. Nodes never move, so the locals stay valid.
+// kept alive until the test ends (`keep`, tests/unit/kept_cells.hpp), so a collection before each
+// allocation (ZEL_GC_STRESS=1) never takes one. Nodes never move, so the locals stay valid.
 #pragma once
 #include <gtest/gtest.h>
 
@@ -23,31 +23,9 @@
 #include "runtime/errors.hpp"
 #include "runtime/roots.hpp"
 #include "tests/unit/datatypes/text_helpers.hpp"
+#include "tests/unit/kept_cells.hpp"
 
 namespace zel::test {
-
-// The block of the current test's kept values; a new test starts a new one, leaving the old one
-// to the collector.
-inline cell* kept_values() {
-    static cell* slot = [] {
-        cell none;
-        return roots::append(init_none(&none));
-    }();
-    static const void* owner = nullptr;
-    const void* test = ::testing::UnitTest::GetInstance()->current_test_info();
-    if (is_none(slot) || test != owner) {
-        owner = test;
-        block::init_cell(slot, 64);
-    }
-    return slot;
-}
-
-// Keeps a value's series alive for the rest of the test; answers the value.
-inline cell keep(cell v) {
-    gc::root guard(&v);
-    block::append_value_copy(kept_values(), &v);
-    return v;
-}
 
 class block_reader {
   public:
