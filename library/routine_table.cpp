@@ -27,7 +27,7 @@ cell* push_routine(std::string_view spec_text, routine::entry fn) {
 void bind_globals(std::span<const definition> table) {
     for (const definition& d : table) {
         cell* base = stack::top;
-        cell* value = push_routine(d.spec, d.fn);
+        cell* value = push_routine(d.interface, d.fn);
         cell word = context::global_word(symbol::intern_text(d.name));
         context::set_word_value(&word, value);
         stack::top = base;

@@ -1,6 +1,6 @@
-// Routines: C++ entries with a spec block, made into routine! values at start-up. An entry works
-// on the current frame like a native: its arguments start at `stack::arguments`, and it leaves its
-// result there with the stack top just above it.
+// Routines: C++ entries with an argument block, made into routine! values at start-up. An entry
+// works on the current frame like a native: its arguments start at `stack::arguments`, and it
+// leaves its result there with the stack top just above it.
 #pragma once
 #include <span>
 #include <string_view>
@@ -12,12 +12,12 @@ namespace zel::routines {
 
 struct definition {
     std::string_view name;
-    std::string_view spec; // source text of the spec block
+    std::string_view interface; // source text of the argument block
     routine::entry fn;
 };
 
-// A routine! for the spec text and entry, pushed on the data stack.
-cell* push_routine(std::string_view spec, routine::entry fn);
+// A routine! for the argument block's text and entry, pushed on the data stack.
+cell* push_routine(std::string_view interface, routine::entry fn);
 // Makes each routine and binds it to its global word, in table order.
 void bind_globals(std::span<const definition> table);
 

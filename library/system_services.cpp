@@ -164,7 +164,7 @@ void set_up() {
     for (auto group :
          {std::span<const routines::definition>(table), boot_args::private_routines()}) {
         for (const routines::definition& d : group) {
-            cell* r = routines::push_routine(d.spec, d.fn);
+            cell* r = routines::push_routine(d.interface, d.fn);
             cell key{type_id::word, 0, symbol::intern_text(d.name), context::unbound};
             context::put_word_value(services->w1, &key, r);
             stack::top = o + 1;

@@ -122,7 +122,7 @@ TEST_F(file_test, part_and_seek) {
         ASSERT_EQ(o.type, type_id::binary);
         EXPECT_EQ(o.bytes, expected);
     }
-    // The spec's type list (number!, a typeset of the library) refuses a pair.
+    // read's type list for /part (number!, a typeset of the library) refuses a pair.
     EXPECT_EQ(run("read/part f 1x2").error, err::E("script", "expect-arg").code());
     // A text cut by /part inside a character leaves that character out.
     bind_in("f", "utf8.txt");

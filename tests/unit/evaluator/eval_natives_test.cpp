@@ -99,7 +99,7 @@ TEST(EvalNatives, Apply) {
     // /safer skips the arguments of an unused refinement without evaluating them.
     EXPECT_TRUE(gives("n: 0 f: func [/r x] [x] apply/all/safer :f [false (n: 1) ] n", "0"));
     EXPECT_TRUE(gives("n: 0 f: func [/r x] [x] apply/all :f [false (n: 1) ] n", "1"));
-    EXPECT_TRUE(raises("apply 5 []", err::E("script", "expect-arg"))); // refused by the spec
+    EXPECT_TRUE(raises("apply 5 []", err::E("script", "expect-arg"))); // refused by its type list
     EXPECT_TRUE(raises("x: 5 apply 'x []", err::E("script", "invalid-arg")));
     EXPECT_TRUE(raises("apply :add [1]", err::E("script", "no-arg")));
     EXPECT_TRUE(raises("f: func [a] [a] apply :f [1 /nope]", err::E("script", "no-refine")));

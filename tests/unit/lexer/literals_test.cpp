@@ -171,7 +171,7 @@ TEST(LexerLiterals, WordsKeepTheirCase) {
     EXPECT_NE(w[0].w1, 0u);
 }
 
-// The spec texts of the natives and actions are real source: each loads as one block.
+// The argument blocks of the natives and actions are real source: each loads as one block.
 TEST(LexerLiterals, NativeAndActionSpecsLoad) {
     std::vector<std::string_view> specs;
     for (u32 slot = 1; slot <= natives::count(); slot++)
