@@ -22,6 +22,7 @@
 #include "runtime/collector.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/roots.hpp"
+#include "tests/unit/command_output.hpp"
 #include "tests/unit/datatypes/text_helpers.hpp"
 #include "tests/unit/kept_cells.hpp"
 
@@ -184,19 +185,7 @@ inline std::vector<std::string> block_oracle(const std::string& cases) {
     std::fclose(f);
     std::string command =
         std::string("python3 ") + ZEL_SOURCE_DIR + "/tests/unit/datatypes/block_oracle.py " + path;
-    std::vector<std::string> lines;
-    if (FILE* p = popen(command.c_str(), "r")) {
-        std::string line;
-        for (int ch; (ch = std::fgetc(p)) != EOF;) {
-            if (ch != '\n') {
-                line.push_back(static_cast<char>(ch));
-                continue;
-            }
-            lines.push_back(line);
-            line.clear();
-        }
-        pclose(p);
-    }
+    std::vector<std::string> lines = command_lines(command);
     std::remove(path);
     return lines;
 }

@@ -30,6 +30,7 @@
 #include "runtime/file_io.hpp"
 #include "runtime/memory.hpp"
 #include "runtime/unicode.hpp"
+#include "tests/unit/command_output.hpp"
 
 namespace zel::test {
 
@@ -103,14 +104,7 @@ class file_test : public ::testing::Test {
     static std::string oracle(const std::string& args) {
         std::string command = std::string("python3 ") + ZEL_SOURCE_DIR +
                               "/tests/unit/datatypes/file_oracle.py " + args;
-        std::string out;
-        if (FILE* p = ::popen(command.c_str(), "r")) {
-            char buffer[65536];
-            std::size_t n;
-            while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
-            ::pclose(p);
-        }
-        return out;
+        return command_output(command);
     }
     void make_fixtures() {
         oracle("setup " + dir);

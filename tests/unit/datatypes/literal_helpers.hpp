@@ -10,6 +10,7 @@
 #include "runtime/collector.hpp"
 #include "runtime/memory.hpp"
 #include "runtime/unicode.hpp"
+#include "tests/unit/command_output.hpp"
 #include "text_helpers.hpp"
 
 namespace zel::test {
@@ -63,21 +64,7 @@ inline cell block_of(const std::vector<cell>& cells) {
 inline std::vector<std::string> literal_oracle(const char* mode) {
     std::string command = std::string("python3 ") + ZEL_SOURCE_DIR +
                           "/tests/unit/datatypes/literals_oracle.py " + mode;
-    std::vector<std::string> lines;
-    FILE* f = popen(command.c_str(), "r");
-    if (!f) return lines;
-    std::string line;
-    int ch;
-    while ((ch = std::fgetc(f)) != EOF) {
-        if (ch == '\n') {
-            lines.push_back(line);
-            line.clear();
-        } else {
-            line.push_back(static_cast<char>(ch));
-        }
-    }
-    pclose(f);
-    return lines;
+    return command_lines(command);
 }
 
 inline std::vector<std::string> fields(const std::string& line, char separator = ' ') {

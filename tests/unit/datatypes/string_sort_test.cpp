@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "runtime/unicode.hpp"
+#include "tests/unit/command_output.hpp"
 #include "tests/unit/datatypes/string_fixture.hpp"
 
 using namespace zel;
@@ -125,13 +126,10 @@ std::u32string from_list(const std::string& list) {
 }
 
 TEST_F(StringSort, AgreesWithPythonsStableSort) {
-    FILE* f = popen(("python3 " ZEL_SOURCE_DIR "/tests/unit/datatypes/sort_oracle.py"), "r");
-    ASSERT_NE(f, nullptr);
-    std::string all_output;
-    char buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) all_output.append(buf, n);
-    ASSERT_EQ(pclose(f), 0);
+    int status = 0;
+    std::string all_output = test::command_output(
+        "python3 " ZEL_SOURCE_DIR "/tests/unit/datatypes/sort_oracle.py", &status);
+    ASSERT_EQ(status, 0);
     std::istringstream lines(all_output);
     std::string line;
     int cases = 0;

@@ -10,6 +10,7 @@
 #include "evaluator/stack.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/errors.hpp"
+#include "tests/unit/command_output.hpp"
 
 namespace zel::test {
 
@@ -85,21 +86,7 @@ inline std::u32string from_cps(std::string_view list) {
 inline std::vector<std::string> oracle_lines(const char* mode) {
     std::string command =
         std::string("python3 ") + ZEL_SOURCE_DIR + "/tests/unit/runtime/unicode_oracle.py " + mode;
-    std::vector<std::string> lines;
-    FILE* f = popen(command.c_str(), "r");
-    if (!f) return lines;
-    std::string line;
-    int ch;
-    while ((ch = std::fgetc(f)) != EOF) {
-        if (ch == '\n') {
-            lines.push_back(line);
-            line.clear();
-        } else {
-            line.push_back(static_cast<char>(ch));
-        }
-    }
-    pclose(f);
-    return lines;
+    return command_lines(command);
 }
 
 // The code of the error that `f` raises, or 0. The data stack is put back as it was.

@@ -6,6 +6,7 @@
 
 #include "runtime/print_hooks.hpp"
 #include "runtime/unicode.hpp"
+#include "tests/unit/command_output.hpp"
 
 namespace zel::test {
 
@@ -35,17 +36,5 @@ class print_capture {
         if (newline) text() += "\n";
     }
 };
-
-// Runs a shell command; answers its standard output.
-inline std::string command_output(const std::string& command) {
-    std::string out;
-    if (FILE* p = popen(command.c_str(), "r")) {
-        char buf[4096];
-        std::size_t n;
-        while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-        pclose(p);
-    }
-    return out;
-}
 
 } // namespace zel::test

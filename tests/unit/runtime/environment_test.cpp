@@ -13,6 +13,7 @@
 #include "runtime/environment.hpp"
 #include "runtime/process.hpp"
 #include "runtime/unicode.hpp"
+#include "tests/unit/command_output.hpp"
 
 using namespace zel;
 
@@ -87,15 +88,9 @@ TEST(Environment, ArchitectureAndReleaseNumbers) {
 }
 
 TEST(Environment, OsDescriptionAgreesWithPython) {
-    std::string python;
-    if (FILE* p = popen("python3 -c 'import os; u = os.uname(); "
-                        "print(u.sysname + \" \" + u.release); print(u.machine); print(u.release)'",
-                        "r")) {
-        char buf[512];
-        std::size_t n;
-        while ((n = fread(buf, 1, sizeof buf, p)) > 0) python.append(buf, n);
-        pclose(p);
-    }
+    std::string python = test::command_output(
+        "python3 -c 'import os; u = os.uname(); "
+        "print(u.sysname + \" \" + u.release); print(u.machine); print(u.release)'");
     std::size_t first = python.find('\n'), second = python.find('\n', first + 1);
     ASSERT_NE(second, std::string::npos);
     std::string name = python.substr(0, first);

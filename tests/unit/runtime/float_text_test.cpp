@@ -14,6 +14,7 @@
 
 #include "runtime/arena.hpp"
 #include "runtime/float_text.hpp"
+#include "tests/unit/command_output.hpp"
 
 using namespace zel;
 using namespace zel::float_text;
@@ -37,23 +38,12 @@ std::string digit_text(double v, int limit) {
 
 // Lines the oracle script prints for one mode; none when python3 cannot be started.
 std::vector<std::string> oracle(const char* mode) {
-    std::vector<std::string> lines;
     std::string cmd =
         std::string("python3 " ZEL_SOURCE_DIR "/tests/unit/runtime/float_text_oracle.py ") + mode +
         " 2>/dev/null";
-    FILE* p = popen(cmd.c_str(), "r");
-    if (!p) return lines;
-    std::string line;
-    char buf[4096];
-    while (std::fgets(buf, sizeof buf, p)) {
-        line += buf;
-        if (line.back() == '\n') {
-            line.pop_back();
-            lines.push_back(std::move(line));
-            line.clear();
-        }
-    }
-    int status = pclose(p);
+    int status = 0;
+    std::vector<std::string> lines = test::command_lines(cmd, &status);
+    if (status == -1) return lines;
     if (WIFEXITED(status) && WEXITSTATUS(status) == 127)
         lines.clear(); // no python3
     else

@@ -15,6 +15,7 @@
 
 #include "datatypes/date.hpp"
 #include "runtime/os_services.hpp"
+#include "tests/unit/command_output.hpp"
 
 using namespace zel;
 
@@ -23,14 +24,7 @@ constexpr u32 west = 0x40;
 
 std::string python_lines(const std::string& script, const std::string& args) {
     std::string command = "python3 -c '" + script + "' " + args;
-    std::string out;
-    if (FILE* p = popen(command.c_str(), "r")) {
-        char buf[4096];
-        std::size_t n;
-        while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-        pclose(p);
-    }
-    return out;
+    return test::command_output(command);
 }
 
 // Sets TZ for this process (and the children it starts) while in scope.

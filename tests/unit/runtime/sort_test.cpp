@@ -20,6 +20,7 @@
 
 #include "runtime/errors.hpp"
 #include "runtime/sort.hpp"
+#include "tests/unit/command_output.hpp"
 
 using namespace zel;
 using bytes = std::vector<u8>;
@@ -206,12 +207,9 @@ TEST(SortOracle, MatchesPythonSorted) {
         for (int v :
              {c.n, int(c.size), int(c.width), int(c.fold), int(c.reverse), c.spread, seed++})
             cmd += " " + std::to_string(v);
-    FILE* p = popen((cmd + " 2>/dev/null").c_str(), "r");
-    ASSERT_NE(p, nullptr);
-    std::string out;
-    char chunk[65536];
-    for (std::size_t got; (got = fread(chunk, 1, sizeof chunk, p)) > 0;) out.append(chunk, got);
-    int status = pclose(p);
+    int status = 0;
+    std::string out = test::command_output(cmd + " 2>/dev/null", &status);
+    ASSERT_NE(status, -1);
     if (out.empty()) GTEST_SKIP() << "python3 is not available";
     ASSERT_EQ(status, 0);
 
