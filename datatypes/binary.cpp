@@ -111,10 +111,10 @@ i32 mold_bytes(cell* value, cell* buffer, bool only, bool flat, cell* part, i32 
 }
 
 using string_type::detail::notify_owner;
-using string_type::detail::stack_scope;
 using string_type::detail::raise_invalid_arg;
 using string_type::detail::raise_no_memory;
 using string_type::detail::raise_not_done;
+using string_type::detail::stack_scope;
 
 [[noreturn]] void bad_to(cell* value) {
     cell t;
@@ -139,18 +139,35 @@ std::pair<const u8*, u32> run_of(const cell* s) {
     return {head_ptr(b) + head, total - head};
 }
 
-enum class image_mode { measure, write, formed };
+void append_image(std::string& out, cell* value, bool formed);
 
-// Appends a value's byte image to `out`. Blocks contribute their elements' images one after
-// another; with `formed` a value without an image contributes its formed text.
-void append_image(std::string& out, cell* value, image_mode mode) {
+// The images of a block's values from its head, one after another, at most `limit` of them
+// (-1: all). A block inside itself adds nothing again.
+void append_block_images(std::string& out, cell* value, bool formed, i64 limit) {
+    if (cycle_stack::contains(value->w2)) return;
+    cycle_stack::guard guard(value->w2);
+    stack_scope scope;
+    cell* block = stack::push_value(value);
+    for (u32 i = block->w1; limit < 0 || i - block->w1 < limit; i++) {
+        // Read again for every value: forming one may run code that changes the block.
+        series_buffer* b = buffer_of(block->w2);
+        if (i >= used_bytes(b) / sizeof(cell)) break;
+        cell* item = stack::push_value(head_cell(b) + i);
+        append_image(out, item, formed);
+        stack::drop_values(1);
+    }
+}
+
+// Appends a value's byte image to `out`. With `formed` a value without an image contributes its
+// formed text.
+void append_image(std::string& out, cell* value, bool formed) {
     u32 t = type_of(value);
     if (t == type_id::char_) {
         u8 buf[4];
         out.append(reinterpret_cast<char*>(buf), utf8::encode_codepoint(value->w2, buf));
     } else if (t == type_id::integer) {
         i32 n = int_of(value);
-        if (mode != image_mode::measure && (n > 255 || n < -128)) raise_invalid_arg(value);
+        if (n > 255 || n < -128) raise_invalid_arg(value);
         out.push_back(static_cast<char>(n & 0xFF));
     } else if (t == type_id::binary) {
         auto [p, n] = run_of(value);
@@ -160,17 +177,8 @@ void append_image(std::string& out, cell* value, image_mode mode) {
     } else if (text_like(t)) {
         out += utf8::encode_string(value);
     } else if (block_like(t)) {
-        if (cycle_stack::contains(value->w2)) return; // a block inside itself adds nothing again
-        cycle_stack::guard guard(value->w2);
-        stack_scope scope;
-        cell* block = stack::push_value(value);
-        for (u32 i = std::min<u32>(block->w1, used_bytes(buffer_of(block->w2)) / sizeof(cell));
-             i < used_bytes(buffer_of(block->w2)) / sizeof(cell); i++) {
-            cell* item = stack::push_value(head_cell(buffer_of(block->w2)) + i);
-            append_image(out, item, mode);
-            stack::drop_values(1);
-        }
-    } else if (mode == image_mode::formed) {
+        append_block_images(out, value, formed, -1);
+    } else if (formed) {
         stack_scope scope;
         cell* text = string_type::detail::push_new_string(16);
         actions::form_typed(value, text, nullptr, 0x7FFFFFFF);
@@ -181,24 +189,14 @@ void append_image(std::string& out, cell* value, image_mode mode) {
 }
 
 // The image of a value as insert, append and change take it: a part limit of 1 or more cuts a
-// block's elements to that many, any other value's bytes to that many.
-std::string image_of(cell* value, i32 part, image_mode mode) {
+// block's values to that many, any other value's bytes to that many.
+std::string image_of(cell* value, i32 part, bool formed) {
     std::string out;
     if (part >= 1 && block_like(type_of(value))) {
-        stack_scope scope;
-        cell* cut = stack::push_value(value);
-        series_buffer* b = buffer_of(cut->w2);
-        u32 n = used_bytes(b) / sizeof(cell);
-        u32 head = std::min<u32>(cut->w1, n);
-        for (u32 i = head; i < n && i - head < static_cast<u32>(part); i++) {
-            cell* item = stack::push_value(head_cell(buffer_of(cut->w2)) + i);
-            append_image(out, item, mode);
-            stack::drop_values(1);
-            n = std::min<u32>(n, used_bytes(buffer_of(cut->w2)) / sizeof(cell));
-        }
+        append_block_images(out, value, formed, part);
         return out;
     }
-    append_image(out, value, mode);
+    append_image(out, value, formed);
     if (part >= 1 && static_cast<u32>(part) < out.size()) out.resize(static_cast<u32>(part));
     return out;
 }
@@ -220,8 +218,9 @@ void splice_bytes(cell* series, u32 at, u32 removed, const std::string& bytes, u
     std::memmove(base + at + total, base + at + removed, length - at - removed);
     if (!bytes.empty()) {
         std::memcpy(base + at, bytes.data(), bytes.size());
-        if (dup > 1) memory::replicate_bytes(base + at, static_cast<u32>(bytes.size()),
-                                                  static_cast<u32>(dup));
+        if (dup > 1)
+            memory::replicate_bytes(base + at, static_cast<u32>(bytes.size()),
+                                    static_cast<u32>(dup));
     }
     b->tail = b->head + static_cast<u32>(new_length);
 }
@@ -235,11 +234,9 @@ u32 clamped_head(cell* series) {
 cell* to(cell* proto, cell* spec, u32) {
     u32 t = type_of(spec);
     std::string bytes;
-    if (block_like(t)) {
-        bytes = image_of(spec, -1, image_mode::write);
-    } else if (text_like(t) || t == type_id::char_ || t == type_id::tuple ||
-               t == type_id::binary) {
-        append_image(bytes, spec, image_mode::write);
+    if (block_like(t) || text_like(t) || t == type_id::char_ || t == type_id::tuple ||
+        t == type_id::binary) {
+        append_image(bytes, spec, false);
     } else if (t == type_id::integer) {
         u32 n = spec->w2;
         for (int shift = 24; shift >= 0; shift -= 8) bytes.push_back(static_cast<char>(n >> shift));
@@ -274,7 +271,7 @@ void insert(cell* series, cell* value, i32 part, bool, i32 dup, bool append) {
     if (dup < 1) return;
     u32 at = append ? used_bytes(buffer_of(series->w2)) : head;
     notify_owner(series, append ? "append" : "insert", at, part);
-    std::string bytes = image_of(value, part, image_mode::write);
+    std::string bytes = image_of(value, part, false);
     splice_bytes(series, at, 0, bytes, static_cast<u64>(dup));
     notify_owner(series, append ? "appended" : "inserted", at, part < 0 ? 1 : part);
     u64 past = at + u64(bytes.size()) * static_cast<u64>(dup);
@@ -285,15 +282,14 @@ void change(cell* series, cell* value, i32 part, bool, i32 dup) {
     u32 head = clamped_head(series);
     if (dup < 1) return;
     notify_owner(series, "change", head, part);
-    std::string bytes = image_of(value, -1, image_mode::formed);
+    std::string bytes = image_of(value, -1, true);
     head = clamped_head(series);
     u32 left = used_bytes(buffer_of(series->w2)) - head;
     u64 total = u64(bytes.size()) * static_cast<u64>(dup);
     u64 replaced = std::min<u64>(part >= 0 ? static_cast<u64>(part) : total, left);
     splice_bytes(series, head, static_cast<u32>(replaced), bytes, static_cast<u64>(dup));
     notify_owner(series, "changed", head, static_cast<i32>(std::min<u64>(total, 0x7FFFFFFF)));
-    series->w1 = static_cast<u32>(
-        std::min<u64>(head + total, used_bytes(buffer_of(series->w2))));
+    series->w1 = static_cast<u32>(std::min<u64>(head + total, used_bytes(buffer_of(series->w2))));
 }
 
 void trim(cell* series, bool head, bool tail, bool auto_, bool lines, bool all, cell* with) {
@@ -334,7 +330,9 @@ i32 compare_bytes(cell* a, cell* b, i32 op, bool match) {
         if (na == 0 && nb == 0) return 0;
     } else if (nb == 0) {
         return (op == actions::compare_op::equal || op == actions::compare_op::strict_equal ||
-                op == actions::compare_op::find) ? 0 : 1;
+                op == actions::compare_op::find)
+                   ? 0
+                   : 1;
     }
     if (match && na < nb) return 1;
     u32 n = match ? nb : std::min(na, nb);
