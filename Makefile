@@ -5,7 +5,7 @@ PREFIX  ?= /usr/local
 JOBS    ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure run test asan bench gc-stress fuzz install clean
+.PHONY: all zel deps configure run test asan bench gc-stress fuzz install clean
 
 all: configure
 	cmake --build $(BUILD) -j $(JOBS)
@@ -16,7 +16,11 @@ deps:
 configure: deps
 	@if [ ! -f $(BUILD)/build.ninja ]; then cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS); fi
 
-run: all
+# Only the program: the tests are built by `make test`.
+zel: configure
+	cmake --build $(BUILD) -j $(JOBS) --target zel
+
+run: zel
 	./$(BUILD)/zel
 
 test: all
@@ -34,11 +38,11 @@ gc-stress: all
 	cd $(BUILD) && ZEL_GC_STRESS=1 ctest --output-on-failure -j $(JOBS) -L 'transcripts|unit'
 
 fuzz: deps
-	@if [ ! -f build-fuzz/build.ninja ]; then CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DZEL_FUZZ=ON -DZEL_SANITIZE=ON; fi
+	@if [ ! -f build-fuzz/build.ninja ]; then CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DZEL_FUZZ=ON -DZEL_SANITIZE=ON $(CMAKE_FLAGS); fi
 	cmake --build build-fuzz -j $(JOBS)
 	@tests/fuzz/run build-fuzz
 
-install: all
+install: zel
 	install -D -m 755 $(BUILD)/zel $(DESTDIR)$(PREFIX)/bin/zel
 
 clean:

@@ -48,7 +48,7 @@ std::string seconds_text(double t) {
     double s = std::fmod(t, 60);
     if (s < 0.000001) return "00";
     std::string text = float_::text(s, float_::format::time);
-    if (text.size() == 1 || text[1] == '.') text.insert(0, "0");
+    if (text.size() == 1 || text[1] == '.') return '0' + text;
     return text;
 }
 

@@ -225,7 +225,9 @@ TEST_F(Transcode, ValueFromString) {
         cell text = string_of(r.text);
         bool ok = scan_hook::value_from_string(&text, &out);
         EXPECT_EQ(ok, *r.value != 0) << r.text;
-        if (ok) EXPECT_EQ(test::molded(out), r.value) << r.text;
+        if (ok) {
+            EXPECT_EQ(test::molded(out), r.value) << r.text;
+        }
     }
 }
 

@@ -111,7 +111,9 @@ TEST(CoreFunctions, ObjectAndBitsetShortcuts) {
         libtest::outcome b = run(std::string("make bitset! ") + spec);
         EXPECT_EQ(a.raised, b.raised) << spec;
         EXPECT_EQ(a.error_code, b.error_code) << spec;
-        if (!a.raised) EXPECT_EQ(a.molded, b.molded) << spec;
+        if (!a.raised) {
+            EXPECT_EQ(a.molded, b.molded) << spec;
+        }
     }
     EXPECT_TRUE(raises("charset 1.5", err::E("script", "expect-arg")));
 }

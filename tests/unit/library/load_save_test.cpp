@@ -200,7 +200,9 @@ TEST(Save, MoldRoad) {
         {"save none \"abc\"", "{\"abc\"}"},
         {"save none [[1] \"x\"]", "{[1] \"x\"}"},
     });
-    if (text_to_binary()) EXPECT_TRUE(gives("save none [a b]", "#{612062}"));
+    if (text_to_binary()) {
+        EXPECT_TRUE(gives("save none [a b]", "#{612062}"));
+    }
 }
 
 TEST(Save, Headers) {
@@ -222,7 +224,9 @@ TEST(Save, IntoSeries) {
     EXPECT_TRUE(gives(shimmed("s: copy \"x\" r: save s 1 reduce [same? r s head? r s]"),
                       "[true true \"x1\"]"));
     EXPECT_TRUE(gives(shimmed("s: next copy \"xy\" head? save s 1"), "true"));
-    if (text_to_binary()) EXPECT_TRUE(gives("b: copy #{00} save b 1", "#{0031}"));
+    if (text_to_binary()) {
+        EXPECT_TRUE(gives("b: copy #{00} save b 1", "#{0031}"));
+    }
 }
 
 TEST(Save, ToAFileAndBack) {

@@ -32,10 +32,6 @@ double parse(std::string_view t) {
     return parse(t, left);
 }
 
-std::string digit_text(double v, int limit) {
-    return std::string(float_to_digits(v, limit, true).text());
-}
-
 // Lines the oracle script prints for one mode; none when python3 cannot be started.
 std::vector<std::string> oracle(const char* mode) {
     std::string cmd =

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdint>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -67,8 +68,9 @@ TEST(Process, FaultReports) {
 
 TEST(Process, RealSegmentationFault) {
     outcome o = run_child([] {
-        volatile int* p = reinterpret_cast<int*>(16);
-        *p = 1;
+        // Read through a volatile so the compiler cannot see the address it faults on.
+        volatile std::uintptr_t address = 16;
+        *reinterpret_cast<volatile int*>(address) = 1;
     });
     EXPECT_EQ(o.code, 1);
     EXPECT_NE(o.out.find("*** Runtime Error 1: access violation"), std::string::npos);
