@@ -26,22 +26,22 @@ bool traced_callbacks() {
     return bits && is(bits, type_id::integer) && (int_of(bits) & sort_kind_bit);
 }
 
-// Tracing is off for the call unless the user asked to step into sort callbacks; the stacks come
-// back to their height on every way out.
+// Tracing is off for the call unless the user asked to step into sort callbacks; the data stack
+// comes back to its height on every way out.
 class call_scope {
   public:
-    call_scope() : mark_(stack::save()), tracing_(trace::on) {
+    call_scope() : top_(stack::top), tracing_(trace::on) {
         if (trace::on && !traced_callbacks()) trace::on = false;
     }
     ~call_scope() {
         trace::on = tracing_;
-        stack::top = mark_.top;
+        stack::top = top_;
     }
     call_scope(const call_scope&) = delete;
     call_scope& operator=(const call_scope&) = delete;
 
   private:
-    stack::mark mark_;
+    cell* top_;
     bool tracing_;
 };
 
