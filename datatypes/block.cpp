@@ -8,8 +8,10 @@
 #include "datatypes/integer.hpp"
 #include "datatypes/registry.hpp"
 #include "datatypes/series.hpp"
+#include "datatypes/typeset.hpp"
 #include "evaluator/actions.hpp"
 #include "evaluator/stack.hpp"
+#include "lexer/lexer.hpp"
 #include "runtime/cycle_stack.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/hash_index.hpp"
@@ -339,8 +341,6 @@ void one_cell_block(cell* out, const cell* value, u32 type) {
 }
 } // namespace
 
-conversion_hooks hooks;
-
 cell* make(cell* proto, cell* spec, u32 type) {
     u32 t = type_of(spec);
     if (is_any_block_type(t)) {
@@ -366,13 +366,7 @@ cell* make(cell* proto, cell* spec, u32 type) {
         retype(proto, type);
         return proto;
     }
-    if (t == type_id::vector) {
-        if (!hooks.vector_to_block) error::raise(err::E("internal", "not-done"));
-        cell v = *spec;
-        hooks.vector_to_block(&v, proto);
-        retype(proto, type);
-        return proto;
-    }
+    if (t == type_id::vector) error::raise(err::E("internal", "not-done")); // comes with vector!
     cell datatype;
     init_datatype(&datatype, type);
     error::raise(err::E("script", "bad-make-arg"), &datatype, spec);
@@ -386,11 +380,11 @@ cell* to(cell* proto, cell* spec, u32 type) {
     if (is_any_block_type(t)) {
         duplicate_into(proto, &v, false, false);
     } else if (t == type_id::string) {
-        if (!hooks.transcode) error::raise(err::E("internal", "not-done"));
-        hooks.transcode(&v, proto);
+        // The text is loaded, as transcode loads it (a syntax error is raised as such).
+        lexer::transcode_string(proto, &v, -1, lexer::scan_options{}, nullptr);
     } else if (t == type_id::typeset) {
-        if (!hooks.typeset_to_block) error::raise(err::E("internal", "not-done"));
-        hooks.typeset_to_block(&v, proto);
+        init_cell(proto, 8);
+        typeset::to_block(&v, proto);
     } else {
         one_cell_block(proto, &v, type);
     }

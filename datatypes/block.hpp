@@ -63,22 +63,6 @@ void set_operation(cell* first, cell* second, bool case_, cell* skip, u32 code);
 // The same on the two arguments of the current frame.
 void set_operation_on_frame(bool case_, cell* skip, u32 code);
 
-// A sort comparator that is a function runs through the interpreter; until it is installed such
-// a sort raises `internal`/`not-done`. It calls `function` with the two values and leaves its
-// result in `result`.
-using call2_fn = void (*)(const cell* function, const cell* a, const cell* b, cell* result);
-void set_comparator_caller(call2_fn caller);
-
-// Conversions to a block that other units supply (the lexer's transcode, vector! elements, a
-// typeset's datatypes). Each writes a new block! into `out`; an absent one raises
-// `internal`/`not-done`.
-struct conversion_hooks {
-    void (*transcode)(const cell* string, cell* out) = nullptr;
-    void (*vector_to_block)(const cell* vector, cell* out) = nullptr;
-    void (*typeset_to_block)(const cell* typeset, cell* out) = nullptr;
-};
-extern conversion_hooks hooks;
-
 void register_type();
 
 // Handlers shared with the path kinds and paren!.

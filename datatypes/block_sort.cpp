@@ -1,8 +1,8 @@
 // sort on blocks. The records are copied out of the series and sorted as an order of record
 // indexes; the series is written only once the order is complete. So a comparator that throws
-// leaves the series as it was, one that answers inconsistently still yields a permutation, and a
-// comparator function that changes the series (or a collection that moves its buffer) cannot make
-// the sort read or write outside it.
+// (or leaves with break or throw) leaves the series as it was, one that answers inconsistently
+// still yields a permutation, and a comparator function that changes the series (or a collection
+// that moves its buffer) cannot make the sort read or write outside it.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -11,6 +11,7 @@
 #include "datatypes/block.hpp"
 #include "datatypes/block_handlers.hpp"
 #include "datatypes/series.hpp"
+#include "datatypes/sort_comparator.hpp"
 #include "evaluator/actions.hpp"
 #include "evaluator/stack.hpp"
 #include "runtime/errors.hpp"
@@ -20,8 +21,6 @@
 namespace zel::block {
 
 namespace {
-
-call2_fn comparator_caller = nullptr;
 
 struct sort_context {
     const cell* records = nullptr; // cell comparator: the private copy
@@ -127,17 +126,11 @@ i32 by_function(u32 a, u32 b, u32, u32) {
         x = records[u64(first) * c.size];
         y = records[u64(second) * c.size];
     }
-    cell result;
-    init_unset(&result);
-    comparator_caller(&c.function, &x, &y, &result);
+    cell result = sort_comparator::call(&c.function, &x, &y);
     return answer_of(&result);
 }
 
 } // namespace
-
-void set_comparator_caller(call2_fn caller) {
-    comparator_caller = caller;
-}
 
 namespace handlers {
 
@@ -188,7 +181,6 @@ cell* sort(cell* s, bool case_, cell* skip, cell* compare, cell* part, bool all,
             if (k < 1 || k > size) error::raise(err::E("script", "out-of-range"), compare);
             c.offset = static_cast<u32>(k - 1);
         } else if (is(compare, type_id::function)) {
-            if (!comparator_caller) error::raise(err::E("internal", "not-done"));
             by_fn = true;
             c.function = *compare;
         } else {
@@ -229,7 +221,11 @@ cell* sort(cell* s, bool case_, cell* skip, cell* compare, cell* part, bool all,
                 c.scratch_a = push_new(c.size);
                 c.scratch_b = push_new(c.size);
             }
-            run(by_function);
+            try {
+                run(by_function);
+            } catch (const sort_comparator::abandoned&) {
+                return s; // the exit stays pending; the series is as it was
+            }
         }
     }
     // Written back through the node, as far as the series still reaches.

@@ -5,6 +5,7 @@
 
 #include "datatypes/number_cores.hpp"
 #include "datatypes/registry.hpp"
+#include "datatypes/symbol.hpp"
 #include "datatypes/text_out.hpp"
 #include "evaluator/actions.hpp"
 #include "evaluator/random.hpp"
@@ -26,6 +27,28 @@ namespace {
     cell t;
     init_datatype(&t, target);
     error::raise(err::E("script", "bad-to-arg"), &t, value);
+}
+
+// An issue's text read as up to eight hexadecimal digits; eight may give a negative value
+// (#FFFFFFFF is -1). Anything else, an empty text or a character beyond ASCII included, is
+// invalid data rather than a digit of some other value.
+i32 from_issue(cell* issue) {
+    std::string_view text = symbol::text_view(issue->w2);
+    if (text.empty() || text.size() > 8) error::raise(err::E("script", "invalid-data"), issue);
+    u32 n = 0;
+    for (char c : text) {
+        u32 digit;
+        if (c >= '0' && c <= '9')
+            digit = static_cast<u32>(c - '0');
+        else if (c >= 'A' && c <= 'F')
+            digit = static_cast<u32>(c - 'A' + 10);
+        else if (c >= 'a' && c <= 'f')
+            digit = static_cast<u32>(c - 'a' + 10);
+        else
+            error::raise(err::E("script", "invalid-data"), issue);
+        n = n << 4 | digit;
+    }
+    return static_cast<i32>(n);
 }
 } // namespace
 
@@ -277,6 +300,7 @@ cell* to(cell* proto, cell* spec, u32 type) {
     case type_id::money:
         if (cores::money_as_integer) return init_integer(result, cores::money_as_integer(spec));
         break;
+    case type_id::issue: return init_integer(result, from_issue(spec));
     case type_id::binary: {
         series_buffer* b = buffer_of(spec->w2);
         u32 len = used_bytes(b);

@@ -3,17 +3,18 @@
 
 #include <cstring>
 
+#include "datatypes/context.hpp"
+#include "datatypes/object.hpp"
 #include "datatypes/registry.hpp"
 #include "datatypes/symbol.hpp"
 #include "datatypes/text_out.hpp"
 #include "datatypes/word.hpp"
+#include "datatypes/words_rt.hpp"
 #include "evaluator/stack.hpp"
 #include "runtime/memory.hpp"
 #include "runtime/roots.hpp"
 
 namespace zel::money {
-
-const cell* (*digits_option)() = nullptr;
 
 namespace {
 constexpr u32 integral_digits = 17;
@@ -93,8 +94,9 @@ u32 currency_list() {
     return list_node;
 }
 
-void set_currency_list(u32 block_node) {
-    list_node = block_node;
+void set_currency_list(const cell* block) {
+    roots::append(block); // kept for good: money values hold indexes into it
+    list_node = block->w2;
 }
 
 i32 find_currency(std::string_view code) {
@@ -167,10 +169,21 @@ i32 signum(const cell* m) {
     return 0;
 }
 
+// system/options/money-digits, read at every form: the user may set it at any time.
+const cell* digits_option() {
+    cell w = context::global_word(sym::system);
+    const cell* system = context::word_value_address(&w);
+    if (!system || !is(system, type_id::object)) return nullptr;
+    const cell* options = object::field_value(system, sym::options);
+    if (!is(options, type_id::object)) return nullptr;
+    return object::field_value(options, sym::money_digits);
+}
+
+// The fraction digits shown: the option when it is an integer! (else 2), at most 5, none below 1.
 i32 shown_fraction_digits(bool all) {
     if (all) return fraction_digits;
     i32 d = 2;
-    const cell* option = digits_option ? digits_option() : nullptr;
+    const cell* option = digits_option();
     if (option && type_of(option) == type_id::integer) d = int_of(option);
     return d > static_cast<i32>(fraction_digits) ? static_cast<i32>(fraction_digits) : d;
 }

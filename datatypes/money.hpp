@@ -12,9 +12,10 @@ constexpr u32 sign_bit = 0x4000;
 constexpr u32 digit_bytes = 11;
 
 // The currency list: a block of upper-case words (system/locale/currencies/list). Until the
-// system object hands over its own block, the list of the 170 standard codes is made on first use.
+// system object hands over its own block at start-up, the list of the 170 standard codes (the
+// same codes in the same order) is made on first use.
 u32 currency_list();
-void set_currency_list(u32 block_node);
+void set_currency_list(const cell* block);
 // 1-based position of the code (compared without regard to case), -1 when absent.
 i32 find_currency(std::string_view code);
 
@@ -27,9 +28,6 @@ bool init_cell_from_text(cell* slot, bool negative, std::string_view currency,
 // A cell with exactly these fields (serialized values).
 cell* init_cell(cell* slot, bool negative, u32 currency_index, const u8* digits);
 cell* push_new(bool negative, u32 currency_index, const u8* digits);
-
-// system/options/money-digits: the cell to read, or null (2 digits).
-extern const cell* (*digits_option)();
 
 void register_type();
 

@@ -77,8 +77,6 @@ void append_escaped_codepoint(cell* buffer, u32 code_point, bool all) {
 
 namespace string_type {
 
-call_comparator_fn call_comparator = nullptr;
-
 namespace {
 
 [[noreturn]] void bad_to(u32 type, cell* spec) {

@@ -48,12 +48,6 @@ void trim(cell* series, bool head, bool tail, bool auto_, bool lines, bool all, 
 cell* sort(cell* series, bool case_, cell* skip, cell* compare, cell* part, bool all, bool reverse,
            bool stable);
 
-// Calls a function! comparator with two arguments (cells on the data stack) and leaves what it
-// answered in `result`. The interpreter installs it; while it is null, sorting with a function
-// comparator raises internal/not-done.
-using call_comparator_fn = void (*)(cell* function, cell* first, cell* second, cell* result);
-extern call_comparator_fn call_comparator;
-
 void register_type();
 
 } // namespace string_type

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "datatypes/sort_comparator.hpp"
 #include "datatypes/string.hpp"
 #include "datatypes/string_common.hpp"
 #include "runtime/memory.hpp"
@@ -89,18 +90,16 @@ i32 compare_by_function(u32 a, u32 b, u32, u32) {
     stack_scope scope;
     cell* first = init_none(stack::reserve_slot());
     cell* second = init_none(stack::reserve_slot());
-    cell* answer = init_none(stack::reserve_slot());
     // Called with b then a, or a then b under /reverse.
     init_record(first, f, f.reverse ? a : b);
     init_record(second, f, f.reverse ? b : a);
-    string_type::call_comparator(f.function, first, second, answer);
-    return answer_order(answer);
+    cell answer = sort_comparator::call(f.function, first, second);
+    return answer_order(&answer);
 }
 
 // Sorts the range through the function comparator; the string is written only at the end.
 void sort_by_function(cell* series, u32 start, u32 count, u32 skip, bool all, bool reverse,
                       bool stable, cell* function) {
-    if (!string_type::call_comparator) raise_not_done(); // function calls come with the interpreter
     function_sort request{codepoints_at(series->w2, start, count), skip, all, reverse, function};
     u32 records = count / skip;
     std::vector<u32> order(records);
@@ -188,8 +187,12 @@ cell* sort(cell* series, bool case_, cell* skip, cell* compare, cell* part, bool
     u32 records = static_cast<u32>(count / size);
     if (records > 1) {
         if (by_function) {
-            sort_by_function(series, static_cast<u32>(start), static_cast<u32>(count), size, all,
-                             reverse, stable, compare);
+            try {
+                sort_by_function(series, static_cast<u32>(start), static_cast<u32>(count), size,
+                                 all, reverse, stable, compare);
+            } catch (const sort_comparator::abandoned&) {
+                return series; // the exit stays pending; the string is as it was
+            }
         } else {
             series_buffer* b = buffer_of(series->w2);
             u32 u = checked_unit(b);

@@ -25,5 +25,6 @@ std::span<const entry> words();
 std::span<const entry> comparison();
 std::span<const entry> system();
 std::span<const entry> files();
+std::span<const entry> conversions();
 
 } // namespace zel::natives::families

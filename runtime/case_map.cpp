@@ -4,8 +4,10 @@
 // range lists.
 #include <algorithm>
 
+#include "datatypes/series.hpp"
 #include "datatypes/string_buffer.hpp"
 #include "runtime/errors.hpp"
+#include "runtime/owner.hpp"
 #include "runtime/unicode.hpp"
 
 namespace zel::case_ {
@@ -205,8 +207,7 @@ void convert_value(cell* value, bool to_upper, const cell* part) {
         } else if (is_any_string_type(type_of(part)) && part->w2 == value->w2) {
             limit = i64(static_cast<i32>(part->w1)) - static_cast<i32>(value->w1);
         } else {
-            // The refinement word `part` becomes the first argument once words exist.
-            error::raise(err::E("script", "invalid-refine-arg"), nullptr, part);
+            series::raise_refine_arg("part", part);
         }
         // Never past the tail, whatever the count says.
         n = static_cast<u32>(std::clamp<i64>(limit, 0, n));
@@ -236,6 +237,8 @@ void convert_value(cell* value, bool to_upper, const cell* part) {
             i++;
         }
     }
+    owner::notify_change(value, to_upper ? owner::event::uppercase : owner::event::lowercase,
+                         nullptr, static_cast<i32>(head), static_cast<i32>(n));
 }
 
 } // namespace zel::case_

@@ -11,10 +11,10 @@ u32 owner_table = 0;
 deep_change_fn deep_change = nullptr;
 
 constexpr std::string_view names[event::count] = {
-    "change",   "changed", "clear",  "cleared",    "append",  "appended", "insert",
-    "inserted", "move",    "moved",  "poke",       "poked",   "put",      "put-ed",
-    "remove",   "removed", "random", "randomized", "reverse", "reversed", "sort",
-    "sorted",   "swap",    "swaped", "take",       "taken",   "trim",     "trimmed",
+    "change", "changed",    "clear",   "cleared",  "append",    "appended",  "insert", "inserted",
+    "move",   "moved",      "poke",    "poked",    "put",       "put-ed",    "remove", "removed",
+    "random", "randomized", "reverse", "reversed", "sort",      "sorted",    "swap",   "swaped",
+    "take",   "taken",      "trim",    "trimmed",  "uppercase", "lowercase",
 };
 
 bool ownable(u32 t) {

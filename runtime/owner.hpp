@@ -16,6 +16,7 @@ enum : u32 {
     change, changed, clear, cleared, append, appended, insert, inserted, move, moved,
     poke, poked, put, put_ed, remove, removed, random, randomized, reverse, reversed,
     sort, sorted, swap, swaped, take, taken, trim, trimmed,
+    uppercase, lowercase, // sent once, after the change
     count
 };
 // clang-format on

@@ -10,6 +10,8 @@
 #include "datatypes/change_events.hpp"
 #include "datatypes/context.hpp"
 #include "datatypes/error.hpp"
+#include "datatypes/money.hpp"
+#include "datatypes/object.hpp"
 #include "datatypes/registry.hpp"
 #include "datatypes/symbol.hpp"
 #include "datatypes/types.hpp"
@@ -47,6 +49,18 @@ void connect_ownership() {
         cell action = context::global_word(symbol::intern_text(owner::event_name(event)));
         object::notify_deep_change(owner_cell, field, target, &action, new_value, index, count);
     });
+}
+
+// money! takes its currency codes from the list that the system object holds, so that a code the
+// user appends is known to the lexer, to mold and to `as-money`.
+void hand_over_currency_list() {
+    cell system_word = context::global_word(sym::system);
+    const cell* v = context::word_value_address(&system_word);
+    for (const char* name : {"locale", "currencies", "list"}) {
+        if (!v || !is(v, type_id::object)) return;
+        v = object::field_value(v, symbol::intern_text(name));
+    }
+    if (v && is(v, type_id::block)) money::set_currency_list(v);
 }
 } // namespace
 
@@ -94,6 +108,7 @@ void init_runtime() {
         std::fprintf(stdout, "*** Start-up failed: %s\n", failure.c_str());
         runtime::exit_process(1);
     }
+    hand_over_currency_list();
 }
 
 int run(int argc, char** argv) {

@@ -10,6 +10,7 @@
 #include "runtime/collector.hpp"
 #include "runtime/cycle_stack.hpp"
 #include "tests/unit/datatypes/block_support.hpp"
+#include "tests/unit/datatypes/language_values.hpp"
 
 using namespace zel;
 using namespace zel::test;
@@ -154,7 +155,7 @@ TEST(BlockSort, PartsAndChecks) {
 
 // ---- comparator functions ----------------------------------------------------------------
 
-// A stand-in for a function! comparator: word 2 of the cell picks the behaviour.
+// Comparator functions of the language, each run by the interpreter.
 enum behaviour : u32 {
     less_than,
     throws,
@@ -165,67 +166,33 @@ enum behaviour : u32 {
     answers_float,
     second_cells // the arguments are records as blocks: compare their second cells
 };
-cell* sorted_series = nullptr;
-int calls = 0;
+const char* const comparator_sources[] = {
+    "func [a b] [a < b]",
+    "func [a b] [calls: calls + 1 if calls > 25 [cause-error 'script 'invalid-arg [a]] a < b]",
+    "func [a b] [(random 3) - 2]",
+    "func [a b] [clear sorted a < b]",
+    "func [a b] [calls: calls + 1 if calls = 1 [repeat i 500 [append sorted 999 + i]] a < b]",
+    // A sort inside the comparator: a plain one, then one with a comparator of its own.
+    "func [a b] [inner: sort/compare/reverse sort copy [3 1 2] func [x y] [x < y] a < b]",
+    "func [a b] [to float! b - a]",
+    "func [a b] [a/2 < b/2]",
+};
 std::mt19937 noise(7);
-
-void call_comparator(const cell* function, const cell* a, const cell* b, cell* result) {
-    calls++;
-    i32 x = int_of(a), y = int_of(b);
-    switch (function->w2) {
-    case less_than:
-        init_logic(result, x < y);
-        return;
-    case throws:
-        if (calls > 25) error::raise(err::E("script", "invalid-arg"), a);
-        init_logic(result, x < y);
-        return;
-    case inconsistent:
-        init_integer(result, static_cast<i32>(noise() % 3) - 1);
-        return;
-    case clears:
-        act::handler<act::slot::clear>(type_id::block)(sorted_series);
-        init_logic(result, x < y);
-        return;
-    case grows:
-        if (calls == 1)
-            for (int i = 0; i < 500; i++) {
-                cell v;
-                init_integer(&v, 1000 + i);
-                block::append_value_copy(sorted_series, &v);
-            }
-        init_logic(result, x < y);
-        return;
-    case nests: {
-        cell inner = integer_block({3, 1, 2});
-        cell f{type_id::function, 0, less_than, 0};
-        sort_handler()(&inner, false, nullptr, nullptr, nullptr, false, false, true);
-        sort_handler()(&inner, false, nullptr, &f, nullptr, false, true, true);
-        EXPECT_EQ(integers_of(inner), "3 2 1");
-        init_logic(result, x < y);
-        return;
-    }
-    case second_cells:
-        EXPECT_EQ(type_of(a), type_id::block);
-        init_logic(result, int_of(block::cell_address(a, 1)) < int_of(block::cell_address(b, 1)));
-        return;
-    case answers_float:
-        init_float(result, static_cast<double>(y) - static_cast<double>(x));
-        return;
-    }
-}
 
 class ComparatorFunction : public ::testing::Test {
   protected:
-    void SetUp() override {
-        block::set_comparator_caller(call_comparator);
-        calls = 0;
+    void SetUp() override { reset_calls(); }
+
+    static void reset_calls() {
+        cell zero = integer_cell(0);
+        set_global("calls", zero);
     }
-    void TearDown() override { block::set_comparator_caller(nullptr); }
+
+    static cell function(behaviour how) { return evaluated(comparator_sources[how]); }
 
     cell sort_with(behaviour how, cell& b, bool stable = true, bool reverse = false) {
-        cell f{type_id::function, 0, how, 0};
-        sorted_series = &b;
+        cell f = function(how);
+        set_global("sorted", b);
         return *sort_handler()(&b, false, nullptr, &f, nullptr, false, reverse, stable);
     }
 
@@ -258,7 +225,7 @@ TEST_F(ComparatorFunction, AnErrorLeavesTheSeriesAsItWas) {
         std::vector<i32> v = shuffled(300);
         cell b = integer_block(v);
         cell* top = stack::top;
-        calls = 0;
+        reset_calls();
         EXPECT_RAISES(sort_with(throws, b, stable), "script", "invalid-arg");
         EXPECT_EQ(parse(integers_of(b)), v);
         EXPECT_EQ(stack::top, top);
@@ -285,7 +252,7 @@ TEST_F(ComparatorFunction, ChangesToTheSeriesDuringTheSort) {
     EXPECT_EQ(series::units_from_start(&b), 0u);
     std::vector<i32> v = shuffled(100);
     cell g = integer_block(v);
-    calls = 0;
+    reset_calls();
     sort_with(grows, g);
     ASSERT_EQ(series::units_from_start(&g), 600u);
     std::vector<i32> got = parse(integers_of(g));
@@ -298,7 +265,7 @@ TEST_F(ComparatorFunction, ChangesToTheSeriesDuringTheSort) {
 
 TEST_F(ComparatorFunction, WholeRecordsAsBlocks) {
     cell b = integer_block({3, 1, 1, 2, 2, 0});
-    cell f{type_id::function, 0, second_cells, 0}, two = integer_cell(2);
+    cell f = function(second_cells), two = integer_cell(2);
     sort_handler()(&b, false, &two, &f, nullptr, true, false, true);
     EXPECT_EQ(integers_of(b), "2 0 3 1 1 2");
 }
@@ -307,14 +274,21 @@ TEST_F(ComparatorFunction, SortsInsideAComparator) {
     cell b = integer_block({5, 2, 4});
     sort_with(nests, b);
     EXPECT_EQ(integers_of(b), "2 4 5");
+    EXPECT_EQ(integers_of(global_value("inner")), "3 2 1");
 }
 
-TEST(BlockSort, FunctionComparatorWithoutTheInterpreter) {
-    cell b = integer_block({2, 1});
-    cell f{type_id::function, 0, 0, 0};
-    EXPECT_RAISES(sort_handler()(&b, false, nullptr, &f, nullptr, false, false, false), "internal",
-                  "not-done");
-    EXPECT_EQ(integers_of(b), "2 1");
+// A throw or a break out of the comparator ends the sort at once: the series stays as it was
+// and the exit reaches the code around the sort.
+TEST_F(ComparatorFunction, AnExitLeavesTheSeriesAsItWas) {
+    for (const char* source :
+         {"catch [sort/compare sorted func [a b] [throw 7]]",
+          "loop 1 [sort/compare/stable sorted func [a b] [if a = 9 [break/return 7] a < b]]"}) {
+        cell b = integer_block(shuffled(300));
+        std::string before = integers_of(b);
+        set_global("sorted", b);
+        EXPECT_TRUE(libtest::gives(source, "7"));
+        EXPECT_EQ(integers_of(b), before) << source;
+    }
 }
 
 } // namespace

@@ -14,6 +14,7 @@
 #include "datatypes/triple.hpp"
 #include "datatypes/tuple.hpp"
 #include "literal_helpers.hpp"
+#include "tests/unit/library/library_fixture.hpp"
 
 namespace zel {
 namespace {
@@ -236,21 +237,28 @@ TEST(MoneyText, LayoutOfTheCell) {
     EXPECT_EQ(std::memcmp(&copy, &m, sizeof(cell)), 0);
 }
 
+// The digits shown follow system/options/money-digits as the user sets it.
 TEST(MoneyText, FractionDigitsFollowTheOption) {
-    static cell option;
-    money::digits_option = [] { return static_cast<const cell*>(&option); };
     cell m = fresh();
     ASSERT_TRUE(money::init_cell_from_text(&m, false, "", "1234567", "12345"));
-    init_integer(&option, 0);
-    EXPECT_EQ(form_text(m), "$1'234'567");
-    init_integer(&option, 9);
-    EXPECT_EQ(form_text(m), "$1'234'567.123'45");
-    EXPECT_EQ(mold_text(m), "$1234567.12345");
-    init_integer(&option, 4);
-    EXPECT_EQ(form_text(m), "$1'234'567.123'4");
-    init_none(&option);
-    EXPECT_EQ(form_text(m), "$1'234'567.12");
-    money::digits_option = nullptr;
+    struct row {
+        const char* setting;
+        const char* formed;
+        const char* molded;
+    } rows[] = {
+        {"0", "$1'234'567", "$1234567"},
+        {"9", "$1'234'567.123'45", "$1234567.12345"},
+        {"4", "$1'234'567.123'4", "$1234567.1234"},
+        {"-1", "$1'234'567", "$1234567"},
+        {"none", "$1'234'567.12", "$1234567.12"},
+    };
+    for (const row& r : rows) {
+        libtest::run(std::string("system/options/money-digits: ") + r.setting);
+        EXPECT_EQ(form_text(m), r.formed) << r.setting;
+        EXPECT_EQ(mold_text(m), r.molded) << r.setting;
+        EXPECT_EQ(mold_text(m, {.all = true}), "$1234567.12345") << r.setting;
+    }
+    libtest::run("system/options/money-digits: 2");
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 
 #include "runtime/unicode.hpp"
 #include "tests/unit/command_output.hpp"
+#include "tests/unit/datatypes/language_values.hpp"
 #include "tests/unit/datatypes/string_fixture.hpp"
 
 using namespace zel;
@@ -30,10 +31,6 @@ class StringSort : public text_fixture {
         if (f.compare) compare = integer(f.compare);
         cell* part = f.part ? integer(f.part) : nullptr;
         return string_type::sort(s, f.case_, skip, compare, part, f.all, f.reverse, f.stable);
-    }
-    void TearDown() override {
-        string_type::call_comparator = nullptr;
-        text_fixture::TearDown();
     }
 };
 
@@ -103,10 +100,6 @@ TEST_F(StringSort, Errors) {
                                     false);
               }),
               refine);
-    cell* s = text(U"ba");
-    EXPECT_EQ(raised([&] { sorted(s, {}, opaque(type_id::function)); }),
-              code(err::E("internal", "not-done")));
-    EXPECT_EQ(whole(s), U"ba");
 }
 
 TEST_F(StringSort, OneFoldForEveryUnitWidth) {
@@ -178,93 +171,63 @@ TEST_F(StringSort, AgreesWithPythonsStableSort) {
 
 // ---- function comparators -------------------------------------------------------------------
 
-struct comparator_state {
-    enum mode { less, difference, throws, random, grows, clears, records } how = less;
-    int calls = 0;
-    int throw_after = 0;
-    cell* series = nullptr;
-    std::mt19937 rng{1};
-};
-comparator_state state;
-
-// Answers for (first, second) as a language function would; `less` answers first < second.
-void comparator(cell*, cell* first, cell* second, cell* result) {
-    state.calls++;
-    switch (state.how) {
-    case comparator_state::less:
-        init_logic(result, first->w2 < second->w2);
-        break;
-    case comparator_state::difference:
-        init_integer(result, static_cast<i32>(first->w2) - static_cast<i32>(second->w2));
-        break;
-    case comparator_state::throws:
-        if (state.calls > state.throw_after) error::raise(err::E("user", "message"));
-        init_logic(result, first->w2 < second->w2);
-        break;
-    case comparator_state::random: {
-        switch (state.rng() % 5) {
-        case 0:
-            init_logic(result, state.rng() % 2);
-            break;
-        case 1:
-            init_integer(result, static_cast<i32>(state.rng() % 3) - 1);
-            break;
-        case 2:
-            init_float(result, std::nan(""));
-            break;
-        case 3:
-            init_none(result);
-            break;
-        default:
-            *result = *first;
-            break;
-        }
-        break;
+// Comparator functions of the language, each run by the interpreter. `less` answers whether
+// its first argument goes first; `random` answers a logic, an integer, NaN, none or a char at
+// random; `grows` appends to the string (moving its buffer again and again), `clears` empties it.
+enum class comparator { less, difference, throws, random, grows, clears, records };
+const char* source_of(comparator how) {
+    switch (how) {
+    case comparator::less:
+        return "func [a b] [a < b]";
+    case comparator::difference:
+        return "func [a b] [(to integer! a) - (to integer! b)]";
+    case comparator::throws:
+        return "func [a b] [calls: calls + 1 if calls > limit [cause-error 'user 'message [a]] "
+               "a < b]";
+    case comparator::random:
+        return "func [a b] [pick reduce [random true (random 3) - 2 1.#NaN none a] random 5]";
+    case comparator::grows:
+        return "func [a b] [calls: calls + 1 append sorted extra a < b]";
+    case comparator::clears:
+        return "func [a b] [clear sorted a < b]";
+    case comparator::records:
+        return "func [a b] [a < b]";
     }
-    case comparator_state::grows: {
-        // Appending moves the buffer again and again while the sort runs.
-        cell extra = make_text(std::u32string(64, U'\u20AC'), 2);
-        string_type::append(state.series, &extra, -1, false, 1, true);
-        init_logic(result, first->w2 < second->w2);
-        break;
-    }
-    case comparator_state::clears:
-        string::clear_to_narrow(state.series);
-        init_logic(result, first->w2 < second->w2);
-        break;
-    case comparator_state::records: {
-        EXPECT_EQ(type_of(first), type_id::string);
-        init_logic(result, string::compare_texts(first, second, 8, false) < 0);
-        break;
-    }
-    }
+    return "";
 }
 
 class StringSortFunction : public StringSort {
   protected:
     void SetUp() override {
         StringSort::SetUp();
-        state = comparator_state{};
-        string_type::call_comparator = comparator;
-        function = opaque(type_id::function);
+        set_global("calls", *integer(0));
     }
-    cell* function = nullptr;
+    // The comparator, with `sorted` naming the series it may change.
+    cell* function(comparator how, cell* series = nullptr) {
+        if (series) set_global("sorted", *series);
+        cell f = evaluated(source_of(how));
+        return stack::push_value(&f);
+    }
+    static i32 calls() {
+        cell c = global_value("calls");
+        return int_of(&c);
+    }
 };
 
 TEST_F(StringSortFunction, AnswersOrderTheRecords) {
     for (u32 unit : {1u, 2u, 4u}) {
         for (bool stable : {true, false}) {
-            state.how = comparator_state::less;
-            EXPECT_EQ(whole(sorted(text(U"dbca", unit), {.stable = stable}, function)), U"abcd");
+            cell* less = function(comparator::less);
+            EXPECT_EQ(whole(sorted(text(U"dbca", unit), {.stable = stable}, less)), U"abcd");
+            EXPECT_EQ(whole(sorted(text(U"dbca", unit), {.reverse = true, .stable = stable}, less)),
+                      U"dcba");
+            EXPECT_EQ(whole(sorted(text(U"cab", unit), {.stable = stable},
+                                   function(comparator::difference))),
+                      U"abc");
             EXPECT_EQ(
-                whole(sorted(text(U"dbca", unit), {.reverse = true, .stable = stable}, function)),
-                U"dcba");
-            state.how = comparator_state::difference;
-            EXPECT_EQ(whole(sorted(text(U"cab", unit), {.stable = stable}, function)), U"abc");
-            state.how = comparator_state::records;
-            EXPECT_EQ(whole(sorted(text(U"b2b1a9", unit),
-                                   {.all = true, .stable = stable, .skip = 2}, function)),
-                      U"a9b1b2");
+                whole(sorted(text(U"b2b1a9", unit), {.all = true, .stable = stable, .skip = 2},
+                             function(comparator::records))),
+                U"a9b1b2");
         }
     }
 }
@@ -274,20 +237,35 @@ TEST_F(StringSortFunction, AnErrorLeavesTheStringAsItWas) {
     for (int i = 0; i < 200; i++) in.push_back(U'a' + (i * 7919) % 26);
     for (bool stable : {true, false})
         for (int after : {0, 5, 150}) {
-            state = comparator_state{comparator_state::throws, 0, after};
+            set_global("calls", *integer(0));
+            set_global("limit", *integer(after));
             cell* s = text(in, 2);
-            EXPECT_EQ(raised([&] { sorted(s, {.stable = stable}, function); }),
+            cell* throws = function(comparator::throws);
+            EXPECT_EQ(raised([&] { sorted(s, {.stable = stable}, throws); }),
                       code(err::E("user", "message")));
             EXPECT_EQ(whole(s), in) << stable << " " << after;
         }
+}
+
+// A throw or a break out of the comparator ends the sort at once: the string stays as it was and
+// the exit reaches the code around the sort.
+TEST_F(StringSortFunction, AnExitLeavesTheStringAsItWas) {
+    for (const char* source : {"catch [sort/compare sorted func [a b] [throw 7]]",
+                               "loop 1 [sort/compare/stable sorted func [a b] [if a = #\"q\" "
+                               "[break/return 7] a < b]]"}) {
+        cell* s = text(U"the quick brown fox", 2);
+        set_global("sorted", *s);
+        EXPECT_TRUE(libtest::gives(source, "7"));
+        EXPECT_EQ(whole(s), U"the quick brown fox") << source;
+    }
 }
 
 TEST_F(StringSortFunction, InconsistentAnswersStillPermute) {
     std::u32string in;
     for (int i = 0; i < 500; i++) in.push_back(0x3B1 + (i * 31) % 20);
     for (bool stable : {true, false}) {
-        state.how = comparator_state::random;
-        std::u32string got = whole(sorted(text(in, 2), {.stable = stable}, function));
+        std::u32string got =
+            whole(sorted(text(in, 2), {.stable = stable}, function(comparator::random)));
         std::u32string a = got, b = in;
         std::sort(a.begin(), a.end());
         std::sort(b.begin(), b.end());
@@ -296,19 +274,17 @@ TEST_F(StringSortFunction, InconsistentAnswersStillPermute) {
 }
 
 TEST_F(StringSortFunction, TheStringMayChangeWhileTheSortRuns) {
+    set_global("extra", *text(std::u32string(64, U'\u20AC'), 2));
     for (bool stable : {true, false}) {
         cell* s = text(U"xdcbay", 1, 1);
-        state = comparator_state{comparator_state::grows};
-        state.series = s;
-        sorted(s, {.stable = stable, .part = 4}, function);
+        set_global("calls", *integer(0));
+        sorted(s, {.stable = stable, .part = 4}, function(comparator::grows, s));
         std::u32string got = whole(s);
         EXPECT_EQ(got.substr(0, 6), U"xabcdy");
-        EXPECT_EQ(got.size(), 6 + 64u * state.calls);
+        EXPECT_EQ(got.size(), 6 + 64u * static_cast<u32>(calls()));
 
         s = text(U"dcba", 2);
-        state = comparator_state{comparator_state::clears};
-        state.series = s;
-        sorted(s, {.stable = stable}, function);
+        sorted(s, {.stable = stable}, function(comparator::clears, s));
         EXPECT_EQ(whole(s), U"");
     }
 }
