@@ -194,17 +194,27 @@ i64 write_in_place(const std::string& path, std::string_view bytes, std::optiona
     return -1;
 }
 
+// Whether the file is what one of the standard streams is open on (a write to /dev/stdout
+// redirected to a file): replacing it would leave the stream writing to a file no name leads to.
+bool is_standard_stream(const struct stat& st) {
+    for (int fd = 0; fd <= 2; fd++) {
+        struct stat s;
+        if (::fstat(fd, &s) == 0 && s.st_dev == st.st_dev && s.st_ino == st.st_ino) return true;
+    }
+    return false;
+}
+
 // A plain write: the bytes go to a new file beside the target, which takes the target's place
 // when they are all on the disk. The target keeps its permissions (a new file gets the usual
 // ones); a link is written through, not replaced. A target that is no regular file, has other
-// names (hard links), belongs to someone the new file could not be given to, or sits in a folder
-// that takes no new file is written in place instead.
+// names (hard links), is open as a standard stream, belongs to someone the new file could not be
+// given to, or sits in a folder that takes no new file is written in place instead.
 i64 replace_file(const std::string& name, std::string_view bytes, write_failure* why) {
     struct stat st;
     bool exists = ::stat(name.c_str(), &st) == 0;
     std::optional<std::string> target;
     if (exists) {
-        if (S_ISREG(st.st_mode) && st.st_nlink == 1) {
+        if (S_ISREG(st.st_mode) && st.st_nlink == 1 && !is_standard_stream(st)) {
             if (char* real = ::realpath(name.c_str(), nullptr)) {
                 target = real;
                 std::free(real);

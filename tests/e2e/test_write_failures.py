@@ -79,6 +79,16 @@ def failing_writes(folder, env_extra, label):
     check(sorted(os.listdir(folder)) == ["link", "old.txt", "target.txt"],
           f"{label}, via a link: nothing left beside it: {os.listdir(folder)}")
 
+    # A file with a second name is written in place (both names keep seeing one file), and put
+    # back as it was when the write fails.
+    clear(folder)
+    put(folder, "old.txt", OLD)
+    os.link(os.path.join(folder, "old.txt"), os.path.join(folder, "alias.txt"))
+    status, out = run_script(folder, "write %old.txt big", env_extra)
+    check(status == 1 and reported(out, "old.txt"), f"{label}, hard link: {status} {out!r}")
+    check(content(folder, "old.txt") == OLD and content(folder, "alias.txt") == OLD,
+          f"{label}, hard link: both names keep the old content")
+
 
 def successful_writes(folder):
     clear(folder)
@@ -95,6 +105,21 @@ def successful_writes(folder):
           "through", "a write through a link changes the target, not the link")
     check(sorted(os.listdir(folder)) == ["kept.txt", "link", "target.txt"],
           f"successful writes leave nothing beside: {os.listdir(folder)}")
+    os.link(os.path.join(folder, "kept.txt"), os.path.join(folder, "alias.txt"))
+    status, out = run_script(folder, 'write %kept.txt "both"', {})
+    check(status == 0 and content(folder, "alias.txt") == "both",
+          f"a file with two names is written in place: {status} {out!r}")
+
+    # Standard output redirected to a file and written by name stays the same file.
+    log = put(folder, "log.txt", "")
+    before = os.stat(log).st_ino
+    script = os.path.join(folder, "to-stdout.zel")
+    with open(script, "w") as f:
+        f.write('Zel []\nwrite %/dev/stdout "one^/"\n')
+    with open(log, "w") as out_file:
+        r = subprocess.run([ZEL, script], stdout=out_file, timeout=60)
+    check(r.returncode == 0 and os.stat(log).st_ino == before and content(folder, "log.txt") ==
+          "one\n", f"write %/dev/stdout into a redirected file: {content(folder, 'log.txt')!r}")
 
 
 def mount_small_tmpfs():
