@@ -8,6 +8,7 @@
 #include "datatypes/symbol.hpp"
 #include "evaluator/interp.hpp"
 #include "evaluator/stack.hpp"
+#include "runtime/console_output.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/memory.hpp"
 #include "runtime/print_hooks.hpp"
@@ -26,16 +27,29 @@ const cell* start_entry() {
     return is(fn, type_id::function) ? fn : nullptr;
 }
 
-void print_uncaught_error() {
+// The report goes where the program's output goes; when standard output has failed (a closed
+// pipe, a full device), to standard error. Answers false in that case.
+bool print_uncaught_error() {
     cell* base = stack::top;
     cell* error = stack::push_value(error::thrown());
+    bool shown = true;
     if (is(error, type_id::error)) {
         cell buffer{type_id::string, 0, memory::new_byte_series(256), 0};
         cell* out = stack::push_value(&buffer);
         error::form_report(error, out, nullptr, 1 << 20);
-        print_hooks::call_value_hooks(out, 1);
+        shown = !conout::stdout_failed();
+        if (shown) {
+            try {
+                print_hooks::call_value_hooks(out, 1);
+            } catch (const unwind& u) {
+                if (u.code != throw_code::error) throw;
+                shown = false;
+            }
+        }
+        if (!shown) print_hooks::stderr_printer(out, 1);
     }
     stack::top = base;
+    return shown;
 }
 
 } // namespace
@@ -54,8 +68,9 @@ int hand_over() {
     } catch (const unwind& u) {
         if (u.code == throw_code::quit) return u.status;
         if (u.code != throw_code::error) throw;
-        print_uncaught_error();
-        return 254;
+        // An error that ends the program because its output failed is a failure like any error
+        // of a script (1), not a fault of the console (254).
+        return print_uncaught_error() ? 254 : 1;
     }
 }
 

@@ -114,8 +114,11 @@ cell* read(cell* source, cell* part, cell* seek, bool binary, bool lines, bool, 
 cell* write(cell* destination, cell* data, bool binary, bool lines, bool, bool append, cell* part,
             cell* seek, cell* allow, cell* as) {
     if (allow || as) not_done();
-    if (fs::write_path(destination, data, part, seek, binary, append, lines) < 0)
+    fs::write_failure why;
+    if (fs::write_path(destination, data, part, seek, binary, append, lines, &why) < 0) {
+        if (why.opened) fs::raise_write_failure(destination, why.error);
         error::raise(err::E("access", "cannot-open"), destination);
+    }
     cell done;
     return stack::push_value(init_unset(&done));
 }

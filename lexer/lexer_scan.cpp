@@ -130,7 +130,7 @@ cell text_cell(std::u32string_view text) {
 }
 
 // At most 30 bytes from the position, cut at a line feed or at the end, never inside a UTF-8
-// sequence; bytes that do not decode show as U+FFFD.
+// sequence; bytes that do not decode, and NUL bytes, show as U+FFFD.
 std::u32string excerpt_at(const scan_state& st, const u8* position) {
     const u8* p = position < st.start ? st.start : position;
     const u8* limit = p + excerpt_limit < st.end ? p + excerpt_limit : st.end;
@@ -138,7 +138,7 @@ std::u32string excerpt_at(const scan_state& st, const u8* position) {
     while (p < limit && *p != '\n') {
         utf8::step s = utf8::next_codepoint(p, st.end);
         if (s.next > limit) break;
-        if (s.code_point < 0) {
+        if (s.code_point <= 0) {
             out.push_back(0xFFFD);
             p = s.next > p ? s.next : p + 1;
         } else {

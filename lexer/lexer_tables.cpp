@@ -10,7 +10,9 @@ namespace {
 constexpr u32 class_of_byte(u32 b) {
     switch (b) {
     case 0:
-        return cls::end;
+        // A NUL inside the text is a byte no token accepts, never the end of the input: the
+        // `end` class comes only from running out of input.
+        return cls::bad;
     case '\t':
     case '\r':
     case ' ':

@@ -12,10 +12,10 @@
 #include "datatypes/percent.hpp"
 #include "datatypes/point.hpp"
 #include "datatypes/string_buffer.hpp"
-#include "evaluator/stack.hpp"
 #include "datatypes/tuple.hpp"
 #include "datatypes/url.hpp"
 #include "datatypes/word.hpp"
+#include "evaluator/stack.hpp"
 #include "lexer/convert.hpp"
 #include "lexer/loaders_shared.hpp"
 #include "runtime/memory.hpp"
@@ -558,8 +558,7 @@ bool starts_point(const u8* p, const u8* end) {
     for (; p < end; p++) {
         u8 c = *p;
         bool number = c == '\t' || c == ' ' || is_digit(c) || c == '+' || c == '-' || c == '.' ||
-                      c == '#' || std::strchr("AEFINaefin", c) != nullptr;
-        if (c == 0) return true; // the end of the input
+                      c == '#' || (c != 0 && std::strchr("AEFINaefin", c) != nullptr);
         if (!number) return c == ',';
     }
     return true;

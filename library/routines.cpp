@@ -20,6 +20,7 @@
 #include "runtime/collector.hpp"
 #include "runtime/environment.hpp"
 #include "runtime/errors.hpp"
+#include "runtime/file_io.hpp"
 #include "runtime/memory.hpp"
 #include "runtime/os_services.hpp"
 #include "runtime/print_hooks.hpp"
@@ -231,16 +232,10 @@ void write_clipboard() {
     answer_logic(false);
 }
 
+// Standard output that refuses the bytes raises the error a failed print raises.
 void write_all(const char* p, std::size_t n) {
-    while (n) {
-        ssize_t w = ::write(STDOUT_FILENO, p, n);
-        if (w < 0) {
-            if (errno == EINTR) continue;
-            return;
-        }
-        p += w;
-        n -= static_cast<std::size_t>(w);
-    }
+    if (fs::write_handle(STDOUT_FILENO, reinterpret_cast<const u8*>(p), n) < 0)
+        fs::raise_write_failure(nullptr, errno ? errno : EIO);
 }
 
 void write_stdout() {

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <unistd.h>
 
+#include "runtime/file_io.hpp"
 #include "runtime/print_hooks.hpp"
 #include "runtime/unicode.hpp"
 
@@ -12,23 +13,18 @@ namespace zel::conout {
 
 namespace {
 bool console = false;
+bool failed_stdout = false;
 u8 output[buffer_bytes];
 u32 pending = 0;
+int target = STDOUT_FILENO;
+int failure = 0; // the error of the first write that failed in this call
 
-void write_all(const u8* p, std::size_t n) {
-    while (n) {
-        ssize_t w = ::write(STDOUT_FILENO, p, n);
-        if (w < 0) {
-            if (errno == EINTR) continue;
-            return; // a closed pipe or a full disk: the output is lost
-        }
-        p += w;
-        n -= static_cast<std::size_t>(w);
-    }
+int write_all(int fd, const u8* p, std::size_t n) {
+    return fs::write_handle(fd, p, n) < 0 ? errno : 0;
 }
 
 void flush() {
-    write_all(output, pending);
+    if (pending && !failure) failure = write_all(target, output, pending);
     pending = 0;
 }
 
@@ -57,9 +53,15 @@ bool is_console() {
     return console;
 }
 
-void write_text(const u8* start, u32 byte_length, u32 unit, bool newline) {
+bool stdout_failed() {
+    return failed_stdout;
+}
+
+int write_text(const u8* start, u32 byte_length, u32 unit, bool newline, int fd) {
+    target = fd;
+    failure = 0;
     u32 n = byte_length / unit;
-    for (u32 i = 0; i < n; i++) {
+    for (u32 i = 0; i < n && !failure; i++) {
         const u8* p = start + i * unit;
         u32 cp;
         switch (unit) {
@@ -75,11 +77,15 @@ void write_text(const u8* start, u32 byte_length, u32 unit, bool newline) {
         }
         put(cp);
     }
-    if (newline) put('\n');
+    if (newline && !failure) put('\n');
     flush();
+    if (fd == STDOUT_FILENO) failed_stdout = failure != 0;
+    target = STDOUT_FILENO;
+    return failure;
 }
 
 void print_report(std::string_view text) {
+    failure = 0;
     for (char c : text) put_byte(static_cast<u8>(c));
     flush();
     print_hooks::call_text_hooks(reinterpret_cast<const u8*>(text.data()),

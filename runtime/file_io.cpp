@@ -4,6 +4,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -85,10 +86,19 @@ i64 write_handle(int handle, const u8* bytes, u64 n) {
         ssize_t put = ::write(handle, bytes + done, want);
         if (put < 0) {
             if (errno == EINTR) continue;
+            // A descriptor in non-blocking mode (a terminal or pipe shared with another
+            // program) is waited for rather than given up on.
+            if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                pollfd ready{handle, POLLOUT, 0};
+                if (::poll(&ready, 1, -1) >= 0 || errno == EINTR) continue;
+            }
             return -1;
         }
         // No progress on a non-empty write would loop for ever.
-        if (put == 0) return -1;
+        if (put == 0) {
+            errno = EIO;
+            return -1;
+        }
         done += static_cast<u64>(put);
     }
     return static_cast<i64>(done);
@@ -174,26 +184,6 @@ read_status read_file_bytes(const std::string& os_name, i64 part, i64 seek, std:
         chunk = 65536;
     }
     return read_status::done;
-}
-
-i64 write_file_bytes(const std::string* os_name, std::string_view bytes, std::optional<i64> seek,
-                     bool append) {
-    const u8* data = reinterpret_cast<const u8*>(bytes.data());
-    if (!os_name) {
-        std::fflush(stdout);
-        return write_handle(STDOUT_FILENO, data, bytes.size());
-    }
-    u32 modes = mode::write | (append ? mode::append : 0) | (seek ? mode::seek : 0);
-    handle_guard h{open_handle(*os_name, modes)};
-    if (h.fd < 0) return -1;
-    if (seek && *seek > 0 && seek_handle(h.fd, *seek) < 0) return -1;
-    if (append && ::lseek(h.fd, 0, SEEK_END) < 0) return -1;
-    i64 written = write_handle(h.fd, data, bytes.size());
-    int fd = h.fd;
-    h.fd = -1;
-    // Some file systems report a failed write only when the file is closed.
-    if (!close_handle(fd)) return -1;
-    return written;
 }
 
 bool names_dir(std::string_view name) {
@@ -367,7 +357,7 @@ void append_value_bytes(std::string& out, const cell* value, i32 part) {
 } // namespace
 
 i64 write_path(const cell* file, const cell* data, const cell* part, const cell* seek, bool,
-               bool append, bool lines) {
+               bool append, bool lines, write_failure* why) {
     i32 part_n = -1;
     if (part) {
         if (!is(part, type_id::integer)) series::raise_refine_arg("part", part);
@@ -398,7 +388,7 @@ i64 write_path(const cell* file, const cell* data, const cell* part, const cell*
         append_value_bytes(bytes, data, part_n);
         if (lines) bytes += '\n';
     }
-    return write_file_bytes(name ? &*name : nullptr, bytes, seek_n, append);
+    return write_file_bytes(name ? &*name : nullptr, bytes, seek_n, append, why);
 }
 
 bool remove_path(const cell* file) {
@@ -457,7 +447,9 @@ bool exists(const cell* path) {
 }
 
 void write_stdout(const cell* data) {
-    if (write_path(nullptr, data, nullptr, nullptr, false, false, false) < 0) cannot_open(nullptr);
+    write_failure why;
+    if (write_path(nullptr, data, nullptr, nullptr, false, false, false, &why) < 0)
+        raise_write_failure(nullptr, why.error);
 }
 
 namespace routines {

@@ -38,11 +38,20 @@ constexpr u64 max_read_bytes = 0x7FFFFFFF;
 enum class read_status { done, failed, too_large };
 read_status read_file_bytes(const std::string& os_name, i64 part, i64 seek, std::string& bytes,
                             bool& whole);
+// Why a write failed: the file could not be opened or made (`opened` false), or it did not take
+// every byte (the OS error number).
+struct write_failure {
+    bool opened = false;
+    int error = 0;
+};
 // Writes the bytes to the file (to standard output when `os_name` is null): after moving to
-// `seek` when given (the file is then not truncated), or to the end with `append`. Answers the
-// byte count, -1 when the file could not be opened or a byte could not be written.
+// `seek` when given (the file is then not truncated), or to the end with `append`. A write that
+// fails leaves the file as it was (file_io_write.cpp says how). Answers the byte count, -1 when
+// the file could not be opened or a byte could not be written (`why` says which).
 i64 write_file_bytes(const std::string* os_name, std::string_view bytes, std::optional<i64> seek,
-                     bool append);
+                     bool append, write_failure* why = nullptr);
+// Raises access/cannot-write with the file (the word `stdout` when null) and the OS reason.
+[[noreturn]] void raise_write_failure(const cell* file, int error_number);
 
 // Whether the name names a folder: it ends with "/", is "." or "..", or ends with "/." or "/..".
 bool names_dir(std::string_view os_name);
@@ -58,10 +67,10 @@ cell* list_directory(const cell* file);
 // are (so `binary` changes nothing), a binary! as its bytes, any other value molded; with `lines`
 // each value of a block, or the one value, is followed by LF. Everything is converted before the
 // file is opened. Answers the count of bytes written, -1 when nothing could be written or a write
-// failed (a negative /part writes nothing). A /part that is not an integer! raises
-// script/invalid-refine-arg.
+// failed (a negative /part writes nothing; `why` tells the two failures apart). A /part that
+// is not an integer! raises script/invalid-refine-arg.
 i64 write_path(const cell* file, const cell* data, const cell* part, const cell* seek, bool binary,
-               bool append, bool lines);
+               bool append, bool lines, write_failure* why = nullptr);
 bool remove_path(const cell* file);
 // The last-write time as a date! in UTC to the millisecond, or none! (also for "name/" when
 // name is no folder).
@@ -72,7 +81,7 @@ i64 file_size(const cell* file);
 
 // The routines `create-dir`, `exists?` and `write-stdout`, as functions of their argument.
 // `create_dir` raises access/no-create when the OS refuses; `write_stdout` writes a string! as
-// UTF-8, a binary! as its bytes, and any other value molded, raising access/cannot-open when
+// UTF-8, a binary! as its bytes, and any other value molded, raising access/cannot-write when
 // standard output refuses the bytes.
 void create_dir(const cell* path);
 bool exists(const cell* path);

@@ -4,8 +4,10 @@
 
 #include <cstdio>
 #include <string>
+#include <unistd.h>
 
 #include "runtime/console_output.hpp"
+#include "runtime/file_io.hpp"
 #include "runtime/memory.hpp"
 
 namespace zel::print_hooks {
@@ -82,20 +84,34 @@ void call_text_hooks(const u8* text, u32 length, u32 flag) {
     for (u32 i = 0; i < text_hooks.count; i++) text_hooks.entries[i](text, length, flag);
 }
 
-void stdout_printer(const cell* string, u32 newline) {
+namespace {
+// Writes the string from its head; answers 0 or the OS error number.
+int write_string(const cell* string, u32 newline, int fd) {
     if (suspend_hook) suspend_hook();
     series_buffer* b = buffer_of(string->w2);
     u32 unit = unit_of(b);
+    int failure = 0;
     if (unit == 1 || unit == 2 || unit == 4) {
         u8* start = head_ptr(b) + u64(string->w1) * unit;
         u8* end = tail_ptr(b);
         if (start > end) start = end;
-        conout::write_text(start, static_cast<u32>(end - start), unit, newline != 0);
+        failure = conout::write_text(start, static_cast<u32>(end - start), unit, newline != 0, fd);
     } else {
         conout::print_report("Error: unknown string encoding: " + std::to_string(unit));
     }
     std::fflush(nullptr);
     if (resume_hook) resume_hook();
+    return failure;
+}
+} // namespace
+
+void stdout_printer(const cell* string, u32 newline) {
+    if (int failure = write_string(string, newline, STDOUT_FILENO))
+        fs::raise_write_failure(nullptr, failure);
+}
+
+bool stderr_printer(const cell* string, u32 newline) {
+    return write_string(string, newline, STDERR_FILENO) == 0;
 }
 
 u32 value_hook_count() {

@@ -27,8 +27,11 @@ void call_value_hooks(const cell* string, u32 newline);
 void call_text_hooks(const u8* text, u32 length, u32 flag);
 
 // The default value hook: writes the string from its head to standard output, with a line end
-// when `newline` is not 0.
+// when `newline` is not 0. Raises access/cannot-write when standard output refuses the text.
 void stdout_printer(const cell* string, u32 newline);
+// The same text to standard error, for the report of an error that ends the program once
+// standard output has failed. Answers whether every byte was written.
+bool stderr_printer(const cell* string, u32 newline);
 
 u32 value_hook_count();
 u32 value_hook_capacity();

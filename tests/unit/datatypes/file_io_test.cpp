@@ -14,6 +14,7 @@ using namespace zel::test;
 namespace {
 
 const u32 cannot_open = err::E("access", "cannot-open").code();
+const u32 cannot_write = err::E("access", "cannot-write").code();
 const u32 no_create = err::E("access", "no-create").code();
 const u32 invalid_utf8 = err::E("access", "invalid-utf8").code();
 const u32 not_done = err::E("internal", "not-done").code();
@@ -214,8 +215,9 @@ TEST_F(file_test, write_failures_raise) {
         {dir + "folder", "write f \"x\"", cannot_open},
         {dir + "folder/", "write f \"x\"", cannot_open},
         {dir + "missing/x.txt", "write f \"x\"", cannot_open},
-        {"/dev/full", "write f \"x\"", cannot_open},         // no space left
-        {"/proc/self/status", "write f \"x\"", cannot_open}, // opens, refuses the bytes
+        // The file opens and refuses the bytes: a write error, not an open error.
+        {"/dev/full", "write f \"x\"", cannot_write},         // no space left
+        {"/proc/self/status", "write f \"x\"", cannot_write}, // refuses every byte
         {dir + "keep.txt", "write/part f \"abc\" -1", cannot_open},
         {dir + "keep.txt", "write/part f \"abc\" 1.5", refine_arg},
         {dir + "keep.txt", "write/allow f \"abc\" []", not_done},

@@ -5,11 +5,12 @@
 #include "tests/unit/lexer/lexer_helpers.hpp"
 
 using namespace zel;
+using namespace std::string_view_literals;
 
 namespace {
 
 struct error_case {
-    const char* text;
+    std::string_view text;
     const char* id;
     const char* line;
     const char* middle; // the datatype or the missing character, molded
@@ -79,6 +80,22 @@ const error_case mended[] = {
     {"\"^(110000)\"", "invalid", "(line 1)", "string!", "\"^(110000)\""},
     // A character after a path segment that neither continues nor ends the path.
     {"a/b\\c", "invalid", "(line 1)", "path!", "a/b\\c"},
+    // A NUL byte inside the text ends nothing: it is a character no token takes, wherever it
+    // stands (an overlong form of it, decoded by a lenient reader, arrives as the same byte).
+    {"1 \0 2"sv, "bad-char", "(line 1)", "", "\xEF\xBF\xBD 2"},
+    {"a\n[1 \0 2]"sv, "bad-char", "(line 2)", "", "\xEF\xBF\xBD 2]"},
+    {"(1 2 \0"sv, "bad-char", "(line 1)", "", "\xEF\xBF\xBD"},
+    {"; note \0\nx"sv, "bad-char", "(line 1)", "", "; note \xEF\xBF\xBD"},
+    {"1\0"sv, "invalid", "(line 1)", "integer!", "1\xEF\xBF\xBD"},
+    {"x \"a\0b\""sv, "invalid", "(line 1)", "string!",
+     "\"a\xEF\xBF\xBD"
+     "b\""},
+    {"x {a\0b}"sv, "invalid", "(line 1)", "string!",
+     "{a\xEF\xBF\xBD"
+     "b}"},
+    // Overlong forms are no characters.
+    {"1 \xC0\x80 2", "bad-char", "(line 1)", "", "\xEF\xBF\xBD\xEF\xBF\xBD 2"},
+    {"a\xE0\x80\x80", "invalid", "(line 1)", "word!", "a\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},
 };
 
 void check(const error_case& c) {

@@ -237,7 +237,7 @@ TEST(LexerTables, EveryByteHasItsClassAndFlags) {
             cls::backslash, cls::less,   cls::greater,  cls::equal,    cls::percent, cls::comma,
             cls::semicolon, cls::at,     cls::point,    cls::dollar,   cls::plus,    cls::minus,
             cls::caret,     cls::e_up};
-        if (b == 0) return cls::end;
+        if (b == 0) return cls::bad; // a NUL inside the text ends nothing
         if (b == '\t' || b == '\r' || b == ' ') return cls::blank;
         std::size_t at = single.find(static_cast<char>(b));
         if (at != std::string::npos) return single_class[at];

@@ -151,7 +151,7 @@ TEST_F(file_layer, write_stdout) {
     try {
         fs::write_stdout(held);
     } catch (const unwind&) {
-        raised = error::last_code() == err::E("access", "cannot-open").code();
+        raised = error::last_code() == err::E("access", "cannot-write").code();
     }
     ::dup2(saved, STDOUT_FILENO);
     ::close(saved);

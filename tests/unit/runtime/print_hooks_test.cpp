@@ -11,6 +11,7 @@
 #include "datatypes/string_buffer.hpp"
 #include "evaluator/stack.hpp"
 #include "runtime/console_output.hpp"
+#include "runtime/errors.hpp"
 #include "runtime/print_hooks.hpp"
 #include "runtime/unicode.hpp"
 
@@ -141,20 +142,35 @@ TEST(PrintHooks, PrinterStartsAtTheHeadAndWritesLongTextWhole) {
     stack::top = s;
 }
 
-TEST(PrintHooks, ClosedPipeLosesOutputWithoutEndingTheProcess) {
+// Output that standard output refuses is an error (EPIPE, not SIGPIPE, for a closed pipe), and
+// the report of an error can still go to standard error.
+TEST(PrintHooks, RefusedOutputRaisesWithoutEndingTheProcess) {
     cell* s = push_text("lost");
     int fds[2];
     ASSERT_EQ(pipe(fds), 0);
     close(fds[0]);
     std::fflush(stdout);
     int saved = dup(STDOUT_FILENO);
-    dup2(fds[1], STDOUT_FILENO);
-    close(fds[1]);
-    print_hooks::stdout_printer(s, 1); // EPIPE, not SIGPIPE
+    u32 raised = 0;
+    for (int refusing : {fds[1], ::open("/dev/full", O_WRONLY)}) {
+        dup2(refusing, STDOUT_FILENO);
+        close(refusing);
+        stack::mark m = stack::save();
+        try {
+            print_hooks::stdout_printer(s, 1);
+        } catch (const unwind&) {
+            stack::restore(m);
+            if (error::last_code() == err::E("access", "cannot-write").code()) raised++;
+        }
+        EXPECT_TRUE(conout::stdout_failed());
+    }
     dup2(saved, STDOUT_FILENO);
     close(saved);
+    EXPECT_EQ(raised, 2u);
+    std::string out = captured_stdout([&] { print_hooks::stdout_printer(s, 0); });
+    EXPECT_EQ(out, "lost");
+    EXPECT_FALSE(conout::stdout_failed());
     stack::top = s;
-    SUCCEED();
 }
 
 TEST(PrintHooks, ConsoleHooksSurroundEveryPrint) {
