@@ -72,7 +72,8 @@ void mark_chars_up_to(scan_state& st, u32 off) {
     if (off > length) off = length;
     while (marks.size() * char_mark_bytes <= off) {
         u32 from = static_cast<u32>(marks.size() - 1) * char_mark_bytes;
-        marks.push_back(marks.back() + leads_in(st.start + from, st.start + from + char_mark_bytes));
+        marks.push_back(marks.back() +
+                        leads_in(st.start + from, st.start + from + char_mark_bytes));
     }
 }
 
@@ -94,8 +95,8 @@ const u8* source_address(scan_state& st, u32 position) {
     mark_chars_up_to(st, length);
     // The last mark at or before the character, then a walk to its lead byte.
     const std::vector<u32>& marks = st.char_marks;
-    std::size_t k = static_cast<std::size_t>(
-        std::upper_bound(marks.begin(), marks.end(), rel) - marks.begin() - 1);
+    std::size_t k = static_cast<std::size_t>(std::upper_bound(marks.begin(), marks.end(), rel) -
+                                             marks.begin() - 1);
     u32 byte = static_cast<u32>(k) * char_mark_bytes;
     u32 chars = marks[k];
     while (byte < length) {
