@@ -4,12 +4,17 @@
 // string itself is put at the head of the history block, as the language sees it).
 #include "console/console_routines.hpp"
 
+#include <poll.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "console/console_binding.hpp"
 #include "console/line_editor.hpp"
 #include "console/terminal.hpp"
 #include "console/utf8_stream.hpp"
@@ -96,9 +101,35 @@ const cell* field(const cell* object, std::string_view name) {
     return i < 0 ? nullptr : object::first_value_address(object) + i;
 }
 
+// The console object the console runs in (the one `system/console` held at start-up, whatever
+// a user has done with that word since).
 const cell* console_object() {
+    if (const cell* own = console_binding::console_object()) return own;
     cell w = context::global_word(symbol::intern_text("system"));
     return field(context::word_value_address(&w), "console");
+}
+
+// After the input seemed to end: whether standard input in fact cannot be read (a directory, a
+// closed descriptor, an I/O error), which the editor's reads do not tell from its end. A
+// further read at the end answers 0 again; one that fails says why.
+bool standard_input_failed() {
+    pollfd p{0, POLLIN, 0};
+    if (::poll(&p, 1, 0) <= 0) return false;
+    u8 byte;
+    for (;;) {
+        ssize_t got = ::read(0, &byte, 1);
+        if (got >= 0) return false;
+        if (errno != EINTR) return errno != EAGAIN;
+    }
+}
+
+[[noreturn]] void raise_unreadable_input() {
+    cell name;
+    init_none(&name);
+    cell* text = push_string(U"/dev/stdin");
+    text->header = (text->header & ~0xFFu) | type_id::file;
+    name = *text;
+    error::raise(err::E("access", "cannot-open"), &name);
 }
 
 void set_console_size(int columns, int rows) {
@@ -116,9 +147,8 @@ void set_console_size(int columns, int rows) {
 // Tab: `complete-input` of the completion context with the line at the caret. Whatever goes
 // wrong there leaves the line as it was (the editor then inserts the Tab).
 std::optional<terminal::completion> complete(const std::u32string& line, std::size_t caret) {
-    cell w = context::global_word(symbol::intern_text("zel-complete-ctx"));
-    const cell* fn = field(context::word_value_address(&w), "complete-input");
-    if (!fn || !is(fn, type_id::function)) return std::nullopt;
+    const cell* fn = console_binding::completion_function();
+    if (!fn) return std::nullopt;
     stack::mark mark = stack::save();
     u32 node = interp::code_node, index = interp::code_index;
     std::optional<terminal::completion> found;
@@ -193,6 +223,8 @@ void read_input() {
     editor().set_completer(complete);
     editor().setup(line, history);
     terminal::edit_status status = editor().edit(prompt, hidden);
+    if (status == terminal::edit_status::end_of_input && line.empty() && standard_input_failed())
+        raise_unreadable_input();
     write_text(&slots[0], line);
     if (history.size() > before && is(&slots[1], type_id::block)) {
         cell block = slots[1];
@@ -214,7 +246,8 @@ void terminate_console() {
 void input_stdin() {
     std::fflush(nullptr);
     std::u32string line;
-    editor().read_line(line);
+    if (editor().read_line(line) == terminal::edit_status::end_of_input && standard_input_failed())
+        raise_unreadable_input();
     cell made{type_id::string, 0, memory::new_byte_series(256), 0};
     cell* s = stack::push_value(&made);
     write_text(s, line);
@@ -232,6 +265,7 @@ void read_stdin() {
         std::size_t n = std::min(static_cast<std::size_t>(wanted), room);
         if (n > 0) {
             std::size_t got = editor().read_stdin(tail_ptr(sb), n);
+            if (got == 0 && standard_input_failed()) raise_unreadable_input();
             buffer_of(b.w2)->tail += static_cast<u32>(got);
         }
     }
