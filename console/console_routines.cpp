@@ -84,15 +84,50 @@ cell* push_string(const std::u32string& text) {
     return s;
 }
 
-std::vector<std::u32string> history_of(const cell* block) {
-    std::vector<std::u32string> out;
-    if (!is(block, type_id::block)) return out;
+// The history as the editor holds it, kept from one edit to the next: converting every entry
+// for every line would make a long paste cost time in the square of its lines. It is made again
+// when the block is another one or shows a change: another length, first or last entry.
+struct history_mirror {
+    std::vector<std::u32string> texts;
+    u32 node = 0, index = 0, count = 0;
+    cell first{}, last{};
+} mirror;
+
+bool same_cell(const cell& a, const cell& b) {
+    return a.header == b.header && a.w1 == b.w1 && a.w2 == b.w2 && a.w3 == b.w3;
+}
+
+// Notes the block's present state as the one the texts mirror.
+void note_history(const cell* block) {
+    u32 n = used_units(buffer_of(block->w2));
+    mirror.node = block->w2;
+    mirror.index = block->w1;
+    mirror.count = n > block->w1 ? n - block->w1 : 0;
+    cell none{type_id::none, 0, 0, 0};
+    mirror.first = mirror.count ? head_cell(buffer_of(block->w2))[block->w1] : none;
+    mirror.last = mirror.count ? head_cell(buffer_of(block->w2))[n - 1] : none;
+}
+
+std::vector<std::u32string>& history_of(const cell* block) {
+    if (!is(block, type_id::block)) {
+        mirror.texts.clear();
+        mirror.node = 0;
+        return mirror.texts;
+    }
+    u32 node = mirror.node, index = mirror.index, count = mirror.count;
+    cell first = mirror.first, last = mirror.last;
+    note_history(block);
+    if (node == mirror.node && index == mirror.index && count == mirror.count &&
+        same_cell(first, mirror.first) && same_cell(last, mirror.last))
+        return mirror.texts;
+    mirror.texts.clear();
     u32 n = used_units(buffer_of(block->w2));
     for (u32 i = block->w1; i < n; i++) {
         cell entry = head_cell(buffer_of(block->w2))[i];
-        out.push_back(is_any_string_type(type_of(&entry)) ? text_of(&entry) : std::u32string());
+        mirror.texts.push_back(is_any_string_type(type_of(&entry)) ? text_of(&entry)
+                                                                   : std::u32string());
     }
-    return out;
+    return mirror.texts;
 }
 
 const cell* field(const cell* object, std::string_view name) {
@@ -216,7 +251,7 @@ void read_input() {
     bool hidden = is_truthy(stack::arg(1));
     if (!is(&slots[0], type_id::string)) slots[0] = *push_string(U"");
     std::u32string line = text_of(&slots[0]);
-    std::vector<std::u32string> history = history_of(&slots[1]);
+    std::vector<std::u32string>& history = history_of(&slots[1]);
     std::size_t before = history.size();
     // What was printed must be out before the program waits for input.
     std::fflush(nullptr);
@@ -232,6 +267,9 @@ void read_input() {
         cell* held = stack::push_value(&block);
         cell entry = slots[0];
         block::insert_one(held, &entry, false, true);
+        note_history(&slots[1]);
+    } else if (history.size() > before) {
+        mirror.node = 0;
     }
     if (editor().console_input())
         if (auto size = editor().window_size()) set_console_size(size->columns, size->rows);
