@@ -27,10 +27,14 @@ std::vector<cell> library_values;
 // Rooted: [0] the private context's object, [1] the console object, [2] the completion function.
 cell* kept = nullptr;
 
-cell* global_values() { return context::values_base(context::global_node()); }
+cell* global_values() {
+    return context::values_base(context::global_node());
+}
 
 // Slots of a context (letter-case variants of a global word share one).
-u32 slot_count(u32 ctx) { return used_units(buffer_of(context::context_cell(ctx)->w2)); }
+u32 slot_count(u32 ctx) {
+    return used_units(buffer_of(context::context_cell(ctx)->w2));
+}
 
 const cell* field(const cell* object, const char* name) {
     if (!object || !is(object, type_id::object)) return nullptr;
@@ -80,8 +84,8 @@ class binder {
     std::unordered_set<u32> console_functions_; // their context nodes
     std::unordered_set<u32> seen_blocks_, seen_objects_;
     std::vector<std::pair<u32, u32>> occurrences_; // (buffer node, index) of global words
-    std::vector<u32> referenced_;                   // global slots, in order of first sight
-    std::unordered_map<u32, u32> symbol_of_; // global slot -> the symbol first seen for it
+    std::vector<u32> referenced_;                  // global slots, in order of first sight
+    std::unordered_map<u32, u32> symbol_of_;       // global slot -> the symbol first seen for it
     std::unordered_set<u32> assigned_;
     std::unordered_map<u32, u32> private_slot_; // global slot -> private slot
     std::size_t resolved_ = 0;
@@ -118,8 +122,7 @@ class binder {
                         occurrences_.push_back({b, i});
                         if (t == type_id::set_word) assigned_.insert(c.w3);
                         if (symbol_of_.emplace(c.w3, c.w2).second) referenced_.push_back(c.w3);
-                    } else if (console && c.w1 &&
-                               context::kind_of(c.w1) == context::kind::object &&
+                    } else if (console && c.w1 && context::kind_of(c.w1) == context::kind::object &&
                                !context::is_stack(c.w1)) {
                         // A context the console's code made (the console object, a context of
                         // its own state): its functions are the console's too.
