@@ -57,8 +57,10 @@ def random_commands(rng, count):
                 pool = NESTED if rng.random() < 0.9 else PIECES
                 lines.append(" ".join(rng.choice(pool) for _ in range(rng.randint(0, 5))))
         else:
-            lines = [rng.choice(["", " "]).join(rng.choice(PIECES) for _ in range(rng.randint(0, 6)))
-                     for _ in range(rng.randint(1, 8))]
+            lines = []
+            for _ in range(rng.randint(1, 8)):
+                pieces = [rng.choice(PIECES) for _ in range(rng.randint(0, 6))]
+                lines.append(rng.choice(["", " "]).join(pieces))
         commands.append(lines)
     return commands
 
