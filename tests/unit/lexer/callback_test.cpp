@@ -168,6 +168,30 @@ TEST_F(LexerCallback, SteeringTheInput) {
     EXPECT_EQ(test::load_molded("a skip b c", &s), "[a c]");
 }
 
+// Moving the input of a string source far ahead past multi-byte characters lands on the
+// character named, not on a byte.
+TEST_F(LexerCallback, SteeringPastMultiByteText) {
+    struct skipper : lexer::callback {
+        u32 event_mask() const override { return lexer::event::prescan; }
+        bool on_event(lexer::event_args& a) override {
+            if (a.token_end - a.token_start == 4) a.input = 205; // "skip" -> the last " ü"
+            return true;
+        }
+    } s;
+    std::string text = "[a skip";
+    for (int i = 0; i < 100; i++) text += " \xC3\xBC"; // 100 x " ü": indexes 7 to 206
+    text += " c]";
+    cell source = test::load("\"" + text + "\"");
+    cell str = *head_cell(buffer_of(source.w2));
+    cell* slot = stack::push_value(&str);
+    cell result;
+    lexer::scan_options o;
+    o.cb = &s;
+    lexer::transcode_string(&result, slot, -1, o, nullptr);
+    stack::drop_values(1);
+    EXPECT_EQ(test::molded(result), "[[a \xC3\xBC c]]");
+}
+
 // A callback may load text itself: the nested scan's values go above the outer scan's in the
 // shared value array, which grows and moves while the outer values wait.
 TEST_F(LexerCallback, NestedScans) {
