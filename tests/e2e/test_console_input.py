@@ -155,6 +155,18 @@ for redefinition in REDEFINITIONS:
     check(saved == (redefinition != "system/console: none"),
           f"after {redefinition}: configuration saved at quit: {saved}")
 
+# Members of the console object a user sets to what the console cannot use: the failure is
+# reported (or the default used) line after line, never in an endless loop, and the input's end
+# still ends the console.
+BROKEN_MEMBERS = [
+    ("system/console/history: 1", "== 3\n"),
+    ("system/console/def-prompt: 5 system/console/prompt: does [1 / 0]", "== 3\n"),
+    ("system/console/buffer: none", "append does not allow none!"),
+]
+for member, shown in BROKEN_MEMBERS:
+    r = run(stdin=f"{member}\n1 + 2\n", env=home, timeout=30)
+    check(r.returncode == 0 and shown in out(r), f"after {member}: {r.returncode} {out(r)!r}")
+
 
 def start(s):
     s.type(ZEL)
