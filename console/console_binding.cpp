@@ -216,7 +216,7 @@ void bind_console_code() {
         if (slot < library_values.size() && same_cell(value, library_values[slot])) continue;
         b.add_root(&value);
     }
-    if (console) b.add_root(&kept[1]);
+    if (is(&kept[1], type_id::object)) b.add_root(&kept[1]);
     b.run();
     library_values.clear();
     library_values.shrink_to_fit();
