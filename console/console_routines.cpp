@@ -4,12 +4,17 @@
 // string itself is put at the head of the history block, as the language sees it).
 #include "console/console_routines.hpp"
 
+#include <poll.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "console/console_binding.hpp"
 #include "console/line_editor.hpp"
 #include "console/terminal.hpp"
 #include "console/utf8_stream.hpp"
@@ -79,15 +84,50 @@ cell* push_string(const std::u32string& text) {
     return s;
 }
 
-std::vector<std::u32string> history_of(const cell* block) {
-    std::vector<std::u32string> out;
-    if (!is(block, type_id::block)) return out;
+// The history as the editor holds it, kept from one edit to the next: converting every entry
+// for every line would make a long paste cost time in the square of its lines. It is made again
+// when the block is another one or shows a change: another length, first or last entry.
+struct history_mirror {
+    std::vector<std::u32string> texts;
+    u32 node = 0, index = 0, count = 0;
+    cell first{}, last{};
+} mirror;
+
+bool same_cell(const cell& a, const cell& b) {
+    return a.header == b.header && a.w1 == b.w1 && a.w2 == b.w2 && a.w3 == b.w3;
+}
+
+// Notes the block's present state as the one the texts mirror.
+void note_history(const cell* block) {
+    u32 n = used_units(buffer_of(block->w2));
+    mirror.node = block->w2;
+    mirror.index = block->w1;
+    mirror.count = n > block->w1 ? n - block->w1 : 0;
+    cell none{type_id::none, 0, 0, 0};
+    mirror.first = mirror.count ? head_cell(buffer_of(block->w2))[block->w1] : none;
+    mirror.last = mirror.count ? head_cell(buffer_of(block->w2))[n - 1] : none;
+}
+
+std::vector<std::u32string>& history_of(const cell* block) {
+    if (!is(block, type_id::block)) {
+        mirror.texts.clear();
+        mirror.node = 0;
+        return mirror.texts;
+    }
+    u32 node = mirror.node, index = mirror.index, count = mirror.count;
+    cell first = mirror.first, last = mirror.last;
+    note_history(block);
+    if (node == mirror.node && index == mirror.index && count == mirror.count &&
+        same_cell(first, mirror.first) && same_cell(last, mirror.last))
+        return mirror.texts;
+    mirror.texts.clear();
     u32 n = used_units(buffer_of(block->w2));
     for (u32 i = block->w1; i < n; i++) {
         cell entry = head_cell(buffer_of(block->w2))[i];
-        out.push_back(is_any_string_type(type_of(&entry)) ? text_of(&entry) : std::u32string());
+        mirror.texts.push_back(is_any_string_type(type_of(&entry)) ? text_of(&entry)
+                                                                   : std::u32string());
     }
-    return out;
+    return mirror.texts;
 }
 
 const cell* field(const cell* object, std::string_view name) {
@@ -96,9 +136,35 @@ const cell* field(const cell* object, std::string_view name) {
     return i < 0 ? nullptr : object::first_value_address(object) + i;
 }
 
+// The console object the console runs in (the one `system/console` held at start-up, whatever
+// a user has done with that word since).
 const cell* console_object() {
+    if (const cell* own = console_binding::console_object()) return own;
     cell w = context::global_word(symbol::intern_text("system"));
     return field(context::word_value_address(&w), "console");
+}
+
+// After the input seemed to end: whether standard input in fact cannot be read (a directory, a
+// closed descriptor, an I/O error), which the editor's reads do not tell from its end. A
+// further read at the end answers 0 again; one that fails says why.
+bool standard_input_failed() {
+    pollfd p{0, POLLIN, 0};
+    if (::poll(&p, 1, 0) <= 0) return false;
+    u8 byte;
+    for (;;) {
+        ssize_t got = ::read(0, &byte, 1);
+        if (got >= 0) return false;
+        if (errno != EINTR) return errno != EAGAIN;
+    }
+}
+
+[[noreturn]] void raise_unreadable_input() {
+    cell name;
+    init_none(&name);
+    cell* text = push_string(U"/dev/stdin");
+    text->header = (text->header & ~0xFFu) | type_id::file;
+    name = *text;
+    error::raise(err::E("access", "cannot-open"), &name);
 }
 
 void set_console_size(int columns, int rows) {
@@ -116,9 +182,8 @@ void set_console_size(int columns, int rows) {
 // Tab: `complete-input` of the completion context with the line at the caret. Whatever goes
 // wrong there leaves the line as it was (the editor then inserts the Tab).
 std::optional<terminal::completion> complete(const std::u32string& line, std::size_t caret) {
-    cell w = context::global_word(symbol::intern_text("zel-complete-ctx"));
-    const cell* fn = field(context::word_value_address(&w), "complete-input");
-    if (!fn || !is(fn, type_id::function)) return std::nullopt;
+    const cell* fn = console_binding::completion_function();
+    if (!fn) return std::nullopt;
     stack::mark mark = stack::save();
     u32 node = interp::code_node, index = interp::code_index;
     std::optional<terminal::completion> found;
@@ -186,13 +251,15 @@ void read_input() {
     bool hidden = is_truthy(stack::arg(1));
     if (!is(&slots[0], type_id::string)) slots[0] = *push_string(U"");
     std::u32string line = text_of(&slots[0]);
-    std::vector<std::u32string> history = history_of(&slots[1]);
+    std::vector<std::u32string>& history = history_of(&slots[1]);
     std::size_t before = history.size();
     // What was printed must be out before the program waits for input.
     std::fflush(nullptr);
     editor().set_completer(complete);
     editor().setup(line, history);
     terminal::edit_status status = editor().edit(prompt, hidden);
+    if (status == terminal::edit_status::end_of_input && line.empty() && standard_input_failed())
+        raise_unreadable_input();
     write_text(&slots[0], line);
     if (history.size() > before && is(&slots[1], type_id::block)) {
         cell block = slots[1];
@@ -200,6 +267,9 @@ void read_input() {
         cell* held = stack::push_value(&block);
         cell entry = slots[0];
         block::insert_one(held, &entry, false, true);
+        note_history(&slots[1]);
+    } else if (history.size() > before) {
+        mirror.node = 0;
     }
     if (editor().console_input())
         if (auto size = editor().window_size()) set_console_size(size->columns, size->rows);
@@ -214,7 +284,8 @@ void terminate_console() {
 void input_stdin() {
     std::fflush(nullptr);
     std::u32string line;
-    editor().read_line(line);
+    if (editor().read_line(line) == terminal::edit_status::end_of_input && standard_input_failed())
+        raise_unreadable_input();
     cell made{type_id::string, 0, memory::new_byte_series(256), 0};
     cell* s = stack::push_value(&made);
     write_text(s, line);
@@ -232,6 +303,7 @@ void read_stdin() {
         std::size_t n = std::min(static_cast<std::size_t>(wanted), room);
         if (n > 0) {
             std::size_t got = editor().read_stdin(tail_ptr(sb), n);
+            if (got == 0 && standard_input_failed()) raise_unreadable_input();
             buffer_of(b.w2)->tail += static_cast<u32>(got);
         }
     }

@@ -1,6 +1,7 @@
 // The scan loop, the structural token handlers (blocks, parens, maps, paths, braced strings,
 // points, constructions, comments), the callback events and the syntax errors. Output cells are
 // addressed by index: the value array moves when it grows, and handlers and callbacks allocate.
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -55,30 +56,57 @@ bool is_lead(u8 b) {
 }
 
 // A string source was copied to UTF-8 from its units: every character starts with a lead byte.
+constexpr u32 char_mark_bytes = 64;
+
+u32 leads_in(const u8* from, const u8* to) {
+    u32 n = 0;
+    for (; from < to; ++from) n += is_lead(*from);
+    return n;
+}
+
+// Extends the marks up to the one at or before byte offset `off`.
+void mark_chars_up_to(scan_state& st, u32 off) {
+    std::vector<u32>& marks = st.char_marks;
+    if (marks.empty()) marks.push_back(0);
+    u32 length = static_cast<u32>(st.end - st.start);
+    if (off > length) off = length;
+    while (marks.size() * char_mark_bytes <= off) {
+        u32 from = static_cast<u32>(marks.size() - 1) * char_mark_bytes;
+        marks.push_back(marks.back() +
+                        leads_in(st.start + from, st.start + from + char_mark_bytes));
+    }
+}
+
 u32 source_pos(scan_state& st, const u8* p) {
     if (p < st.start) p = st.start;
     if (p > st.end) p = st.end;
     u32 off = static_cast<u32>(p - st.start);
     if (!st.source_is_string) return st.source_base + off;
-    while (st.cursor_byte < off) st.cursor_char += is_lead(st.start[st.cursor_byte++]);
-    while (st.cursor_byte > off) st.cursor_char -= is_lead(st.start[--st.cursor_byte]);
-    return st.source_base + st.cursor_char;
+    mark_chars_up_to(st, off);
+    u32 k = off / char_mark_bytes;
+    u32 from = k * char_mark_bytes;
+    return st.source_base + st.char_marks[k] + leads_in(st.start + from, st.start + off);
 }
 
 const u8* source_address(scan_state& st, u32 position) {
     u32 rel = position > st.source_base ? position - st.source_base : 0;
     u32 length = static_cast<u32>(st.end - st.start);
     if (!st.source_is_string) return st.start + (rel < length ? rel : length);
-    st.cursor_byte = 0;
-    st.cursor_char = 0;
-    while (st.cursor_byte < length) {
-        if (is_lead(st.start[st.cursor_byte])) {
-            if (st.cursor_char == rel) break;
-            st.cursor_char++;
+    mark_chars_up_to(st, length);
+    // The last mark at or before the character, then a walk to its lead byte.
+    const std::vector<u32>& marks = st.char_marks;
+    std::size_t k = static_cast<std::size_t>(std::upper_bound(marks.begin(), marks.end(), rel) -
+                                             marks.begin() - 1);
+    u32 byte = static_cast<u32>(k) * char_mark_bytes;
+    u32 chars = marks[k];
+    while (byte < length) {
+        if (is_lead(st.start[byte])) {
+            if (chars == rel) break;
+            chars++;
         }
-        st.cursor_byte++;
+        byte++;
     }
-    return st.start + st.cursor_byte;
+    return st.start + byte;
 }
 
 // --- Output ---

@@ -2,6 +2,8 @@
 // array (cells addressed by index, since the array moves when it grows), syntax errors and the
 // callback events. Only the lexer's own units include this.
 #pragma once
+#include <vector>
+
 #include "lexer/lexer.hpp"
 #include "lexer/lexer_tables.hpp"
 #include "runtime/error_catalog.hpp"
@@ -50,9 +52,10 @@ struct scan_state {
     bool one_value = false;
     bool load = true;
     bool build = true;
-    // Position cursor of a string source (byte offset and its character count).
-    u32 cursor_byte = 0;
-    u32 cursor_char = 0;
+    // Character counts of a string source at every `char_mark_bytes` bytes, filled as the scan
+    // asks for positions: a position costs a short count from the mark before it, so events whose
+    // positions jump back and forth (a close reports its opener) stay cheap.
+    std::vector<u32> char_marks;
 
     bool full_load() const { return load && build; }
     bool inside_braced() const { return braced_level > 0; }

@@ -2,6 +2,7 @@
 // in file order: each may use what the earlier stages bound and nothing later.
 #include "runtime/modules.hpp"
 
+#include "console/console_binding.hpp"
 #include "console/console_routines.hpp"
 #include "datatypes/error.hpp"
 #include "datatypes/string_buffer.hpp"
@@ -30,6 +31,10 @@ enum class kind {
     // The console's input routines, and the console object's init routine.
     console_input,
     console_init,
+    // The console's code bound to words of its own: the library's words noted before the
+    // console's modules, the binding after them.
+    console_begin,
+    console_bind,
 };
 
 struct stage {
@@ -57,6 +62,7 @@ const stage stages[] = {
     // The command line; the console: completion, input, shell words, the console object and
     // its configuration.
     {kind::module, "library/command_line.zel"},
+    {kind::console_begin},
     {kind::module, "console/complete.zel"},
     {kind::console_input},
     {kind::module, "console/input.zel"},
@@ -64,6 +70,7 @@ const stage stages[] = {
     {kind::module, "console/console.zel"},
     {kind::console_init},
     {kind::module, "console/config.zel"},
+    {kind::console_bind},
     {kind::mark_library},
 };
 
@@ -132,6 +139,12 @@ bool run_stage(const stage& s, std::string* failure) {
         return true;
     case kind::console_init:
         console_routines::attach_init();
+        return true;
+    case kind::console_begin:
+        console_binding::note_library_words();
+        return true;
+    case kind::console_bind:
+        console_binding::bind_console_code();
         return true;
     }
     return true;

@@ -54,6 +54,41 @@ TEST_F(LexerCallback, PositionsInCharactersForStrings) {
     EXPECT_EQ(p.inputs, (std::vector<u32>{3, 6, 9}));
 }
 
+// Positions far apart in a text of multi-byte characters: a close reports its opener, so the
+// positions of one event lie far apart, and each must still count characters, not bytes.
+TEST_F(LexerCallback, PositionsFarApartInLongText) {
+    struct positions : lexer::callback {
+        std::vector<std::string> events;
+        u32 event_mask() const override { return lexer::event::open | lexer::event::close; }
+        bool on_event(lexer::event_args& a) override {
+            events.push_back(std::to_string(a.token_start) + "-" + std::to_string(a.token_end) +
+                             " @" + std::to_string(a.input));
+            return true;
+        }
+    } p;
+    auto repeat = [](const char* c, int n) {
+        std::string out;
+        for (int i = 0; i < n; i++) out += c;
+        return out;
+    };
+    // 100 x "é", then [ 40 x "ü" [a] 40 x "ö" ] with the blocks' words spaced out.
+    std::string text = "\"" + repeat("\xC3\xA9", 100) + "[" + repeat("\xC3\xBC", 40) + " [a] " +
+                       repeat("\xC3\xB6", 40) + "]\"";
+    cell source = test::load(text);
+    cell s = *head_cell(buffer_of(source.w2));
+    cell* slot = stack::push_value(&s);
+    slot->w1 = 100; // from the first "["
+    cell result;
+    lexer::scan_options o;
+    o.cb = &p;
+    o.load = false;
+    lexer::transcode_string(&result, slot, -1, o, nullptr);
+    stack::drop_values(1);
+    // Token positions count from 1; the input is the index (from 0) of the bracket.
+    EXPECT_EQ(p.events, (std::vector<std::string>{"101-102 @100", "143-144 @142", "143-146 @144",
+                                                  "101-188 @186"}));
+}
+
 // A false answer to load drops the value; to scan it skips the value.
 TEST_F(LexerCallback, AnswersDropAndSkip) {
     test::recorder r;
@@ -131,6 +166,30 @@ TEST_F(LexerCallback, SteeringTheInput) {
         }
     } s;
     EXPECT_EQ(test::load_molded("a skip b c", &s), "[a c]");
+}
+
+// Moving the input of a string source far ahead past multi-byte characters lands on the
+// character named, not on a byte.
+TEST_F(LexerCallback, SteeringPastMultiByteText) {
+    struct skipper : lexer::callback {
+        u32 event_mask() const override { return lexer::event::prescan; }
+        bool on_event(lexer::event_args& a) override {
+            if (a.token_end - a.token_start == 4) a.input = 205; // "skip" -> the last " ü"
+            return true;
+        }
+    } s;
+    std::string text = "[a skip";
+    for (int i = 0; i < 100; i++) text += " \xC3\xBC"; // 100 x " ü": indexes 7 to 206
+    text += " c]";
+    cell source = test::load("\"" + text + "\"");
+    cell str = *head_cell(buffer_of(source.w2));
+    cell* slot = stack::push_value(&str);
+    cell result;
+    lexer::scan_options o;
+    o.cb = &s;
+    lexer::transcode_string(&result, slot, -1, o, nullptr);
+    stack::drop_values(1);
+    EXPECT_EQ(test::molded(result), "[[a \xC3\xBC c]]");
 }
 
 // A callback may load text itself: the nested scan's values go above the outer scan's in the
