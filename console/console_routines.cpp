@@ -24,6 +24,7 @@
 #include "library/routine_table.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/memory.hpp"
+#include "runtime/process.hpp"
 #include "runtime/roots.hpp"
 #include "runtime/unicode.hpp"
 
@@ -163,7 +164,7 @@ std::optional<terminal::completion> complete(const std::u32string& line, std::si
 
 cell status_word(terminal::edit_status status, const std::u32string& line) {
     const char* name = "line";
-    if (status == terminal::edit_status::interrupted) name = "quit";
+    if (status == terminal::edit_status::interrupted) name = "interrupt";
     if (status == terminal::edit_status::end_of_input) name = line == U"q" ? "quit" : "end";
     return context::global_word(symbol::intern_text(name));
 }
@@ -177,8 +178,9 @@ void set_buffer_history() {
 }
 
 // _read-input prompt hidden?: the line read goes into the string given to _set-buffer-history;
-// answers how the line ended: `line`, `quit` (Ctrl-C, or Ctrl-D on an empty line: the line is
-// "q") or `end` (the input has ended: the line is empty).
+// answers how the line ended: `line`, `interrupt` (Ctrl-C: the line is "q"), `quit` (Ctrl-D on
+// an empty line: the line is "q") or `end` (the input has ended: the line is empty). An
+// interrupt (SIGINT) that came while waiting is raised.
 void read_input() {
     ensure_initialised();
     ensure_slots();
@@ -193,6 +195,7 @@ void read_input() {
     editor().set_completer(complete);
     editor().setup(line, history);
     terminal::edit_status status = editor().edit(prompt, hidden);
+    runtime::check_interrupt();
     write_text(&slots[0], line);
     if (history.size() > before && is(&slots[1], type_id::block)) {
         cell block = slots[1];
@@ -215,6 +218,7 @@ void input_stdin() {
     std::fflush(nullptr);
     std::u32string line;
     editor().read_line(line);
+    runtime::check_interrupt();
     cell made{type_id::string, 0, memory::new_byte_series(256), 0};
     cell* s = stack::push_value(&made);
     write_text(s, line);
@@ -235,6 +239,7 @@ void read_stdin() {
             buffer_of(b.w2)->tail += static_cast<u32>(got);
         }
     }
+    runtime::check_interrupt();
     routines::answer_unset();
 }
 

@@ -1,29 +1,39 @@
 // The hand-over to the console. The start entry's frame is the outermost one the language sees:
-// an error that reaches it was caught by nothing, and is reported here.
+// an error that reaches it was caught by nothing, and is reported here; an interrupt that reaches
+// it ends the program once the history is saved, as `quit` saves it.
 #include "console/hand_over.hpp"
 
+#include "datatypes/basic.hpp"
 #include "datatypes/context.hpp"
 #include "datatypes/error.hpp"
 #include "datatypes/object.hpp"
 #include "datatypes/symbol.hpp"
 #include "evaluator/interp.hpp"
 #include "evaluator/stack.hpp"
+#include "runtime/cycle_stack.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/memory.hpp"
 #include "runtime/print_hooks.hpp"
+#include "runtime/process.hpp"
 
 namespace zel::console_start {
 
 namespace {
 
+const cell* global_value(std::string_view name) {
+    cell w = context::global_word(symbol::intern_text(name));
+    return context::word_value_address(&w);
+}
+
+const cell* field_of(const cell* object, std::string_view name) {
+    if (!object || !is(object, type_id::object)) return nullptr;
+    i32 i = object::find_field(object, symbol::intern_text(name));
+    return i < 0 ? nullptr : object::first_value_address(object) + i;
+}
+
 const cell* start_entry() {
-    cell w = context::global_word(symbol::intern_text("cli-console-ctx"));
-    const cell* ctx = context::word_value_address(&w);
-    if (!ctx || !is(ctx, type_id::object)) return nullptr;
-    i32 i = object::find_field(ctx, symbol::intern_text("launch"));
-    if (i < 0) return nullptr;
-    const cell* fn = object::first_value_address(ctx) + i;
-    return is(fn, type_id::function) ? fn : nullptr;
+    const cell* fn = field_of(global_value("cli-console-ctx"), "launch");
+    return fn && is(fn, type_id::function) ? fn : nullptr;
 }
 
 void print_uncaught_error() {
@@ -38,11 +48,31 @@ void print_uncaught_error() {
     stack::top = base;
 }
 
+// What `quit` does before the program ends: when the console is there, `_save-cfg`. Whatever
+// goes wrong there (a second interrupt too) only ends the saving.
+void save_as_quit_does() {
+    const cell* console = field_of(global_value("system"), "console");
+    const cell* save = global_value("_save-cfg");
+    if (!console || !is_truthy(console) || !save || !is(save, type_id::function)) return;
+    stack::mark mark = stack::save();
+    try {
+        cell fn = *save;
+        stack::push_value(&fn);
+        cell name = context::global_word(symbol::intern_text("_save-cfg"));
+        interp::call_with_arguments(stack::top - 1, 0, &name);
+    } catch (const unwind&) {
+    }
+    interp::pending = 0;
+    stack::restore(mark);
+}
+
 } // namespace
 
 int hand_over() {
     const cell* launch = start_entry();
     if (!launch) return 0;
+    stack::mark mark = stack::save();
+    u32 cycles = cycle_stack::depth();
     try {
         cell fn = *launch;
         cell* base = stack::push_value(&fn);
@@ -53,6 +83,15 @@ int hand_over() {
         return 0;
     } catch (const unwind& u) {
         if (u.code == throw_code::quit) return u.status;
+        if (u.code == throw_code::interrupt) {
+            stack::restore(mark);
+            if (cycle_stack::depth() > cycles)
+                cycle_stack::drop_nodes(cycle_stack::depth() - cycles);
+            interp::pending = 0;
+            runtime::interrupt_requested = 0;
+            save_as_quit_does();
+            return runtime::interrupted_exit_code;
+        }
         if (u.code != throw_code::error) throw;
         print_uncaught_error();
         return 254;
