@@ -21,7 +21,6 @@ namespace {
 termios saved_mode;
 volatile sig_atomic_t raw_fd = -1;   // the descriptor in raw mode, -1 when none
 volatile sig_atomic_t title_fd = -1; // where the saved title is to be put back, -1 when none
-bool title_saved = false;
 volatile sig_atomic_t resized = 0;
 
 struct sigaction previous_term, previous_hup;
@@ -173,8 +172,7 @@ bool tty_port::take_resize() {
 void set_title(port& p, std::string_view title) {
     if (!p.output_is_terminal()) return;
     std::string out;
-    if (!title_saved) {
-        title_saved = true;
+    if (title_fd < 0) {
         out = "\x1b[22;0t";
         title_fd = p.restore_descriptor();
         if (title_fd >= 0) hold_termination();

@@ -72,8 +72,8 @@ class tty_port final : public port {
     int depth_ = 0; // nested guards
 };
 
-// Sets the window title; does nothing when the output is not a terminal. The first call saves the
-// title it replaces on the terminal's title stack, for restore() to put back.
+// Sets the window title; does nothing when the output is not a terminal. The title it replaces is
+// saved on the terminal's title stack, once until restore() puts it back.
 void set_title(port& p, std::string_view title);
 
 // Puts back the mode that raw mode saved and the title that set_title saved. Safe in a signal
