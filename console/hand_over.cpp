@@ -3,6 +3,9 @@
 // it ends the program once the history is saved, as `quit` saves it.
 #include "console/hand_over.hpp"
 
+#include <cstdio>
+#include <unistd.h>
+
 #include "datatypes/basic.hpp"
 #include "datatypes/context.hpp"
 #include "datatypes/error.hpp"
@@ -89,6 +92,9 @@ int hand_over() {
                 cycle_stack::drop_nodes(cycle_stack::depth() - cycles);
             interp::pending = 0;
             runtime::interrupt_requested = 0;
+            // The terminal showed the interrupt where the output stood: the shell's prompt
+            // comes on a row of its own.
+            if (isatty(STDOUT_FILENO)) std::fputs("\n", stdout);
             save_as_quit_does();
             return runtime::interrupted_exit_code;
         }
