@@ -1,9 +1,9 @@
 // The line editor. A typed character at the end of the line is echoed alone and caret moves only
 // reposition the cursor; every other change moves to the prompt's origin, clears to the end of
 // the screen and writes prompt and line in one write. The text is kept one wrapped line from the
-// origin's row on (rows are opened by wrapping into them, never by a line feed), so that a
-// terminal that re-wraps its lines when the window changes size re-wraps the text as a fresh
-// write at the new width would lay it out.
+// origin's row on (a row below it is opened by wrapping into it), so that a terminal that
+// re-wraps its lines when the window changes size re-wraps the text as a fresh write at the new
+// width would lay it out.
 #include "console/line_editor.hpp"
 
 #include <algorithm>

@@ -24,7 +24,6 @@ def interrupted(args, stdin=b"", after=b"", ignore=False):
     input. Answers the exit code, the output and the configuration folder the run used."""
     home = tempfile.mkdtemp(dir=tmp)
     env = dict(os.environ, HOME=home, XDG_CONFIG_HOME=os.path.join(home, "config"))
-    env.pop("ZEL_GC_STRESS", None)
     folder = os.path.join(home, "config", "Zel-Console")
     preexec = (lambda: signal.signal(signal.SIGINT, signal.SIG_IGN)) if ignore else None
     p = subprocess.Popen([ZEL, *args], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
