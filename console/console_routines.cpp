@@ -29,6 +29,7 @@
 #include "library/routine_table.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/memory.hpp"
+#include "runtime/process.hpp"
 #include "runtime/roots.hpp"
 #include "runtime/unicode.hpp"
 
@@ -228,7 +229,7 @@ std::optional<terminal::completion> complete(const std::u32string& line, std::si
 
 cell status_word(terminal::edit_status status, const std::u32string& line) {
     const char* name = "line";
-    if (status == terminal::edit_status::interrupted) name = "quit";
+    if (status == terminal::edit_status::interrupted) name = "interrupt";
     if (status == terminal::edit_status::end_of_input) name = line == U"q" ? "quit" : "end";
     return context::global_word(symbol::intern_text(name));
 }
@@ -242,8 +243,9 @@ void set_buffer_history() {
 }
 
 // _read-input prompt hidden?: the line read goes into the string given to _set-buffer-history;
-// answers how the line ended: `line`, `quit` (Ctrl-C, or Ctrl-D on an empty line: the line is
-// "q") or `end` (the input has ended: the line is empty).
+// answers how the line ended: `line`, `interrupt` (Ctrl-C: the line is "q"), `quit` (Ctrl-D on
+// an empty line: the line is "q") or `end` (the input has ended: the line is empty). An
+// interrupt (SIGINT) that came while waiting is raised.
 void read_input() {
     ensure_initialised();
     ensure_slots();
@@ -258,6 +260,7 @@ void read_input() {
     editor().set_completer(complete);
     editor().setup(line, history);
     terminal::edit_status status = editor().edit(prompt, hidden);
+    runtime::check_interrupt();
     if (status == terminal::edit_status::end_of_input && line.empty() && standard_input_failed())
         raise_unreadable_input();
     write_text(&slots[0], line);
@@ -284,7 +287,9 @@ void terminate_console() {
 void input_stdin() {
     std::fflush(nullptr);
     std::u32string line;
-    if (editor().read_line(line) == terminal::edit_status::end_of_input && standard_input_failed())
+    terminal::edit_status status = editor().read_line(line);
+    runtime::check_interrupt();
+    if (status == terminal::edit_status::end_of_input && standard_input_failed())
         raise_unreadable_input();
     cell made{type_id::string, 0, memory::new_byte_series(256), 0};
     cell* s = stack::push_value(&made);
@@ -307,6 +312,7 @@ void read_stdin() {
             buffer_of(b.w2)->tail += static_cast<u32>(got);
         }
     }
+    runtime::check_interrupt();
     routines::answer_unset();
 }
 

@@ -1,11 +1,15 @@
 // The line editor. A typed character at the end of the line is echoed alone and caret moves only
 // reposition the cursor; every other change moves to the prompt's origin, clears to the end of
-// the screen and writes prompt and line in one write.
+// the screen and writes prompt and line in one write. The text is kept one wrapped line from the
+// origin's row on (a row below it is opened by wrapping into it), so that a terminal that
+// re-wraps its lines when the window changes size re-wraps the text as a fresh write at the new
+// width would lay it out.
 #include "console/line_editor.hpp"
 
 #include <algorithm>
 
 #include "runtime/display_width.hpp"
+#include "runtime/process.hpp"
 
 namespace zel::terminal {
 
@@ -86,8 +90,13 @@ edit_status line_editor::edit_loop() {
     for (;;) {
         full_redraw_ = true;
         i32 key = keys_.read_key();
-        if (io_.take_resize()) measure();
         switch (key) {
+        case vt_input::key::resized:
+            window_resized();
+            break;
+        case vt_input::key::interrupted:
+            finish();
+            return edit_status::interrupted;
         case vt_input::key::tab:
             // A hidden line is never completed: the listing would show what was typed.
             if (!hidden_ && complete_) {
@@ -306,7 +315,8 @@ long line_editor::render(std::u32string_view text, long pos, bool masked, std::s
 
 void line_editor::wrote(long from, long to) {
     // After the last column the terminal holds the cursor there until the next character.
-    if (to % columns_ == 0 && to > from) {
+    wrap_pending_ = to % columns_ == 0 && to > from;
+    if (wrap_pending_) {
         cursor_row_ = to / columns_ - 1;
         cursor_column_ = columns_ - 1;
     } else {
@@ -317,6 +327,21 @@ void line_editor::wrote(long from, long to) {
 }
 
 void line_editor::move_cursor(std::string& out, long row, long column) {
+    if (wrap_pending_) {
+        wrap_pending_ = false;
+        if (row == cursor_row_ + 1 && column == 0) {
+            // The text ends at the end of a row and the caret after it: a blank written past
+            // the text wraps into the next row (scrolling at the bottom) as the text itself
+            // would, and the carriage return brings the cursor back onto the caret.
+            out += " \r";
+            cursor_row_ = row;
+            cursor_column_ = 0;
+            rows_open_ = std::max(rows_open_, row);
+            return;
+        }
+        out += '\r';
+        cursor_column_ = 0;
+    }
     if (row > rows_open_) {
         // Rows below the text may lie past the bottom of the screen, where moving down stops:
         // line feeds open them, scrolling when needed.
@@ -344,6 +369,7 @@ void line_editor::redraw(bool clear_after) {
     const std::u32string& line = *line_;
     std::string out;
     bool write_text = full_redraw_;
+    bool first = first_redraw_;
     if (first_redraw_) {
         first_redraw_ = false;
         write_text = true;
@@ -352,19 +378,27 @@ void line_editor::redraw(bool clear_after) {
             origin_column_ = std::clamp<long>(at->column - 1, 0, columns_ - 1);
         cursor_row_ = 0;
         cursor_column_ = origin_column_;
+        wrap_pending_ = false;
         rows_open_ = 0;
-    } else if (write_text) {
-        move_cursor(out, 0, origin_column_);
-        out += "\x1b[J";
     }
-    std::string* text_out = write_text ? &out : nullptr;
     std::u32string_view view(line);
     long start = origin_column_;
-    long a = render(prompt_, start, false, text_out);
-    long p = render(view.substr(0, caret_), a, hidden_, text_out);
-    long q = render(view.substr(caret_), p, hidden_, text_out);
+    long a = render(prompt_, start, false, nullptr);
+    long p = render(view.substr(0, caret_), a, hidden_, nullptr);
+    long q = render(view.substr(caret_), p, hidden_, nullptr);
+    // A caret in a row the terminal has not opened yet: writing the text again ends it where
+    // the wrap into that row can be made.
+    if (!write_text && !wrap_pending_ && p / columns_ > rows_open_) write_text = true;
+    if (write_text) {
+        if (!first) {
+            move_cursor(out, 0, start);
+            out += "\x1b[J";
+        }
+        render(prompt_, start, false, &out);
+        render(view, a, hidden_, &out);
+        wrote(start, q);
+    }
     end_ = q;
-    if (write_text) wrote(start, q);
     // The caret on a wide character that wraps is shown where that character is drawn.
     if (caret_ < line.size() && !hidden_ && cells_of(line[caret_]) == 2 &&
         p % columns_ == columns_ - 1)
@@ -372,6 +406,48 @@ void line_editor::redraw(bool clear_after) {
     move_cursor(out, p / columns_, p % columns_);
     if (clear_after) out += "\x1b[J";
     if (!out.empty()) io_.write(out);
+}
+
+// The window changed size. Terminals either keep their rows as they are (cut at the new width,
+// the cursor kept in its row) or re-wrap their lines (the cursor kept on its character); where
+// the cursor is now tells which, and from there the editor finds the origin and redraws.
+void line_editor::window_resized() {
+    long old_columns = columns_;
+    measure();
+    if (columns_ == old_columns) return;
+    const std::u32string& line = *line_;
+    // Re-wrapped: the text laid out afresh at the new width.
+    long caret = render(std::u32string_view(line).substr(0, caret_),
+                        render(prompt_, origin_column_, false, nullptr), hidden_, nullptr);
+    if (caret_ < line.size() && !hidden_ && cells_of(line[caret_]) == 2 &&
+        caret % columns_ == columns_ - 1)
+        ++caret;
+    long origin_rows = origin_column_ / columns_; // a prompt that began past the new width
+    long rewrapped_row = caret / columns_ - origin_rows;
+    long rewrapped_column = caret % columns_;
+    // Kept: the rows stay, the cursor column is cut to the new width.
+    long kept_row = cursor_row_;
+    long kept_column = std::min(cursor_column_, columns_ - 1);
+    bool rewrapped = true;
+    auto at = keys_.query_cursor(cursor_query_ms);
+    if (at && at->column - 1 == kept_column && at->column - 1 != rewrapped_column)
+        rewrapped = false;
+    if (rewrapped) {
+        cursor_row_ = rewrapped_row;
+        cursor_column_ = rewrapped_column;
+        origin_column_ %= columns_;
+    } else {
+        cursor_row_ = kept_row;
+        cursor_column_ = kept_column;
+        origin_column_ = std::min(origin_column_, columns_ - 1);
+    }
+    // The origin cannot be above the screen's first row.
+    if (at) cursor_row_ = std::min<long>(cursor_row_, at->row - 1);
+    cursor_row_ = std::max(0L, cursor_row_);
+    wrap_pending_ = false;
+    rows_open_ = cursor_row_;
+    full_redraw_ = true;
+    redraw();
 }
 
 edit_status line_editor::read_line(std::u32string& line) {
@@ -383,6 +459,11 @@ edit_status line_editor::read_line(std::u32string& line) {
             input_pos_ = 0;
             long n = io_.read(reinterpret_cast<u8*>(input_.data()), input_.size(), -1);
             input_.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+            // A wait broken by a new window size goes on; by an interrupt, it ends here.
+            if (n == 0 && !runtime::interrupt_requested) {
+                io_.take_resize();
+                continue;
+            }
             if (n <= 0) {
                 // The end of input ends the line like a line feed.
                 if (input_decoder_.finish(cps)) line += static_cast<char32_t>(cps[0]);
@@ -405,8 +486,14 @@ std::size_t line_editor::read_stdin(u8* buffer, std::size_t n) {
         input_pos_ += take;
         return take;
     }
-    long got = io_.read(buffer, n, -1);
-    return got > 0 ? static_cast<std::size_t>(got) : 0;
+    for (;;) {
+        long got = io_.read(buffer, n, -1);
+        if (got == 0 && !runtime::interrupt_requested) {
+            io_.take_resize(); // a new window size broke the wait: it goes on
+            continue;
+        }
+        return got > 0 ? static_cast<std::size_t>(got) : 0;
+    }
 }
 
 } // namespace zel::terminal

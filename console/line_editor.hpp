@@ -1,7 +1,8 @@
 // The console's line editor: reads one line from the terminal with editing keys, history recall
 // and Tab completion, redrawing prompt and line with relative cursor movement; from redirected
 // input it reads UTF-8 lines instead. Invariant: the caret stays within the line, and the
-// tracked cursor is where the terminal's cursor is, counted from the prompt's first row.
+// tracked cursor is where the terminal's cursor is, counted from the prompt's first row; while
+// the editor waits for a key the cursor stands on the caret, never held past the last column.
 #pragma once
 #include <functional>
 #include <optional>
@@ -18,7 +19,7 @@ namespace zel::terminal {
 enum class edit_status {
     entered,     // Enter (or a line of redirected input): the line as typed
     escaped,     // Escape: the line followed by the Escape character (27)
-    interrupted, // Ctrl-C: the line "q"
+    interrupted, // Ctrl-C: the line "q"; or an interrupt (SIGINT) came while waiting
     listed,      // Tab listed several candidates: an empty line; the next edit offers the text
     end_of_input // Ctrl-D on an empty line (the line "q"), or the input ended (an empty line)
 };
@@ -70,6 +71,7 @@ class line_editor {
     void list_candidates(completion& found);
     void finish();
     void redraw(bool clear_after = false);
+    void window_resized();
 
     // Cells, counted as positions row * columns + column from the origin row.
     long render(std::u32string_view text, long pos, bool masked, std::string* out) const;
@@ -102,6 +104,9 @@ class line_editor {
     long origin_column_ = 0;
     long cursor_row_ = 0; // the terminal's cursor, rows below the origin row
     long cursor_column_ = 0;
+    // The cursor is held past the last column after text that ends there: terminals differ in
+    // where a relative move counts from then, so the next move starts with a carriage return.
+    bool wrap_pending_ = false;
     long rows_open_ = 0; // rows below the origin row known to be on the screen
     long end_ = 0;       // the cell after the text
 

@@ -1,5 +1,5 @@
-// The terminal port on POSIX descriptors. The saved mode lives in plain globals so that the
-// restorer, which fault and termination handlers call, needs nothing but tcsetattr.
+// The terminal port on POSIX descriptors. The saved mode and title live in plain globals so that
+// restoring them, which fault and termination handlers do, needs nothing but tcsetattr and write.
 #include "console/terminal.hpp"
 
 #include <cerrno>
@@ -19,7 +19,8 @@ namespace zel::terminal {
 namespace {
 
 termios saved_mode;
-volatile sig_atomic_t raw_fd = -1; // the descriptor in raw mode, -1 when none
+volatile sig_atomic_t raw_fd = -1;   // the descriptor in raw mode, -1 when none
+volatile sig_atomic_t title_fd = -1; // where the saved title is to be put back, -1 when none
 volatile sig_atomic_t resized = 0;
 
 struct sigaction previous_term, previous_hup;
@@ -30,13 +31,27 @@ void restore_saved_mode() {
     if (fd >= 0) tcsetattr(fd, TCSANOW, &saved_mode);
 }
 
+void write_all(int fd, std::string_view bytes) {
+    const char* p = bytes.data();
+    std::size_t left = bytes.size();
+    while (left) {
+        ssize_t w = ::write(fd, p, left);
+        if (w < 0) {
+            if (errno == EINTR) continue;
+            return;
+        }
+        p += w;
+        left -= static_cast<std::size_t>(w);
+    }
+}
+
 void on_resize(int) {
     resized = 1;
 }
 
-// Termination while raw: put the terminal back, then let the signal do what it did before.
+// Termination: put the terminal back, then let the signal do what it did before.
 void on_terminate(int sig) {
-    restore_saved_mode();
+    restore();
     sigaction(sig, sig == SIGTERM ? &previous_term : &previous_hup, nullptr);
     raise(sig);
 }
@@ -61,11 +76,23 @@ bool catch_termination(int sig, struct sigaction* previous) {
     return sigaction(sig, &sa, nullptr) == 0;
 }
 
+// Termination is caught while there is something to put back: raw mode, or a saved title.
+void hold_termination() {
+    if (!term_handled) term_handled = catch_termination(SIGTERM, &previous_term);
+    if (!hup_handled) hup_handled = catch_termination(SIGHUP, &previous_hup);
+}
+
 void release_termination() {
     raw_fd = -1;
+    if (title_fd >= 0) return;
     if (term_handled) sigaction(SIGTERM, &previous_term, nullptr);
     if (hup_handled) sigaction(SIGHUP, &previous_hup, nullptr);
     term_handled = hup_handled = false;
+}
+
+// A wait broken by a signal gives up when the signal needs attention.
+bool attention_wanted() {
+    return resized || runtime::interrupt_requested;
 }
 
 } // namespace
@@ -77,12 +104,14 @@ long tty_port::read(u8* buffer, std::size_t n, int timeout_ms) {
         pollfd pfd{in_fd_, POLLIN, 0};
         int ready = ::poll(&pfd, 1, timeout_ms);
         if (ready < 0) {
-            if (errno == EINTR) continue;
-            return -1;
+            if (errno != EINTR) return -1;
+            if (attention_wanted()) return 0;
+            continue;
         }
         if (ready == 0) return 0;
         ssize_t got = ::read(in_fd_, buffer, n);
         if (got > 0) return got;
+        if (got < 0 && errno == EINTR && attention_wanted()) return 0;
         if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
         return -1;
     }
@@ -91,17 +120,7 @@ long tty_port::read(u8* buffer, std::size_t n, int timeout_ms) {
 void tty_port::write(std::string_view bytes) {
     // Text printed through stdio must reach the screen before the editor positions the cursor.
     std::fflush(stdout);
-    const char* p = bytes.data();
-    std::size_t left = bytes.size();
-    while (left) {
-        ssize_t w = ::write(out_fd_, p, left);
-        if (w < 0) {
-            if (errno == EINTR) continue;
-            return;
-        }
-        p += w;
-        left -= static_cast<std::size_t>(w);
-    }
+    write_all(out_fd_, bytes);
 }
 
 std::optional<screen_size> tty_port::measure() {
@@ -132,10 +151,8 @@ void tty_port::enter_raw_mode() {
     mode.c_cc[VMIN] = 1;
     mode.c_cc[VTIME] = 0;
     install_resize_handler();
-    runtime::set_terminal_restorer(restore_saved_mode);
     raw_fd = in_fd_;
-    term_handled = catch_termination(SIGTERM, &previous_term);
-    hup_handled = catch_termination(SIGHUP, &previous_hup);
+    hold_termination();
     if (tcsetattr(in_fd_, TCSANOW, &mode) != 0) release_termination();
 }
 
@@ -154,12 +171,27 @@ bool tty_port::take_resize() {
 
 void set_title(port& p, std::string_view title) {
     if (!p.output_is_terminal()) return;
+    std::string out;
+    if (title_fd < 0) {
+        out = "\x1b[22;0t";
+        title_fd = p.restore_descriptor();
+        if (title_fd >= 0) hold_termination();
+    }
     // Control characters in the title would end the sequence early and inject others.
-    std::string out = "\x1b]0;";
+    out += "\x1b]0;";
     for (char32_t c : utf8_stream::decode(std::string(title)))
         if (c >= 0x20 && (c < 0x7F || c > 0x9F)) utf8_stream::append(out, c);
     out += '\a';
     p.write(out);
+}
+
+void restore() {
+    restore_saved_mode();
+    int fd = title_fd;
+    if (fd >= 0) {
+        title_fd = -1;
+        write_all(fd, "\x1b[23;0t");
+    }
 }
 
 } // namespace zel::terminal

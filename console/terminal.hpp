@@ -1,6 +1,7 @@
-// The terminal as a byte port: reading with a timeout, writing, raw mode and the screen size.
-// Invariant: while a raw_mode guard lives the terminal is raw, and every way out of the process
-// (normal exit, fault, SIGTERM, SIGHUP) puts the saved mode back.
+// The terminal as a byte port: reading with a timeout, writing, raw mode, the screen size and the
+// window title. Invariant: while a raw_mode guard lives the terminal is raw, and every way out of
+// the process (normal exit, interrupt, fault, SIGTERM, SIGHUP) puts the saved mode back, and the
+// window title too once the program has set it.
 #pragma once
 #include <cstddef>
 #include <optional>
@@ -20,7 +21,8 @@ class port {
   public:
     virtual ~port() = default;
     // Reads what has arrived, up to n bytes, waiting at most timeout_ms (negative: as long as
-    // it takes). Answers the count, 0 when the time ran out, -1 at the end of input or on failure.
+    // it takes). Answers the count, 0 when the time ran out or a signal that needs attention (a
+    // new window size, an interrupt) broke the wait, -1 at the end of input or on failure.
     virtual long read(u8* buffer, std::size_t n, int timeout_ms) = 0;
     virtual void write(std::string_view bytes) = 0;
     // The size in character cells; nothing when it cannot be measured.
@@ -33,6 +35,8 @@ class port {
     virtual void leave_raw_mode() = 0;
     // True once after each change of the window size.
     virtual bool take_resize() = 0;
+    // The descriptor that the exit paths write to when they restore the terminal; -1 for none.
+    virtual int restore_descriptor() const { return -1; }
 };
 
 // Raw mode for the guard's lifetime.
@@ -60,6 +64,7 @@ class tty_port final : public port {
     void enter_raw_mode() override;
     void leave_raw_mode() override;
     bool take_resize() override;
+    int restore_descriptor() const override { return out_fd_; }
 
   private:
     int in_fd_;
@@ -67,7 +72,12 @@ class tty_port final : public port {
     int depth_ = 0; // nested guards
 };
 
-// Sets the window title; does nothing when the output is not a terminal.
+// Sets the window title; does nothing when the output is not a terminal. The title it replaces is
+// saved on the terminal's title stack, once until restore() puts it back.
 void set_title(port& p, std::string_view title);
+
+// Puts back the mode that raw mode saved and the title that set_title saved. Safe in a signal
+// handler; what is restored once is not restored again.
+void restore();
 
 } // namespace zel::terminal

@@ -3,6 +3,8 @@
 
 #include <vector>
 
+#include "runtime/process.hpp"
+
 namespace zel::vt_input {
 
 namespace {
@@ -197,6 +199,8 @@ i32 key_reader::read_key() {
             // A cursor report nobody waits for (a late answer) is dropped.
         }
         if (ended_) return key::failed;
+        if (port_.take_resize()) return key::resized;
+        if (runtime::interrupt_requested) return key::interrupted;
         if (decoder_.pending()) {
             if (!fill(escape_timeout_ms) && !ended_) decoder_.flush(events_);
         } else {

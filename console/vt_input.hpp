@@ -19,6 +19,8 @@ constexpr i32 nothing = 0; // a key that maps to nothing
 constexpr i32 up = -20, down = -21, right = -22, left = -23, end = -24, home = -25, insert = -26,
               delete_ = -27, page_up = -28, page_down = -29;
 constexpr i32 tab = 9, enter = 13, escape = 27, backspace = 8, del = 127;
+// Not keys: the window size changed; an interrupt (SIGINT) came while waiting.
+constexpr i32 resized = -30, interrupted = -31;
 } // namespace key
 
 struct event {
@@ -55,7 +57,9 @@ constexpr int escape_timeout_ms = 50;
 class key_reader {
   public:
     explicit key_reader(terminal::port& p) : port_(p) {}
-    // The next key; key::failed when the input has ended.
+    // The next key; key::failed when the input has ended. Typed keys come first; then, while
+    // waiting, key::resized after a change of the window size and key::interrupted once an
+    // interrupt is pending.
     i32 read_key();
     // Asks the terminal for the cursor position (1-based row and column); nothing when the
     // terminal does not answer in time (it is not asked again then).

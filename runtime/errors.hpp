@@ -1,6 +1,7 @@
 // Language errors and non-local exits. Every error is named by its catalog category and id;
 // raising one builds the error! value and unwinds with the error throw code. All non-local exits
-// (errors, break, continue, return, exit, throw, halt, quit) travel as one C++ exception type.
+// (errors, break, continue, return, exit, throw, halt, quit, interrupt) travel as one C++
+// exception type.
 #pragma once
 #include <string_view>
 
@@ -16,8 +17,9 @@ constexpr u32 continue_ = 0x7FFFFFFD;
 constexpr u32 return_ = 0x7FFFFFFC;
 constexpr u32 exit_ = 0x7FFFFFFB;
 constexpr u32 throw_ = 0x7FFFFFFA;
-constexpr u32 halt = 0x7FFFFFF9;  // the console's halt: back to the prompt
-constexpr u32 quit = 0x7FFFFFF8;  // end of the process with a status
+constexpr u32 halt = 0x7FFFFFF9;      // the console's halt: back to the prompt
+constexpr u32 quit = 0x7FFFFFF8;      // end of the process with a status
+constexpr u32 interrupt = 0x7FFFFFF7; // the user interrupted (SIGINT): ends the process with 130
 } // namespace throw_code
 
 // The one exception of the runtime. The value that travels with it lies on the data stack (or in

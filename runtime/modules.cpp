@@ -182,6 +182,7 @@ bool evaluate_source(std::string_view path, std::string_view text, std::string* 
         interp::evaluate_block(code, false);
         if (interp::pending) return fail("left " + exit_text(interp::pending));
     } catch (const unwind& u) {
+        if (u.code == throw_code::interrupt) throw;
         if (u.code == throw_code::error) return fail(error_text());
         return fail("left " + exit_text(u.code));
     }

@@ -10,6 +10,7 @@
 
 #include "datatypes/date.hpp"
 #include "runtime/console_output.hpp"
+#include "runtime/process.hpp"
 
 namespace zel::os {
 
@@ -67,7 +68,9 @@ void sleep_seconds(double seconds) {
     i64 ms = sleep_milliseconds(seconds);
     timespec want{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
     timespec left{};
-    while (nanosleep(&want, &left) != 0 && errno == EINTR) want = left;
+    // An interrupt ends the wait: the evaluator takes it right after.
+    while (nanosleep(&want, &left) != 0 && errno == EINTR && !runtime::interrupt_requested)
+        want = left;
 }
 
 u32 zone_bits(i64 offset_seconds) {

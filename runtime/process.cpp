@@ -1,5 +1,7 @@
 // Program entry and process lifecycle. The interpreter runs on its own thread with a large stack;
-// faults end the process with a numbered report written with write(2) and _exit.
+// faults end the process with a numbered report written with write(2) and _exit. The signals that
+// ask for attention (an interrupt, a new window size) go to the interpreter's thread, so that they
+// break the waits it is in.
 #include "runtime/process.hpp"
 
 #include <cerrno>
@@ -11,6 +13,7 @@
 #include <ucontext.h>
 #include <unistd.h>
 
+#include "console/terminal.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/startup.hpp"
 
@@ -18,11 +21,11 @@ namespace zel::runtime {
 
 runtime_record record;
 const char* stack_limit = nullptr;
+volatile std::sig_atomic_t interrupt_requested = 0;
 
 namespace {
 const char* stack_low = nullptr;
 const char* stack_high = nullptr;
-terminal_restorer restorer = nullptr;
 
 struct thread_args {
     int argc;
@@ -138,15 +141,24 @@ int fault_number(int sig, const siginfo_t* info) {
     switch (sig) {
     case SIGFPE:
         switch (info->si_code) {
-        case FPE_INTDIV: return 13;
-        case FPE_INTOVF: return 14;
-        case FPE_FLTDIV: return 7;
-        case FPE_FLTOVF: return 10;
-        case FPE_FLTUND: return 12;
-        case FPE_FLTRES: return 8;
-        case FPE_FLTINV: return 9;
-        case FPE_FLTSUB: return 5;
-        default: return 33;
+        case FPE_INTDIV:
+            return 13;
+        case FPE_INTOVF:
+            return 14;
+        case FPE_FLTDIV:
+            return 7;
+        case FPE_FLTOVF:
+            return 10;
+        case FPE_FLTUND:
+            return 12;
+        case FPE_FLTRES:
+            return 8;
+        case FPE_FLTINV:
+            return 9;
+        case FPE_FLTSUB:
+            return 5;
+        default:
+            return 33;
         }
     case SIGSEGV: {
         auto addr = static_cast<const char*>(info->si_addr);
@@ -154,10 +166,14 @@ int fault_number(int sig, const siginfo_t* info) {
         if (stack_low && addr < stack_low && addr + (1 << 20) >= stack_low) return 19;
         return 1;
     }
-    case SIGBUS: return info->si_code == BUS_ADRALN ? 2 : 34;
-    case SIGILL: return 17;
-    case SIGTRAP: return 3;
-    default: return 99;
+    case SIGBUS:
+        return info->si_code == BUS_ADRALN ? 2 : 34;
+    case SIGILL:
+        return 17;
+    case SIGTRAP:
+        return 3;
+    default:
+        return 99;
     }
 }
 
@@ -173,8 +189,36 @@ void on_fault(int sig, siginfo_t* info, void* context) {
 }
 
 void on_interrupt(int) {
-    restore_terminal();
-    _exit(0);
+    // The first interrupt waits for a safe point; one that comes while it still waits (a long
+    // native, a blocked call) ends the process at once, without saving anything.
+    if (interrupt_requested) {
+        restore_terminal();
+        _exit(interrupted_exit_code);
+    }
+    interrupt_requested = 1;
+}
+
+// An interrupt that was ignored when the program started (a background job) stays ignored.
+void catch_interrupt() {
+    static bool decided = false, ignored = false;
+    if (!decided) {
+        struct sigaction previous {};
+        ignored = sigaction(SIGINT, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN;
+        decided = true;
+    }
+    if (ignored) return;
+    struct sigaction si {};
+    si.sa_handler = on_interrupt; // no SA_RESTART: a blocking read returns, and sees the flag
+    sigemptyset(&si.sa_mask);
+    sigaction(SIGINT, &si, nullptr);
+}
+
+sigset_t attention_signals() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGWINCH);
+    return set;
 }
 
 void* interpreter_thread(void* p) {
@@ -188,6 +232,8 @@ void* interpreter_thread(void* p) {
     }
     set_stack_bounds(static_cast<const char*>(low), static_cast<const char*>(low) + size);
     install_fault_handlers();
+    sigset_t attention = attention_signals();
+    pthread_sigmask(SIG_UNBLOCK, &attention, nullptr);
     args->exit_code = startup::run(args->argc, args->argv);
     return nullptr;
 }
@@ -210,10 +256,12 @@ void raise_stack_overflow() {
     error::raise(err::E("internal", "stack-overflow"));
 }
 
-void set_terminal_restorer(terminal_restorer fn) { restorer = fn; }
-
 void restore_terminal() {
-    if (restorer) restorer();
+    terminal::restore();
+}
+
+void raise_interrupt() {
+    throw unwind{throw_code::interrupt};
 }
 
 void install_fault_handlers() {
@@ -228,15 +276,12 @@ void install_fault_handlers() {
         ss.ss_size = size;
         sigaltstack(&ss, nullptr);
     }
-    struct sigaction sa{};
+    struct sigaction sa {};
     sa.sa_sigaction = on_fault;
     sa.sa_flags = SA_SIGINFO | SA_ONSTACK;
     sigemptyset(&sa.sa_mask);
     for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP}) sigaction(sig, &sa, nullptr);
-    struct sigaction si{};
-    si.sa_handler = on_interrupt;
-    sigemptyset(&si.sa_mask);
-    sigaction(SIGINT, &si, nullptr);
+    catch_interrupt();
 }
 
 void fatal_error_exit(int code, const void* address) {
@@ -255,6 +300,9 @@ int main_entry(int argc, char** argv) {
     record.argv = argv;
     install_fault_handlers();
     thread_args args{argc, argv, 0};
+    // This thread only waits for the interpreter: the signals that need attention go there.
+    sigset_t attention = attention_signals();
+    pthread_sigmask(SIG_BLOCK, &attention, nullptr);
     pthread_attr_t attr;
     pthread_attr_init(&attr);
     pthread_attr_setstacksize(&attr, machine_stack_size);

@@ -117,6 +117,7 @@ int run(int argc, char** argv) {
         return console_start::hand_over();
     } catch (const unwind& u) {
         if (u.code == throw_code::quit) return u.status;
+        if (u.code == throw_code::interrupt) return runtime::interrupted_exit_code;
         if (u.code == throw_code::error) {
             std::fflush(stdout);
             std::fprintf(stdout, "*** Error: code %u\n", error::last_code());

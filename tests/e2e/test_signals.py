@@ -1,5 +1,5 @@
 """Signals sent to a zel that waits at its prompt: a fault signal gives the numbered runtime error
-report and its number as exit code; an interrupt ends it quietly with 0."""
+report and its number as exit code; an interrupt ends it quietly with 130."""
 import os
 import signal
 import subprocess
@@ -34,6 +34,6 @@ for sig, code, report in cases:
     check(report in out, f"{sig.name}: report {report!r} in {out!r}")
 
 rc, out = signalled(signal.SIGINT)
-check(rc == 0, f"SIGINT: exit code 0, got {rc}")
+check(rc == 130, f"SIGINT: exit code 130, got {rc}")
 check("Runtime Error" not in out, f"SIGINT: no report, got {out!r}")
 finish()

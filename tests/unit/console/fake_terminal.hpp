@@ -2,6 +2,9 @@
 // pause lets a waiting escape sequence time out), and the output drives a small screen model
 // with the behaviour of a VT terminal (deferred wrap, wide characters, relative moves, clearing,
 // scrolling, cursor-position reports), so that tests can look at the screen as a user would.
+// Where terminals differ it takes the less forgiving side: while the wrap is deferred the cursor
+// stands past the last column, where relative moves count from; and a change of the window size
+// either keeps the rows (cut at the new width) or re-wraps the lines, as the test asks.
 #pragma once
 #include <algorithm>
 #include <cstdlib>
@@ -25,6 +28,11 @@ class fake_terminal : public terminal::port {
     void type(const std::string& bytes) { input_.push_back({bytes, true}); }
     // Bytes that arrive together with the previous ones.
     void type_on(const std::string& bytes) { input_.push_back({bytes, false}); }
+    // The window takes a new width once the keys typed before have been read; the wait that
+    // sees it is broken as a signal breaks it.
+    void resize_after_keys(int columns, bool rewrap) {
+        input_.push_back({"", false, columns, rewrap});
+    }
 
     bool terminal_input = true;
     bool terminal_output = true;
@@ -35,12 +43,19 @@ class fake_terminal : public terminal::port {
     std::string output;              // everything written
     std::vector<std::string> writes; // each write
     struct snapshot {
-        int row, column;
+        int row, column; // the column is one past the last while the wrap is deferred
         std::vector<std::string> screen;
     };
     std::vector<snapshot> waits; // the screen whenever the program waits for a key
 
     long read(u8* buffer, std::size_t n, int timeout_ms) override {
+        if (!input_.empty() && input_.front().new_columns > 0) {
+            chunk c = input_.front();
+            input_.pop_front();
+            resize(c.new_columns, c.rewrap);
+            resized = true;
+            return 0;
+        }
         if (timeout_ms >= 0) {
             if (input_.empty()) return 0;
             if (input_.front().after_pause) {
@@ -48,7 +63,7 @@ class fake_terminal : public terminal::port {
                 return 0;
             }
         } else {
-            waits.push_back({row_, column_, screen_text()});
+            waits.push_back({row_, column_ + (pending_wrap_ ? 1 : 0), screen_text()});
             if (input_.empty()) return -1;
         }
         chunk& c = input_.front();
@@ -108,7 +123,13 @@ class fake_terminal : public terminal::port {
     struct chunk {
         std::string bytes;
         bool after_pause;
+        int new_columns = 0;
+        bool rewrap = false;
     };
+
+    static int width_of(char32_t c) {
+        return c >= 0x1F300 && c <= 0x1F5FF ? 2 : display_width::codepoint_columns(c);
+    }
 
     void line_feed() {
         pending_wrap_ = false;
@@ -117,14 +138,17 @@ class fake_terminal : public terminal::port {
         } else {
             screen_.erase(screen_.begin());
             screen_.push_back(std::u32string(columns_, U' '));
+            wrapped_.erase(wrapped_.begin());
+            wrapped_.push_back(false);
             ++scrolled;
         }
     }
 
     void put(char32_t c) {
-        int w = c >= 0x1F300 && c <= 0x1F5FF ? 2 : display_width::codepoint_columns(c);
+        int w = width_of(c);
         if (w == 0) return;
         if (pending_wrap_ || (w == 2 && column_ == columns_ - 1)) {
+            wrapped_[row_] = true; // the row goes on in the next one
             line_feed();
             column_ = 0;
         }
@@ -140,6 +164,7 @@ class fake_terminal : public terminal::port {
     void control_sequence(char final) {
         int n = params_.empty() ? 0 : std::atoi(params_.c_str());
         int count = n > 0 ? n : 1;
+        if (pending_wrap_ && (final == 'C' || final == 'D')) column_ = columns_;
         pending_wrap_ = false;
         switch (final) {
         case 'A':
@@ -157,6 +182,7 @@ class fake_terminal : public terminal::port {
         case 'J':
             for (int c = column_; c < columns_; ++c) screen_[row_][c] = U' ';
             for (int r = row_ + 1; r < rows_; ++r) screen_[r].assign(columns_, U' ');
+            for (int r = row_; r < rows_; ++r) wrapped_[r] = false;
             break;
         case 'n':
             if (n == 6 && terminal_output) {
@@ -169,6 +195,72 @@ class fake_terminal : public terminal::port {
         default:
             break; // colours and the like
         }
+    }
+
+    void resize(int columns, bool rewrap) {
+        pending_wrap_ = false;
+        if (!rewrap) {
+            // The rows stay, cut at the new width (a wide character cut in two goes).
+            for (auto& r : screen_) {
+                r.resize(columns, U' ');
+                if (!r.empty() && width_of(r.back()) == 2) r.back() = U' ';
+            }
+            columns_ = columns;
+            column_ = std::min(column_, columns_ - 1);
+            return;
+        }
+        // The rows joined into the lines they wrap, each line laid out again at the new width;
+        // the cursor stays on its cell, and in its screen row while there are rows above.
+        std::vector<std::u32string> lines;
+        std::size_t cursor_line = 0, cursor_offset = 0;
+        for (int r = 0; r < rows_; ++r) {
+            if (r == 0 || !wrapped_[r - 1]) lines.emplace_back();
+            if (r == row_) {
+                cursor_line = lines.size() - 1;
+                cursor_offset = lines.back().size() + column_;
+            }
+            lines.back() += screen_[r];
+        }
+        std::vector<std::u32string> rows;
+        std::vector<bool> wraps;
+        int cursor_row = 0, cursor_column = 0;
+        for (std::size_t l = 0; l < lines.size(); ++l) {
+            std::u32string& text = lines[l];
+            std::size_t keep = text.find_last_not_of(U' ') + 1; // npos + 1 is 0
+            if (l == cursor_line) keep = std::max(keep, cursor_offset);
+            text.resize(keep);
+            rows.emplace_back();
+            for (std::size_t i = 0; i <= text.size(); ++i) {
+                bool wide = i < text.size() && width_of(text[i]) == 2;
+                if (i < text.size() && text[i] == wide_tail) continue;
+                if (i < text.size() &&
+                    static_cast<int>(rows.back().size()) + (wide ? 2 : 1) > columns) {
+                    rows.back().resize(columns, U' ');
+                    wraps.push_back(true);
+                    rows.emplace_back();
+                }
+                if (l == cursor_line && i == cursor_offset) {
+                    cursor_row = static_cast<int>(rows.size()) - 1;
+                    cursor_column =
+                        std::min<int>(static_cast<int>(rows.back().size()), columns - 1);
+                }
+                if (i == text.size()) break;
+                rows.back() += text[i];
+                if (wide) rows.back() += wide_tail;
+            }
+            rows.back().resize(columns, U' ');
+            wraps.push_back(false);
+        }
+        int top = std::max(0, cursor_row - row_);
+        scrolled += top;
+        columns_ = columns;
+        for (int r = 0; r < rows_; ++r) {
+            std::size_t from = static_cast<std::size_t>(top + r);
+            screen_[r] = from < rows.size() ? rows[from] : std::u32string(columns, U' ');
+            wrapped_[r] = from < rows.size() && wraps[from];
+        }
+        row_ = cursor_row - top;
+        column_ = cursor_column;
     }
 
     void interpret(u8 b) {
@@ -209,6 +301,7 @@ class fake_terminal : public terminal::port {
 
     int columns_, rows_;
     std::vector<std::u32string> screen_;
+    std::vector<bool> wrapped_ = std::vector<bool>(static_cast<std::size_t>(rows_), false);
     int row_ = 0, column_ = 0;
     bool pending_wrap_ = false;
     int state_ = 0;

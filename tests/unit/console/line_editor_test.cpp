@@ -3,11 +3,13 @@
 // not the first column), the bytes of the cheap paths, history, completion, and redirected input.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "console/line_editor.hpp"
 #include "console/utf8_stream.hpp"
 #include "fake_terminal.hpp"
+#include "runtime/process.hpp"
 
 using namespace zel;
 using terminal::edit_status;
@@ -86,6 +88,16 @@ TEST(LineEditor, KeysEditTheLine) {
         EXPECT_EQ(s.term.raw_depth, 0) << r.name;
         EXPECT_EQ(s.term.raw_entries, 1) << r.name;
     }
+}
+
+TEST(LineEditor, AnInterruptEndsTheWait) {
+    session s;
+    s.term.type("ab\r");
+    runtime::interrupt_requested = 1; // SIGINT came: no key is waited for any more
+    EXPECT_EQ(s.ask(), edit_status::interrupted);
+    runtime::interrupt_requested = 0;
+    EXPECT_EQ(s.term.raw_depth, 0);
+    EXPECT_TRUE(s.history.empty());
 }
 
 TEST(LineEditor, LoneEscapeEndsTheEditWithTheEscapeCharacter) {
@@ -177,6 +189,94 @@ TEST(LineEditor, TextThatFillsTheRowOpensTheNextOne) {
     // Enter leaves no empty row below a text that fills its last row.
     EXPECT_EQ(s.term.cursor_row(), 1);
     EXPECT_EQ(s.term.screen_text()[1], "");
+}
+
+// A change that leaves the caret in the last column of a full row: the text written ends at the
+// end of the row, where the terminal defers the wrap; the cursor must still stand on the caret,
+// and the next caret move count from there.
+TEST(LineEditor, CaretInTheLastColumnAfterARemoval) {
+    const std::string left = "\x1b[D";
+    struct row {
+        const char* name;
+        std::string to_the_place; // typed before the removal
+        std::string removal;
+    };
+    const row rows[] = {
+        {"backspace", "abcdefgh" + left, "\x7f"},
+        {"delete", "abcdefgh" + left + left, "\x1b[3~"},
+    };
+    for (const row& r : rows) {
+        session s(10, 6);
+        s.term.type(r.to_the_place);
+        s.term.type(r.removal);
+        s.term.type(left);
+        s.term.type("X");
+        s.term.type("\r");
+        s.ask();
+        const auto& removed = s.term.waits.at(2);
+        EXPECT_EQ(removed.screen[0], ">> abcdefh") << r.name;
+        EXPECT_EQ(removed.row, 0) << r.name;
+        EXPECT_EQ(removed.column, 9) << r.name;
+        EXPECT_EQ(s.term.waits.at(3).column, 8) << r.name;
+        EXPECT_EQ(s.before_last_key().screen[0], ">> abcdeXf") << r.name;
+        EXPECT_EQ(s.before_last_key().screen[1], "h") << r.name;
+        EXPECT_EQ(s.text(), "abcdeXfh") << r.name;
+    }
+}
+
+// The window changes width while a line of several rows is edited. Whether the terminal keeps
+// its rows or re-wraps its lines, the redrawn line starts right below the output before it, no
+// row of the old layout stays, and the cursor stands on the caret.
+TEST(LineEditor, RedrawAfterTheWindowChangesWidth) {
+    struct row {
+        const char* name;
+        std::string caret_keys; // where the caret goes before the change
+        int columns;
+        bool rewrap;
+    };
+    const std::string home_right = "\x1b[H\x1b[C";
+    const row rows[] = {
+        {"narrower, re-wrapped", "", 25, true},
+        {"narrower, rows kept", "", 25, false},
+        {"wider, re-wrapped", "", 60, true},
+        {"wider, rows kept", "", 60, false},
+        {"narrower, caret on the first row, re-wrapped", home_right, 25, true},
+        {"narrower, caret on the first row, rows kept", home_right, 25, false},
+        {"narrower, caret inside, re-wrapped", "\x1b[D\x1b[D\x1b[D", 25, true},
+    };
+    const std::string text = std::string(40, 'x') + std::string(40, 'y');
+    for (const row& r : rows) {
+        session s(40, 12);
+        s.term.show("\r\n1\r\n"); // output above the prompt, with a row to spare above it
+        s.term.type(text);
+        if (!r.caret_keys.empty()) s.term.type(r.caret_keys);
+        s.term.resize_after_keys(r.columns, r.rewrap);
+        s.term.type("Q");
+        s.term.type("\r");
+        s.ask();
+        std::string line = s.text();
+        std::size_t caret = line.find('Q') + 1;
+        // The line as written afresh at the new width.
+        std::string shown = ">> " + line;
+        std::vector<std::string> expected;
+        for (std::size_t i = 0; i < shown.size(); i += r.columns)
+            expected.push_back(shown.substr(i, r.columns));
+        const auto& seen = s.before_last_key();
+        auto above = std::find(seen.screen.begin(), seen.screen.end(), "1");
+        if (above == seen.screen.end()) {
+            ADD_FAILURE() << r.name << ": the output above is gone";
+            continue;
+        }
+        int first = static_cast<int>(above - seen.screen.begin()) + 1;
+        for (int i = first; i < static_cast<int>(seen.screen.size()); ++i) {
+            std::size_t k = static_cast<std::size_t>(i - first);
+            EXPECT_EQ(seen.screen[i], k < expected.size() ? expected[k] : "")
+                << r.name << ", row " << i;
+        }
+        long p = 3 + static_cast<long>(caret);
+        EXPECT_EQ(seen.row, first + p / r.columns) << r.name;
+        EXPECT_EQ(seen.column, p % r.columns) << r.name;
+    }
 }
 
 TEST(LineEditor, WideCharacters) {
@@ -411,7 +511,9 @@ TEST(LineEditor, RedirectedInput) {
     session s;
     s.term.terminal_input = false;
     s.editor.init();
-    s.term.type("one\ntwo\r\n");
+    s.term.type("one\ntw");
+    s.term.resize_after_keys(60, true); // a signal that breaks the wait is not the input's end
+    s.term.type("o\r\n");
     s.term.type_on("caf\xc3\xa9\n\xc3\nb\xff\nlast");
     const char* expected[] = {"one",          "two\r",         "caf\xc3\xa9",
                               "\xef\xbf\xbe", "b\xef\xbf\xbe", "last"};

@@ -1,6 +1,6 @@
-// The real terminal port on a pseudo-terminal: raw mode and its restoration on every way out
-// (the guard, the runtime's restorer, a fault, SIGTERM), the size, resize notices, and one line
-// edited through the real port.
+// The real terminal port on a pseudo-terminal: raw mode and the window title, and their
+// restoration on every way out (the guard, the runtime's restorer, a fault, SIGTERM), the size,
+// resize notices, and one line edited through the real port.
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -72,6 +72,17 @@ TEST(Terminal, RawModeAndItsRestoration) {
     EXPECT_TRUE(same_mode(p.mode(), cooked));
 }
 
+namespace {
+// Everything the child wrote to the terminal, once it has ended.
+std::string drained(int master) {
+    std::string out;
+    char buffer[256];
+    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+    for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;) out.append(buffer, n);
+    return out;
+}
+} // namespace
+
 TEST(Terminal, ProcessEndsRestoreTheTerminal) {
     struct row {
         const char* name;
@@ -97,11 +108,16 @@ TEST(Terminal, ProcessEndsRestoreTheTerminal) {
             runtime::install_fault_handlers();
             terminal::tty_port port(p.slave, p.slave);
             port.enter_raw_mode();
+            terminal::set_title(port, "Zel Console");
             end();
             _exit(77);
         }
         int status = 0;
         waitpid(pid, &status, 0);
+        // The title saved on the terminal's title stack before it was set, and put back.
+        std::string written = drained(p.master);
+        EXPECT_EQ(written.rfind("\x1b[22;0t\x1b]0;Zel Console\x07", 0), 0u) << r.name << written;
+        EXPECT_TRUE(written.ends_with("\x1b[23;0t")) << r.name << written;
         if (r.signal) {
             EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == r.signal) << r.name;
         } else {
@@ -175,7 +191,8 @@ TEST(Terminal, EditsALineThroughARealTerminal) {
 TEST(Terminal, TitleCannotCarryControlSequences) {
     testing_terminal::fake_terminal term;
     terminal::set_title(term, "Zel\x07\x1b]2;x\xc2\x9c Console");
-    EXPECT_EQ(term.output, "\x1b]0;Zel]2;x Console\x07");
+    // The title it replaces is saved on the terminal's title stack first.
+    EXPECT_EQ(term.output, "\x1b[22;0t\x1b]0;Zel]2;x Console\x07");
     term.output.clear();
     term.terminal_output = false;
     terminal::set_title(term, "Zel Console");
