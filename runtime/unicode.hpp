@@ -34,8 +34,8 @@ u32 encode_codepoint(u32 code_point, u8* dest);
 // Writes at most `room` bytes of the sequence (cut when it does not fit).
 u32 encode_codepoint_bounded(u32 code_point, u8* dest, u32 room);
 
-// The checked decoder of the lexer and of text read in: overlong forms are accepted,
-// 0xDC00-0xDCFF and values above 0x10FFFF are not. `length` holds the bytes left on entry and
+// The checked decoder of the lexer and of text read in: overlong forms, 0xDC00-0xDCFF and values
+// above 0x10FFFF are refused. `length` holds the bytes left on entry and
 // the sequence length on return. Answers the code point, or -1 when the sequence is cut off by
 // the end of the input; raises access/invalid-utf8 (with up to 4 bytes from the bad sequence).
 i32 decode_sequence_checked(const u8* p, u32& length);

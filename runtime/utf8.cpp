@@ -217,7 +217,11 @@ i32 decode_sequence_checked(const u8* p, u32& length) {
         cp = (cp << 6) | (p[i] & 0x3F);
     }
     if (available < need) return -1;
-    if ((need == 3 && cp >= 0xDC00 && cp <= 0xDCFF) || (need == 4 && cp > 0x10FFFF))
+    // An overlong form would let a character past every check made on the bytes ("/" as C0 AF,
+    // NUL as C0 80): it is refused like any other invalid sequence.
+    static constexpr u32 smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (cp < smallest[need] || (need == 3 && cp >= 0xDC00 && cp <= 0xDCFF) ||
+        (need == 4 && cp > 0x10FFFF))
         invalid_utf8(p, available);
     length = need;
     return static_cast<i32>(cp);

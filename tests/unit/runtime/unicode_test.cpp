@@ -88,7 +88,14 @@ TEST(Utf8, CheckedDecoder) {
     const row rows[] = {
         {"41", 0x41, 1},
         {"C3A9", 0xE9, 2},
-        {"C0AF", 0x2F, 2}, // overlong accepted
+        {"C0AF", -2, 0}, // overlong forms of "/", NUL, "A" and of the first 3- and 4-byte values
+        {"C080", -2, 0},
+        {"C181", -2, 0},
+        {"E08080", -2, 0},
+        {"E09FBF", -2, 0},
+        {"F08FBFBF", -2, 0},
+        {"C280", 0x80, 2},
+        {"E0A080", 0x800, 3},
         {"EDA080", 0xD800, 3},
         {"EDB380", -2, 0},
         {"EDB080", -2, 0},
