@@ -203,7 +203,8 @@ u32 base_of(const i32* refinements) {
     if (refinements[0] < 0) return 64;
     const cell* base = arg(static_cast<u32>(refinements[0]));
     i32 b = int_of(base);
-    if (b != 2 && b != 16 && b != 58 && b != 64) error::raise(err::E("script", "invalid-arg"), base);
+    if (b != 2 && b != 16 && b != 58 && b != 64)
+        error::raise(err::E("script", "invalid-arg"), base);
     return static_cast<u32>(b);
 }
 
