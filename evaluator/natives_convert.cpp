@@ -145,7 +145,8 @@ bool amount_of(const cell* c, amount_digits& out) {
 
 void as_money(const i32*) {
     const cell* currency = arg(0);
-    std::string_view code = symbol::text_view(currency->w2);
+    // A copy: the symbol texts may move when the currency list is first made.
+    std::string code(symbol::text_view(currency->w2));
     i32 index = money::find_currency(code);
     if (index < 1 || index > 255) error::raise(err::E("script", "bad-denom"), currency);
     amount_digits amount;
