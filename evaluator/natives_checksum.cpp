@@ -36,11 +36,16 @@ std::optional<method> method_of(const cell* word) {
 
 int digest_code(method m) {
     switch (m) {
-    case method::md5: return checksum::code::md5;
-    case method::sha1: return checksum::code::sha1;
-    case method::sha256: return checksum::code::sha256;
-    case method::sha384: return checksum::code::sha384;
-    default: return checksum::code::sha512;
+    case method::md5:
+        return checksum::code::md5;
+    case method::sha1:
+        return checksum::code::sha1;
+    case method::sha256:
+        return checksum::code::sha256;
+    case method::sha384:
+        return checksum::code::sha384;
+    default:
+        return checksum::code::sha512;
     }
 }
 
@@ -63,9 +68,12 @@ byte_view bytes_of(const cell* value, std::string& own) {
         bool whole = true;
         if (!name) error::raise(err::E("access", "cannot-open"), value);
         switch (fs::read_file_bytes(*name, -1, -1, own, whole)) {
-        case fs::read_status::failed: error::raise(err::E("access", "cannot-open"), value);
-        case fs::read_status::too_large: error::raise(err::E("script", "size-limit"), value);
-        case fs::read_status::done: break;
+        case fs::read_status::failed:
+            error::raise(err::E("access", "cannot-open"), value);
+        case fs::read_status::too_large:
+            error::raise(err::E("script", "size-limit"), value);
+        case fs::read_status::done:
+            break;
         }
         break;
     }
@@ -114,10 +122,14 @@ void checksum_native(const i32* refinements) {
     std::string own;
     byte_view data = bytes_of(arg(0), own);
     switch (*m) {
-    case method::tcp: return integer_result(checksum::internet(data.data, data.size));
-    case method::crc32: return integer_result(checksum::crc32(data.data, data.size));
-    case method::adler32: return integer_result(checksum::adler32(data.data, data.size));
-    default: break;
+    case method::tcp:
+        return integer_result(checksum::internet(data.data, data.size));
+    case method::crc32:
+        return integer_result(checksum::crc32(data.data, data.size));
+    case method::adler32:
+        return integer_result(checksum::adler32(data.data, data.size));
+    default:
+        break;
     }
     int code = digest_code(*m);
     if (!spec) return binary_result(checksum::digest(data.data, data.size, code));

@@ -133,7 +133,8 @@ ZEL_CLMUL_TARGET u32 crc_folded(u32 crc, const u8* p, std::size_t length) {
 }
 
 bool clmul_present() {
-    static const bool present = __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1");
+    static const bool present =
+        __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1");
     return present;
 }
 #endif
@@ -193,11 +194,16 @@ u16 internet(const u8* p, std::size_t length) {
 namespace {
 const EVP_MD* algorithm(int method) {
     switch (method) {
-    case code::md5: return EVP_md5();
-    case code::sha1: return EVP_sha1();
-    case code::sha256: return EVP_sha256();
-    case code::sha384: return EVP_sha384();
-    case code::sha512: return EVP_sha512();
+    case code::md5:
+        return EVP_md5();
+    case code::sha1:
+        return EVP_sha1();
+    case code::sha256:
+        return EVP_sha256();
+    case code::sha384:
+        return EVP_sha384();
+    case code::sha512:
+        return EVP_sha512();
     default: {
         cell c;
         init_integer(&c, method);
@@ -235,12 +241,18 @@ void digest_two(const EVP_MD* md, const u8* a, std::size_t a_length, const u8* b
 
 u32 digest_size(int method) {
     switch (method) {
-    case code::md5: return 16;
-    case code::sha1: return 20;
-    case code::sha256: return 32;
-    case code::sha384: return 48;
-    case code::sha512: return 64;
-    default: return 0;
+    case code::md5:
+        return 16;
+    case code::sha1:
+        return 20;
+    case code::sha256:
+        return 32;
+    case code::sha384:
+        return 48;
+    case code::sha512:
+        return 64;
+    default:
+        return 0;
     }
 }
 
