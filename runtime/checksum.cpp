@@ -153,6 +153,10 @@ u32 crc32(const u8* bytes, std::size_t length) {
     return ~crc_tabled(crc, bytes, length);
 }
 
+u32 detail::crc32_tabled(const u8* bytes, std::size_t length) {
+    return ~crc_tabled(0xFFFFFFFFu, bytes, length);
+}
+
 // ---- Adler-32 -------------------------------------------------------------------------------
 
 u32 adler32(const u8* p, std::size_t length) {

@@ -25,6 +25,11 @@ u32 adler32(const u8* bytes, std::size_t length);
 // RFC 1071 Internet checksum: 0xFFFF for no bytes. Exact for any length.
 u16 internet(const u8* bytes, std::size_t length);
 
+namespace detail {
+// CRC-32 by tables alone, as on a processor without carry-less multiplication (for tests).
+u32 crc32_tabled(const u8* bytes, std::size_t length);
+} // namespace detail
+
 // Digest size in bytes of a method code, 0 for a code without a digest.
 u32 digest_size(int method);
 
