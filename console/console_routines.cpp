@@ -345,12 +345,11 @@ void bind_input_routines() {
 }
 
 void attach_init() {
-    const cell* console = console_object();
-    const cell* slot = field(console, "init");
-    if (!slot) return;
+    if (!field(console_object(), "init")) return;
     cell* base = stack::top;
     cell* made = routines::push_routine("[str [string!]]", console_init);
-    *const_cast<cell*>(slot) = *made;
+    // Making the routine may move the console object's values: the field is found again after.
+    *const_cast<cell*>(field(console_object(), "init")) = *made;
     stack::top = base;
 }
 
