@@ -5,6 +5,7 @@
 
 #include "datatypes/basic.hpp"
 #include "datatypes/binary.hpp"
+#include "datatypes/bitset.hpp"
 #include "datatypes/block.hpp"
 #include "datatypes/char.hpp"
 #include "datatypes/context.hpp"
@@ -78,7 +79,7 @@ void register_all() {
     url::register_type();
     file::register_type();
     object::register_type();
-    placeholder(t::bitset, 0, "bitset!");
+    bitset::register_type();
     triple::register_type();
     float_::register_type();
     typeset::register_type();
