@@ -38,6 +38,7 @@
 #include "datatypes/tuple.hpp"
 #include "datatypes/typeset.hpp"
 #include "datatypes/url.hpp"
+#include "datatypes/vector.hpp"
 #include "datatypes/word.hpp"
 
 namespace zel::types {
@@ -84,7 +85,7 @@ void register_all() {
     float_::register_type();
     typeset::register_type();
     error::register_type();
-    placeholder(t::vector, t::string, "vector!");
+    vector::register_type();
     map::register_type();
     hash::register_type();
     pair::register_type();
