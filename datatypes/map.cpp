@@ -408,9 +408,10 @@ cell* copy(cell* value, cell* out, cell*, bool deep, cell* types) {
     if (typed_deep) on_stack.emplace(value->w2);
     cell source{type_id::block, 0, value->w2, 0};
     cell* dup = block::push_duplicate(&source, deep && !types, true);
+    // The new map is in `out` before the typed copies allocate, so its index stays reachable.
     u32 index = hash_index::clone(value->w3, dup->w2);
-    if (types) copy_matching_types_of_values(dup, deep, types);
     *out = cell{type_id::map, 0, dup->w2, index};
+    if (types) copy_matching_types_of_values(dup, deep, types);
     return out;
 }
 
