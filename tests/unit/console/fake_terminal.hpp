@@ -24,7 +24,7 @@ class fake_terminal : public terminal::port {
         screen_.assign(rows, std::u32string(columns, U' '));
     }
 
-    // Bytes typed after a pause.
+    // Bytes typed after a pause (a pause outlasts a program's look at what has arrived).
     void type(const std::string& bytes) { input_.push_back({bytes, true}); }
     // Bytes that arrive together with the previous ones.
     void type_on(const std::string& bytes) { input_.push_back({bytes, false}); }
@@ -50,6 +50,7 @@ class fake_terminal : public terminal::port {
 
     long read(u8* buffer, std::size_t n, int timeout_ms) override {
         if (!input_.empty() && input_.front().new_columns > 0) {
+            if (timeout_ms == 0) return 0; // the change comes while the program waits
             chunk c = input_.front();
             input_.pop_front();
             resize(c.new_columns, c.rewrap);
@@ -59,6 +60,7 @@ class fake_terminal : public terminal::port {
         if (timeout_ms >= 0) {
             if (input_.empty()) return 0;
             if (input_.front().after_pause) {
+                if (timeout_ms == 0) return 0;
                 input_.front().after_pause = false; // the pause has passed
                 return 0;
             }
