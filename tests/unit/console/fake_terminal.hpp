@@ -45,6 +45,7 @@ class fake_terminal : public terminal::port {
     struct snapshot {
         int row, column; // the column is one past the last while the wrap is deferred
         std::vector<std::string> screen;
+        std::size_t writes; // writes made so far
     };
     std::vector<snapshot> waits; // the screen whenever the program waits for a key
 
@@ -65,7 +66,8 @@ class fake_terminal : public terminal::port {
                 return 0;
             }
         } else {
-            waits.push_back({row_, column_ + (pending_wrap_ ? 1 : 0), screen_text()});
+            waits.push_back(
+                {row_, column_ + (pending_wrap_ ? 1 : 0), screen_text(), writes.size()});
             if (input_.empty()) return -1;
         }
         chunk& c = input_.front();
