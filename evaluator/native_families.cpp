@@ -1,6 +1,7 @@
 // The families of natives.
 #include "evaluator/native_families.hpp"
 
+#include "evaluator/parse.hpp"
 #include "lexer/transcode.hpp"
 
 namespace zel::natives::families {
@@ -12,6 +13,7 @@ native_fn lookup(std::string_view name) {
             if (e.name == name) return e.fn;
     // The lexer's native lives with the lexer.
     if (name == "transcode") return transcode::native;
+    if (name == "parse") return parse::native;
     return nullptr;
 }
 
