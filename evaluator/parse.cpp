@@ -197,6 +197,7 @@ class engine {
     bool last_ = false;
     bool top_collect_ = false;
     u32 cells_used_ = 0;
+    u32 changes_ = 0; // input changes made by insert, change and remove: progress too
     std::vector<rule_frame> frames_;
     std::vector<collect_level> collects_;
     std::vector<u32> scratch_;
@@ -806,7 +807,7 @@ class engine {
                 ok = true;
                 break;
             }
-            u32 r = sub, next = q;
+            u32 r = sub, next = q, changes = changes_;
             bool pass = match_term(blk, r, next);
             if (brk_) {
                 ok = brk_ == 1;
@@ -819,7 +820,7 @@ class engine {
                 break;
             }
             count++;
-            bool progressed = next != q;
+            bool progressed = next != q || changes != changes_;
             q = next;
             if (!progressed && !while_) {
                 ok = count >= min;
@@ -1133,6 +1134,7 @@ class engine {
         actions::handler_of_value<act::slot::insert>(slot)(slot, value, -1, only, 1, false);
         i64 added = i64(length()) - i64(before);
         stack::top = base;
+        changes_++;
         adjust_limit(added);
         if (at <= p) p = static_cast<u32>(std::max<i64>(0, i64(p) + added));
         return true;
@@ -1170,6 +1172,7 @@ class engine {
                                                            static_cast<i32>(to - from), only, 1);
         u32 next = std::min(slot->w1, length());
         stack::top = base;
+        changes_++;
         adjust_limit(i64(length()) - i64(before));
         p = next;
         return true;
@@ -1199,6 +1202,7 @@ class engine {
         cell* part_slot = stack::push_value(init_integer(&part, static_cast<i32>(to - from)));
         actions::handler_of_value<act::slot::remove>(slot)(slot, part_slot, nullptr);
         stack::top = base;
+        changes_++;
         adjust_limit(i64(length()) - i64(before));
         p = from;
         return true;
