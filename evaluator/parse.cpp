@@ -510,12 +510,14 @@ class engine {
                 error::raise(err::E("script", "parse-infinite"), &blk);
         cell* base = stack::top;
         stack::push_value(&blk); // keeps the block alive if a paren drops every other reference
+        // The rules block itself is no sub-rule: the trace starts with its first fetch.
+        bool sub = !frames_.empty();
         frames_.push_back({blk, in_.series.w2, pos});
-        trace(syms().ev_push, blk, blk.w1, pos);
+        if (sub) trace(syms().ev_push, blk, blk.w1, pos);
         bool ok = alternatives(blk, pos);
         frames_.pop_back();
         stack::top = base;
-        trace(syms().ev_pop, blk, blk.w1, pos);
+        if (sub) trace(syms().ev_pop, blk, blk.w1, pos);
         return ok;
     }
 

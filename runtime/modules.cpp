@@ -58,6 +58,7 @@ const stage stages[] = {
     {kind::module, "library/load.zel"},    // suffix?, load, save
     {kind::module, "library/aliases.zel"}, // dt, time-it and the aliases
     {kind::module, "library/system.zel"},  // the system object
+    {kind::module, "library/parse_trace.zel"}, // parse-trace, transcode-trace, scan
     {kind::adopt_system},
     {kind::module, "library/operators.zel"}, // the infix operators
     {kind::module, "library/version.zel"},   // system/version as a value
