@@ -824,7 +824,8 @@ class engine {
             count++;
             bool progressed = next != q || changes != changes_;
             q = next;
-            if (!progressed && !while_) {
+            // Without a maximum, a pass that moved nothing would repeat for ever.
+            if (!progressed && !while_ && max < 0) {
                 ok = count >= min;
                 break;
             }
@@ -863,8 +864,10 @@ class engine {
                 if (!match_literal(v, q, next)) break;
                 count++;
                 if (next == q) {
-                    // A literal that matches nothing can never progress.
+                    // A literal that matches nothing can never progress: a count is reached at
+                    // once, any and some stop, while could only loop for ever.
                     if (while_) error::raise(err::E("script", "parse-infinite"), &blk);
+                    if (max >= 0) count = max;
                     break;
                 }
                 q = next;
