@@ -222,10 +222,10 @@ i32 compare(cell* a, cell* b, i32 op) {
     case type_id::percent:
     case type_id::time: y = float_of(b); break;
     case type_id::money: {
-        double m = std::fabs(x);
-        if (m > 0 && m < 1e-05) return -1;
-        if (m >= 1e17) return 1;
         if (!cores::money_of_float || !cores::money_compare) return -2;
+        // Out of the money range the money decides its side (money! compares it so).
+        double m = std::fabs(x);
+        if ((m > 0 && m < 1e-05) || m >= 1e17) return -cores::money_compare(b, a, op);
         cell money;
         cores::money_of_float(&money, x);
         return cores::money_compare(&money, b, op);
