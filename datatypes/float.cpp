@@ -401,7 +401,8 @@ void round(cell* value, cell* scale, bool even, bool down, bool half_down, bool 
     double s = is_percent ? 0.01 : 1.0;
     if (scale) {
         s = std::fabs(as_double(scale));
-        if (is_percent) s /= 100.0;
+        // A number scale counts percentage points; a percent! scale is a fraction already.
+        if (is_percent && type_of(scale) != type_id::percent) s /= 100.0;
     }
     u32 result_type = type_of(value);
     if (scale) result_type = type_of(scale) == type_id::integer ? type_id::integer : type_of(scale);
