@@ -222,10 +222,10 @@ i32 compare(cell* a, cell* b, i32 op) {
     case type_id::percent:
     case type_id::time: y = float_of(b); break;
     case type_id::money: {
-        double m = std::fabs(x);
-        if (m > 0 && m < 1e-05) return -1;
-        if (m >= 1e17) return 1;
         if (!cores::money_of_float || !cores::money_compare) return -2;
+        // Out of the money range the money decides its side (money! compares it so).
+        double m = std::fabs(x);
+        if ((m > 0 && m < 1e-05) || m >= 1e17) return -cores::money_compare(b, a, op);
         cell money;
         cores::money_of_float(&money, x);
         return cores::money_compare(&money, b, op);
@@ -401,7 +401,8 @@ void round(cell* value, cell* scale, bool even, bool down, bool half_down, bool 
     double s = is_percent ? 0.01 : 1.0;
     if (scale) {
         s = std::fabs(as_double(scale));
-        if (is_percent) s /= 100.0;
+        // A number scale counts percentage points; a percent! scale is a fraction already.
+        if (is_percent && type_of(scale) != type_id::percent) s /= 100.0;
     }
     u32 result_type = type_of(value);
     if (scale) result_type = type_of(scale) == type_id::integer ? type_id::integer : type_of(scale);

@@ -1,6 +1,8 @@
 // The table of arithmetic cores.
 #include "datatypes/number_cores.hpp"
 
+#include "datatypes/symbol.hpp"
+#include "datatypes/word.hpp"
 #include "runtime/errors.hpp"
 
 namespace zel::cores {
@@ -27,10 +29,10 @@ void raise_invalid_type(u32 type) {
 }
 
 void raise_not_related(const char* action, u32 type) {
-    // The action's word comes with the words of the runtime; until then the datatype alone.
-    cell t;
+    cell t, word;
     init_datatype(&t, type);
-    error::raise(err::E("script", "not-related"), nullptr, &t);
+    word::init_cell_global(symbol::intern_text(action), &word);
+    error::raise(err::E("script", "not-related"), &word, &t);
 }
 
 } // namespace zel::cores

@@ -24,6 +24,7 @@ void register_type() {
                                       .form = act::inherit,
                                       .mold = mold,
                                       .compare = act::inherit,
+                                      .append = act::inherit,
                                       .at = act::inherit,
                                       .back = act::inherit,
                                       .change = act::inherit,

@@ -8,6 +8,7 @@
 #include "datatypes/binary.hpp"
 #include "datatypes/money.hpp"
 #include "datatypes/pair.hpp"
+#include "datatypes/scalar_common.hpp"
 #include "datatypes/point.hpp"
 #include "datatypes/string_buffer.hpp"
 #include "datatypes/symbol.hpp"
@@ -73,14 +74,7 @@ void as(const i32*) {
 
 i32 pair_coordinate(const cell* c) {
     if (type_of(c) == type_id::integer) return int_of(c);
-    double d = float_of(c);
-    if (!std::isfinite(d)) error::raise(err::E("script", "invalid-arg"), c);
-    if (!(d > -2147483649.0 && d < 2147483648.0)) {
-        cell t;
-        init_datatype(&t, type_id::integer);
-        error::raise(err::E("script", "type-limit"), &t);
-    }
-    return static_cast<i32>(d);
+    return scalar::truncate_checked(float_of(c), c);
 }
 
 float point_coordinate(const cell* c) {
