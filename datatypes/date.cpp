@@ -213,7 +213,8 @@ void normalize(cell* date, double time, bool as_local) {
 
 i32 unix_seconds(const cell* date) {
     i64 days = i64(day_number_of(date->w1)) - day_number(1970, 1, 1);
-    double rest = std::trunc(float_of(date) + 0.5);
+    // Rounded half up: the stored time is negative in zones east of UTC.
+    double rest = std::floor(float_of(date) + 0.5);
     if (!(std::fabs(rest) < 1e15)) error::raise(err::E("math", "overflow"));
     i64 seconds = days * 86400 + static_cast<i64>(rest);
     if (seconds < INT32_MIN || seconds > INT32_MAX) error::raise(err::E("math", "overflow"));
