@@ -57,6 +57,30 @@ cell* init_cell(cell* slot, u32 packed_date, double stored_time);
 cell* push_new(u32 packed_date, double stored_time);
 void append_to_block(cell* block, u32 packed_date, double stored_time);
 
+// Derived values of the local date.
+i32 day_of_year(u32 packed_date);
+i32 weekday(i32 day_number); // 1 Monday .. 7 Sunday
+// The day number of the Monday that begins ISO week 1 of the year.
+i64 iso_week_one_start(i32 year);
+i32 iso_week(u32 packed_date);
+i32 week(u32 packed_date); // weeks from Sunday; week 1 holds 1 January
+
+// Brings a stored time back under the date invariant (stored time + zone offset in [0, 86400)),
+// moving the day number by the days it carries.
+void wrap_day_for_zone(i64& day_number, double& time, u32 zone_bits);
+// Stores `time` in the date (first turned from local time into stored time when `as_local`) and
+// moves the date by the days it carries. A date leaving the years the cell holds raises
+// math `overflow`.
+void normalize(cell* date, double time, bool as_local);
+// Seconds since 1 January 1970 UTC; beyond the 32-bit range raises math `overflow`.
+i32 unix_seconds(const cell* date);
+// The time! between two dates (a - b), written into a.
+void time_between(cell* a, const cell* b);
+
+// Field n (1-14) of a date; the field of a word (-1 for none).
+void field_value(cell* out, const cell* date, i32 field);
+i32 field_index(const cell* word);
+
 // The block of month names that the text reads (system/locale/months); 0 uses the English names.
 void set_month_list(u32 block_node);
 

@@ -11,6 +11,7 @@
 #include "evaluator/actions.hpp"
 #include "evaluator/native_families.hpp"
 #include "evaluator/natives_common.hpp"
+#include "datatypes/date.hpp"
 #include "runtime/memory.hpp"
 
 namespace zel::natives {
@@ -138,8 +139,10 @@ void set_operation(u32 code, std::string_view native, const i32* refs) {
         return;
     }
     case type_id::date:
-        if (code == set_code::difference) error::raise(err::E("internal", "not-done"));
-        break;
+        if (code != set_code::difference) break;
+        date::time_between(arg(0), arg(1));
+        keep_result();
+        return;
     default:
         break;
     }
