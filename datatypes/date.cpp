@@ -11,7 +11,7 @@
 #include "datatypes/number_cores.hpp"
 #include "datatypes/random_values.hpp"
 #include "datatypes/registry.hpp"
-#include "datatypes/scalar_path.hpp"
+#include "datatypes/scalar_common.hpp"
 #include "datatypes/string_buffer.hpp"
 #include "datatypes/text_out.hpp"
 #include "datatypes/time.hpp"
@@ -348,8 +348,8 @@ i32 field_index(const cell* word) {
                                         &sym::second,  &sym::weekday,  &sym::yearday, &sym::timezone,
                                         &sym::week,    &sym::isoweek};
     for (i32 i = 0; i < 14; i++)
-        if (scalar_path::is_word_for(word, *fields[i])) return i + 1;
-    if (scalar_path::is_word_for(word, sym::julian)) return 11;
+        if (scalar::is_word_for(word, *fields[i])) return i + 1;
+    if (scalar::is_word_for(word, sym::julian)) return 11;
     return -1;
 }
 
@@ -481,7 +481,7 @@ cell* eval_path(cell* parent, cell* element, cell* value, const path_step& step)
     cell changed = *parent;
     set_field(&changed, n, &path_value);
     *parent = changed;
-    scalar_path::store_back(parent, step);
+    scalar::store_back(parent, step);
     return &path_value;
 }
 

@@ -94,15 +94,6 @@ i32 absolute_checked(i32 n) {
 bool float_out_of_range(double d) { return std::isnan(d) || d > 2147483647.0 || d < -2147483648.0; }
 bool float_out_of_range(const cell* f) { return float_out_of_range(float_of(f)); }
 
-i32 truncate_checked(double d) {
-    if (!(d > -2147483649.0 && d < 2147483648.0)) {
-        cell t;
-        init_datatype(&t, type_id::integer);
-        error::raise(err::E("script", "type-limit"), &t);
-    }
-    return static_cast<i32>(d);
-}
-
 std::string_view to_decimal_text(i32 n) {
     static char text[12];
     char* p = text + sizeof text;

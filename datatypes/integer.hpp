@@ -15,9 +15,6 @@ i32 absolute_checked(i32 n);
 inline i32 sign_of(i32 n) { return (n > 0) - (n < 0); }
 bool float_out_of_range(const cell* f);
 bool float_out_of_range(double d);
-// A float truncated toward zero to 32 bits; NaN or a value outside the range raises `type-limit`
-// (a plain cast would be undefined there).
-i32 truncate_checked(double d);
 // The decimal text (valid until the next call).
 std::string_view to_decimal_text(i32 n);
 

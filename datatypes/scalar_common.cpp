@@ -78,20 +78,31 @@ u32 axis_of(const cell* element, u32 count) {
 
 void store_back(const cell* changed, const path_step& step) {
     if (!step.previous) return;
-    cell value = *changed;
-    cell previous = *step.previous;
-    if (!step.owner || is_none(step.owner)) {
+    bool from_word = step.position == 0 || !step.owner || is_none(step.owner);
+    if (from_word) {
         // The first element: the word whose value the path started from.
-        if (is(&previous, type_id::word)) context::set_word_value(&previous, &value);
+        if (!is_any_word_type(type_of(step.previous))) return;
+        cell word = *step.previous;
+        context::set_word_value(&word, changed);
         return;
     }
-    cell owner = *step.owner;
-    auto set = act::handler<act::slot::eval_path>(type_of(&owner));
+    auto set = act::handler<act::slot::eval_path>(type_of(step.owner));
     if (!set) return;
     path_step up;
     up.path = step.path;
+    up.position = step.position - 1;
+    up.case_ = step.case_;
     up.last = true;
-    set(&owner, &previous, &value, up);
+    up.owner_check = true;
+    cell owner = *step.owner;
+    cell element = *step.previous;
+    cell value = *changed;
+    set(&owner, &element, &value, up);
+}
+
+bool is_word_for(const cell* element, u32 symbol) {
+    return type_of(element) == type_id::word &&
+           symbol::canonical_id(element->w2) == symbol::canonical_id(symbol);
 }
 
 } // namespace zel::scalar

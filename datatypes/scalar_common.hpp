@@ -33,4 +33,7 @@ u32 axis_of(const cell* element, u32 count);
 // series' owner).
 void store_back(const cell* changed, const path_step& step);
 
+// True when the element is a word for the symbol (any case).
+bool is_word_for(const cell* element, u32 symbol);
+
 } // namespace zel::scalar

@@ -9,7 +9,7 @@
 #include "datatypes/integer.hpp"
 #include "datatypes/number_cores.hpp"
 #include "datatypes/registry.hpp"
-#include "datatypes/scalar_path.hpp"
+#include "datatypes/scalar_common.hpp"
 #include "datatypes/text_out.hpp"
 #include "datatypes/words_rt.hpp"
 #include "evaluator/stack.hpp"
@@ -20,11 +20,11 @@
 namespace zel::time {
 
 i32 hours_of(double seconds) {
-    return integer::truncate_checked(seconds / 3600);
+    return scalar::truncate_checked(seconds / 3600);
 }
 
 i32 minutes_of(double seconds) {
-    return integer::truncate_checked(std::floor(std::fmod(std::fabs(seconds), 3600) / 60));
+    return scalar::truncate_checked(std::floor(std::fmod(std::fabs(seconds), 3600) / 60));
 }
 
 void field_value(cell* out, double seconds, i32 field) {
@@ -37,9 +37,9 @@ void field_value(cell* out, double seconds, i32 field) {
 }
 
 i32 field_index(const cell* word, const cell* value) {
-    if (scalar_path::is_word_for(word, sym::hour)) return 1;
-    if (scalar_path::is_word_for(word, sym::minute)) return 2;
-    if (scalar_path::is_word_for(word, sym::second)) return 3;
+    if (scalar::is_word_for(word, sym::hour)) return 1;
+    if (scalar::is_word_for(word, sym::minute)) return 2;
+    if (scalar::is_word_for(word, sym::second)) return 3;
     if (value && type_of(value) == type_id::time)
         error::raise(err::E("script", "cannot-use"), word, value);
     return -1;
@@ -214,7 +214,7 @@ cell* eval_path(cell* parent, cell* element, cell* value, const path_step& step)
     path_value = *value;
     double t = set_field(float_of(parent), n, &path_value);
     init_cell(parent, t);
-    scalar_path::store_back(parent, step);
+    scalar::store_back(parent, step);
     return &path_value;
 }
 
@@ -290,7 +290,7 @@ void round(cell* value, cell* scale, bool even, bool down, bool half_down, bool 
 i32 whole_seconds(const cell* value) {
     double t = float_of(value);
     double s = std::fmod(t >= 0 ? t + 0.000001 : t - 0.000001, 60);
-    return integer::truncate_checked(s);
+    return scalar::truncate_checked(s);
 }
 void even(cell* value) {
     init_logic(value, !(whole_seconds(value) & 1));
