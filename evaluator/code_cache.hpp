@@ -54,7 +54,9 @@ struct record {
     u32 guard_w3;
     u16 arguments;    // call: its arguments (all plain, before any refinement)
     u16 extra;        // call: the locals of a function, the refinements of a native
+    u32 spare[3];
 };
+static_assert(sizeof(record) == 64);
 
 struct block {
     u32 node = 0;

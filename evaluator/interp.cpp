@@ -463,13 +463,13 @@ inline bool view_of(u32 node, code_view* v) {
     return true;
 }
 // The current record of a cell of the view, or null past what the cache covers.
-inline record* record_of(const code_view& v, u32 index) {
+inline record* record_of(code_view v, u32 index) {
     if (index >= v.len) return nullptr;
     return code_cache::at(v.b, index, v.code + index);
 }
 
 constexpr u32 max_paren_depth = 8;
-u32 pure_chain(const code_view& v, u32 index, cell* out, u32 depth);
+u32 pure_chain(code_view v, u32 index, cell* out, u32 depth);
 
 // Types a word's value must not have to be taken as it stands.
 constexpr u64 not_plain = (u64(1) << type_id::unset) | (u64(1) << type_id::lit_word) |
@@ -478,7 +478,7 @@ constexpr u64 not_plain = (u64(1) << type_id::unset) | (u64(1) << type_id::lit_w
                           (u64(1) << type_id::op);
 
 // The current record of a cell known to lie within the block and the cache.
-[[gnu::always_inline]] inline record* current(const code_view& v, u32 index) {
+[[gnu::always_inline]] inline record* current(code_view v, u32 index) {
     record* r = v.b->records + index;
     if (!code_cache::same(&r->copy, v.code + index)) code_cache::refresh(v.b, index, v.code + index);
     return r;
@@ -506,7 +506,7 @@ constexpr u64 not_plain = (u64(1) << type_id::unset) | (u64(1) << type_id::lit_w
 
 // An operand without side effects: a literal, a word's plain value, or a paren that holds one
 // pure chain. False when it is anything else.
-[[gnu::always_inline]] inline bool pure_operand(const code_view& v, u32 index, cell* out,
+[[gnu::always_inline]] inline bool pure_operand(code_view v, u32 index, cell* out,
                                                 u32 depth) {
     record* x = current(v, index);
     const cell* c = v.code + index;
@@ -531,7 +531,7 @@ constexpr u64 not_plain = (u64(1) << type_id::unset) | (u64(1) << type_id::lit_w
 // Evaluates the chain record at `index` without side effects into `out`: answers the index
 // after it, or no_fast when some step is not pure (a call, a value of another type, an operator
 // that changed) or an operator may follow it. Nothing observable has happened then.
-u32 pure_chain(const code_view& v, u32 index, cell* out, u32 depth) {
+u32 pure_chain(code_view v, u32 index, cell* out, u32 depth) {
     if (index >= v.len || index >= v.b->count) return no_fast;
     record* r = current(v, index);
     if (r->shape == code_cache::shape::unknown) {
@@ -684,18 +684,20 @@ u32 step_slow(u32 node, u32 index, bool no_infix, bool push, bool no_call, cell*
 u32 fast_expression(u32 node, u32 index, bool push, cell* start);
 inline u32 plain_argument(u32 node, u32 index) {
     cell* slot = stack::top;
-    u32 end = fast_expression(node, index, true, slot);
-    if (end != no_fast) return end;
     series_buffer* buf = buffer_of(node);
     const cell* code = head_cell(buf) + index;
     u32 len = used_bytes(buf) / static_cast<u32>(sizeof(cell));
-    const cell* quick = simple_value(code);
-    if (quick && (index + 1 >= len || type_of(code + 1) != type_id::word)) {
-        *slot = *quick;
-        stack::top = slot + 1;
-        if (stack::top >= stack::end) stack::overflow();
-        return index + 1;
+    if (index + 1 >= len || type_of(code + 1) != type_id::word) {
+        const cell* quick = simple_value(code);
+        if (quick) {
+            *slot = *quick;
+            stack::top = slot + 1;
+            if (stack::top >= stack::end) stack::overflow();
+            return index + 1;
+        }
     }
+    u32 end = fast_expression(node, index, true, slot);
+    if (end != no_fast) return end;
     return step_slow(node, index, false, true, false, slot);
 }
 
@@ -758,7 +760,7 @@ unwind:
 }
 
 // A shape that could not be taken goes the general way from then on (until its cells change).
-[[gnu::noinline]] u32 demote(const code_view& v, u32 node, u32 index) {
+[[gnu::noinline]] u32 demote(code_view v, u32 node, u32 index) {
     if (v.b->node == node && index < v.b->count)
         v.b->records[index].shape = code_cache::shape::generic;
     return no_fast;
