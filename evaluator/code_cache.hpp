@@ -45,7 +45,7 @@ struct record {
     u8 where;      // where this word's value lives
     u8 fast;       // the inline operator of an op word (0xFF when none)
     u8 chain_at;   // assign/call shapes: offset of their chain from this cell
-    u8 pad;
+    u8 word_op_integer; // a chain of exactly: word, operator, integer! literal
     u32 node;      // stack: the context node; plain: the values series node
     u32 buffer;    // that node's buffer offset when the record was made
     u32 offset;    // stack: arena offset of the context cell; plain: of the value cell
@@ -54,7 +54,7 @@ struct record {
     u32 guard_w3;
     u16 arguments;    // call: its arguments (all plain, before any refinement)
     u16 extra;        // call: the locals of a function, the refinements of a native
-    u32 spare[3];
+    void (*entry)(const i32*); // call of a native or action: its entry, found once
 };
 static_assert(sizeof(record) == 64);
 

@@ -351,9 +351,12 @@ void analyse_call(record* r, const cell* word) {
     u32 n = used_bytes(db) / static_cast<u32>(sizeof(cell));
     if (n == 0 || type_of(d + n - 1) != type_id::integer) return;
     u32 args = 0, k = 0;
+    bool returns = false; // a return spec takes no argument: plain ones must all precede it
     while (k + 1 < n && type_of(d + k) == type_id::typeset) {
-        if (descriptor::kind_of(d + k) != descriptor::kind::normal) return;
-        args++;
+        u32 kind = descriptor::kind_of(d + k);
+        if (kind == descriptor::kind::return_) returns = true;
+        else if (kind != descriptor::kind::normal || returns) return;
+        else args++;
         k += 2;
     }
     if (t == type_id::function && k + 1 != n) return; // refinements or a return spec
@@ -365,6 +368,11 @@ void analyse_call(record* r, const cell* word) {
     r->guard_w3 = v->w3;
     r->arguments = static_cast<u16>(args);
     r->extra = static_cast<u16>(extra);
+    r->entry = nullptr;
+    if (t != type_id::function) {
+        r->entry = t == type_id::action ? actions::entry(v->w1 + 1) : natives::entry(v->w1 + 1);
+        if (!r->entry) r->shape = shape::generic;
+    }
 }
 
 // Works out the shape of the expression at `index` (its record is current).
@@ -410,6 +418,8 @@ void analyse(code_cache::block* b, u32 index, u32 len, const cell* code) {
     }
     r = b->records + index;
     r->shape = t == type_id::set_word ? shape::assign : shape::chain;
+    r->word_op_integer = t == type_id::word && ops == 1 &&
+                         type_of(code + index + 2) == type_id::integer;
     r->ops = static_cast<u8>(ops);
     r->span = static_cast<u8>(k - index);
     r->chain_at = static_cast<u8>(first - index);
@@ -528,6 +538,39 @@ constexpr u64 not_plain = (u64(1) << type_id::unset) | (u64(1) << type_id::lit_w
     }
 }
 
+// No operator may follow the chain that ends at `end`: the general look-ahead would take it.
+[[gnu::always_inline]] inline bool ends_there(code_view v, u32 end) {
+    if (end < v.len && type_of(v.code + end) == type_id::word) {
+        if (end >= v.b->count) return false;
+        record* n = current(v, end);
+        const cell* next = code_cache::value_at(n, v.code + end);
+        if (!next || type_of(next) == type_id::op) return false;
+    }
+    return true;
+}
+
+// The commonest chain, `word op integer`, in one step (the record at `index` is current).
+[[gnu::always_inline]] inline u32 word_op_integer(code_view v, u32 index, cell* out) {
+    record* r = v.b->records + index;
+    const cell* c = v.code + index;
+    record* w = r + 1;
+    if (!code_cache::same(&w->copy, c + 1)) {
+        code_cache::refresh(v.b, index + 1, c + 1);
+        return no_fast;
+    }
+    if (!code_cache::same(&r[2].copy, c + 2)) {
+        code_cache::refresh(v.b, index + 2, c + 2);
+        return no_fast;
+    }
+    const cell* a = word_cell(r, c);
+    if (!a || type_of(a) != type_id::integer) return no_fast;
+    const cell* op = word_cell(w, c + 1);
+    if (!op || op->header != w->guard_header || op->w1 != w->guard_w1) return no_fast;
+    *out = *a;
+    if (!integer_op(w->fast, out, c + 2) || !ends_there(v, index + 3)) return no_fast;
+    return index + 3;
+}
+
 // Evaluates the chain record at `index` without side effects into `out`: answers the index
 // after it, or no_fast when some step is not pure (a call, a value of another type, an operator
 // that changed) or an operator may follow it. Nothing observable has happened then.
@@ -541,6 +584,7 @@ u32 pure_chain(code_view v, u32 index, cell* out, u32 depth) {
     if (r->shape != code_cache::shape::chain) return no_fast;
     u32 ops = r->ops;
     if (index + 2 * ops >= v.len || index + 2 * ops >= v.b->count) return no_fast;
+    if (r->word_op_integer) return word_op_integer(v, index, out);
     if (!pure_operand(v, index, out, depth)) return no_fast;
     index++;
     for (; ops; ops--) {
@@ -556,16 +600,13 @@ u32 pure_chain(code_view v, u32 index, cell* out, u32 depth) {
             return no_fast;
         index += 2;
     }
-    // No operator may follow: the general look-ahead would take it.
-    if (index < v.len && type_of(v.code + index) == type_id::word) {
-        if (index >= v.b->count) return no_fast;
-        record* n = current(v, index);
-        const cell* next = code_cache::value_at(n, v.code + index);
-        if (!next || type_of(next) == type_id::op) return no_fast;
-    }
-    return index;
+    return ends_there(v, index) ? index : no_fast;
 }
 } // namespace
+
+namespace {
+u32 fast_expression(u32 node, u32 index, bool push, cell* start, bool calls = true);
+}
 
 cell* pending_value() { return pending_value_slot; }
 cell* pending_name() { return pending_name_slot; }
@@ -600,6 +641,16 @@ void evaluate_block(const cell* block, bool pass_result) {
             code_index = index;
         }
         index = step_expression(node, index, false, true);
+        // Further expressions without side effects but their assignments need no frame either:
+        // nothing can see it while they run.
+        while (!pending && index < code_length(node) &&
+               type_of(code_at(node, index)) == type_id::set_word) {
+            if (user_code) code_index = index;
+            stack::top = start;
+            u32 end = fast_expression(node, index, true, start, false);
+            if (end == no_fast) break;
+            index = end;
+        }
         if (pending || index >= code_length(node)) {
             code_node = saved_node;
             code_index = saved_index;
@@ -681,7 +732,6 @@ u32 step_slow(u32 node, u32 index, bool no_infix, bool push, bool no_call, cell*
 
 // One argument expression, pushed: a pure chain, a value that stands for itself with no
 // operator after it, or the general step.
-u32 fast_expression(u32 node, u32 index, bool push, cell* start);
 inline u32 plain_argument(u32 node, u32 index) {
     cell* slot = stack::top;
     series_buffer* buf = buffer_of(node);
@@ -704,7 +754,7 @@ inline u32 plain_argument(u32 node, u32 index) {
 // gather_arguments for a call named by a word, not infix, without a path, whose arguments are
 // all plain: the same steps without the walk over the descriptor's kinds.
 [[gnu::noinline]] u32 call_plain(const cell* callable, const cell* name, u32 arguments, u32 extra,
-                                 u32 node, u32 index, bool push) {
+                                 natives::native_fn entry, u32 node, u32 index, bool push) {
     runtime::check_stack();
     u32 t = type_of(callable);
     cell* place = stack::top;
@@ -742,7 +792,7 @@ inline u32 plain_argument(u32 node, u32 index) {
     } else {
         i32 refs[max_refinements];
         for (u32 k = 0; k < extra; k++) refs[k] = -1;
-        call_native(callable, refs);
+        entry(refs);
     }
 unwind:
     if (t == type_id::function) stack::close_function_frame();
@@ -761,12 +811,13 @@ unwind:
 
 // A shape that could not be taken goes the general way from then on (until its cells change).
 [[gnu::noinline]] u32 demote(code_view v, u32 node, u32 index) {
-    if (v.b->node == node && index < v.b->count)
+    if (v.b->node == node && index < v.b->count &&
+        v.b->records[index].shape != code_cache::shape::unknown)
         v.b->records[index].shape = code_cache::shape::generic;
     return no_fast;
 }
 
-u32 fast_expression(u32 node, u32 index, bool push, cell* start) {
+u32 fast_expression(u32 node, u32 index, bool push, cell* start, bool calls) {
     using namespace code_cache;
     code_view v;
     if (!view_of(node, &v)) return no_fast;
@@ -811,12 +862,14 @@ u32 fast_expression(u32 node, u32 index, bool push, cell* start) {
         return end;
     }
     case shape::call: {
+        if (!calls) return no_fast;
         const cell* f = word_cell(r, v.code + index);
         if (!f || f->header != r->guard_header || f->w1 != r->guard_w1 || f->w3 != r->guard_w3)
             return demote(v, node, index);
         cell callable = *f;
         cell name = v.code[index];
-        return call_plain(&callable, &name, r->arguments, r->extra, node, index + 1, push);
+        return call_plain(&callable, &name, r->arguments, r->extra, r->entry, node, index + 1,
+                          push);
     }
     default: return no_fast;
     }
