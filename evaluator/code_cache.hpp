@@ -19,6 +19,7 @@ enum : u8 {
     chain,       // operand (operator operand)*: operands are literals, words or parens
     assign,      // set-word followed by a chain
     call,        // a word whose value is a native!, action! or function! taking plain arguments
+    mixed,       // a chain whose operands may run code (taken step by step)
 };
 }
 

@@ -238,6 +238,10 @@ inline i32 fast_operator(u32 source_type, u32 index) {
     return -1;
 }
 
+void apply_operator(const cell* op, const cell* name, i32 fast, cell* left);
+constexpr u32 no_fast = 0xFFFFFFFF; // a cached path that was not taken
+u32 fast_call(u32 node, u32 index, bool push);
+
 // An operator whose right operand is one expression without operators: integers are computed
 // here (with the integer! action's results: overflow gives a float!); other operands go to the
 // callable in a frame of its own, as an ordinary call would.
@@ -250,9 +254,17 @@ u32 binary_operator(const cell* op, const cell* name, i32 fast, cell* left, u32 
         if (stack::top >= stack::end) stack::overflow();
         index++;
     } else {
-        index = step_expression(node, index, true, true);
+        // A call taken through its record (its arguments are whole expressions either way).
+        u32 end = trace::on ? no_fast : fast_call(node, index, true);
+        index = end != no_fast ? end : step_expression(node, index, true, true);
         if (pending) return index;
     }
+    apply_operator(op, name, fast, left);
+    return index;
+}
+
+// The operator applied to its operands, which lie at `left` and just above it.
+void apply_operator(const cell* op, const cell* name, i32 fast, cell* left) {
     cell* right = left + 1;
     // Divisions that raise an error go the ordinary way, so that the error names the operator.
     if (type_of(left) == type_id::integer && type_of(right) == type_id::integer &&
@@ -282,7 +294,7 @@ u32 binary_operator(const cell* op, const cell* name, i32 fast, cell* left, u32 
         default: init_logic(left, a >= b); break;
         }
         stack::top = left + 1;
-        return index;
+        return;
     }
     stack::top = left;
     stack::open_frame(name, frame_header::interpreted_native);
@@ -294,7 +306,6 @@ u32 binary_operator(const cell* op, const cell* name, i32 fast, cell* left, u32 
     i32 refs[1] = {-1};
     call_native(op, refs);
     stack::close_frame();
-    return index;
 }
 
 // The cached evaluation of the common shapes. Everything here does what the general path does,
@@ -302,7 +313,6 @@ u32 binary_operator(const cell* op, const cell* name, i32 fast, cell* left, u32 
 // no longer what the record saw) it stops before taking the step and the general path goes on
 // from there. Records are looked up again after anything that may run code, which may change
 // the block or drop the cache.
-constexpr u32 no_fast = 0xFFFFFFFF;
 using code_cache::record;
 
 // The value of a cached operand taken as it stands; null when the general path must take it.
@@ -729,6 +739,7 @@ namespace {
 // The expression at `index` through its cached shape when every step of it is pure: answers the
 // index after it, or no_fast when the general path must take it from the start.
 u32 step_slow(u32 node, u32 index, bool no_infix, bool push, bool no_call, cell* start);
+u32 operators(u32 node, u32 index, bool push, cell* start);
 
 // One argument expression, pushed: a pure chain, a value that stands for itself with no
 // operator after it, or the general step.
@@ -809,6 +820,80 @@ unwind:
     return index;
 }
 
+// A chain whose operands may run code (parens, or words whose values are not integers): the
+// steps of the general path, with the operators found through their records. Answers no_fast
+// when its first operand is not one of those (nothing was done then).
+[[gnu::noinline]] u32 mixed_chain(u32 node, u32 index, bool push, cell* start) {
+    using namespace code_cache;
+    code_view v;
+    if (!view_of(node, &v) || index >= v.len || index >= v.b->count) return no_fast;
+    record* r = current(v, index);
+    if (r->operand == operand::paren) {
+        cell paren = v.code[index];
+        evaluate_block(&paren, false);
+        emit(start, push, start);
+        if (pending) return index + 1;
+    } else {
+        const cell* value = operand_value(r, v.code + index);
+        if (!value) return no_fast;
+        emit(value, push, start);
+    }
+    index++;
+    cell* left = push ? start : stack::arguments;
+    for (;;) {
+        if (!view_of(node, &v) || index + 1 >= v.len || index + 1 >= v.b->count) break;
+        record* w = current(v, index);
+        if (type_of(v.code + index) != type_id::word) break;
+        const cell* op = w->fast == 0xFF ? nullptr : word_cell(w, v.code + index);
+        if (!op || op->header != w->guard_header || op->w1 != w->guard_w1) break;
+        u32 fast = w->fast;
+        cell right;
+        record* x = current(v, index + 1);
+        if (x->operand != operand::paren && pure_operand(v, index + 1, &right, 0) &&
+            type_of(left) == type_id::integer &&
+            type_of(&right) == type_id::integer && integer_op(fast, left, &right)) {
+            stack::top = left + 1;
+            index += 2;
+            continue;
+        }
+        cell callable = *op;
+        cell name = v.code[index];
+        u32 source_type = (callable.header >> 16) & 0xFF;
+        cell_ops::write_type(&callable, source_type);
+        callable.header &= ~0x00FF0000u;
+        if (x->operand == operand::paren) {
+            // As the general right operand: the paren evaluated and pushed above the left one.
+            cell paren = v.code[index + 1];
+            stack::top = left + 1;
+            evaluate_block(&paren, false);
+            index += 2;
+            if (pending) return index;
+            stack::top = left + 2;
+            apply_operator(&callable, &name, static_cast<i32>(fast), left);
+            continue;
+        }
+        stack::top = left;
+        index = binary_operator(&callable, &name, static_cast<i32>(fast), left, node, index + 1);
+        if (pending) return index;
+    }
+    return operators(node, index, push, start);
+}
+
+// The call record at `index`, when that is what the expression there is.
+u32 fast_call(u32 node, u32 index, bool push) {
+    using namespace code_cache;
+    code_view v;
+    if (!view_of(node, &v)) return no_fast;
+    record* r = record_of(v, index);
+    if (!r || r->shape != shape::call) return no_fast;
+    const cell* f = word_cell(r, v.code + index);
+    if (!f || f->header != r->guard_header || f->w1 != r->guard_w1 || f->w3 != r->guard_w3)
+        return no_fast;
+    cell callable = *f;
+    cell name = v.code[index];
+    return call_plain(&callable, &name, r->arguments, r->extra, r->entry, node, index + 1, push);
+}
+
 // A shape that could not be taken goes the general way from then on (until its cells change).
 [[gnu::noinline]] u32 demote(code_view v, u32 node, u32 index) {
     if (v.b->node == node && index < v.b->count &&
@@ -830,7 +915,13 @@ u32 fast_expression(u32 node, u32 index, bool push, cell* start, bool calls) {
     switch (r->shape) {
     case shape::chain: {
         u32 end = pure_chain(v, index, start, 0);
-        if (end == no_fast) return demote(v, node, index);
+        if (end == no_fast) {
+            if (!calls) return no_fast;
+            // Not pure this time: taken as a mixed chain from now on.
+            if (v.b->node == node && index < v.b->count && v.b->records[index].shape == shape::chain)
+                v.b->records[index].shape = shape::mixed;
+            return mixed_chain(node, index, push, start);
+        }
         if (push) {
             stack::top = start + 1;
             if (stack::top >= stack::end) stack::overflow();
@@ -840,6 +931,9 @@ u32 fast_expression(u32 node, u32 index, bool push, cell* start, bool calls) {
         }
         return end;
     }
+    case shape::mixed:
+        if (!calls) return no_fast;
+        return mixed_chain(node, index, push, start);
     case shape::assign: {
         // A set-word whose value is a pure chain: nothing can fail, so its frame would never
         // be seen.
@@ -1014,7 +1108,11 @@ namespace {
     }
     }
     if (no_infix) return index;
-    // Operators take the value just computed as their left operand, left to right.
+    return operators(node, index, push, start);
+}
+
+// Operators take the value just computed as their left operand, left to right.
+u32 operators(u32 node, u32 index, bool push, cell* start) {
     while (index < code_length(node)) {
         cell* next = code_at(node, index);
         if (type_of(next) != type_id::word || next->w3 == context::unbound || !next->w1) break;
