@@ -437,7 +437,7 @@ void analyse(code_cache::block* b, u32 index, u32 len, const cell* code) {
 
 // An integer operation of the inline operators; false when the general path must take it (a
 // division that raises an error names the operator there).
-inline bool integer_op(u32 fast, cell* left, const cell* right) {
+[[gnu::always_inline]] inline bool integer_op(u32 fast, cell* left, const cell* right) {
     i32 a = int_of(left), b = int_of(right);
     switch (fast) {
     case op_add:
@@ -616,6 +616,11 @@ u32 pure_chain(code_view v, u32 index, cell* out, u32 depth) {
 
 namespace {
 u32 fast_expression(u32 node, u32 index, bool push, cell* start, bool calls = true);
+struct code_view;
+u32 pure_run(u32 node, u32 index, cell* start, code_view* view, code_cache::record** stop);
+u32 dispatch(code_view v, code_cache::record* r, u32 node, u32 index, bool push, cell* start,
+             bool calls);
+u32 step_slow(u32 node, u32 index, bool no_infix, bool push, bool no_call, cell* start);
 }
 
 cell* pending_value() { return pending_value_slot; }
@@ -642,24 +647,27 @@ void evaluate_block(const cell* block, bool pass_result) {
     u32 saved_node = code_node, saved_index = code_index;
     bool user_code = !(buffer_of(node)->flags & buffer_flag::library_code);
     if (!trace::on && !pending && index < code_length(node)) {
-        // The first expression is evaluated pushed, where the block's value belongs: a block
-        // of one expression then needs no frame of its own. Further expressions run in the
-        // block's frame below, the first value dropped as every value but the last is.
+        // Assignments of expressions without side effects run straight from their records:
+        // nothing can fail or see a frame while they do. The first other expression is
+        // evaluated pushed, where the block's value belongs: a block of one expression then
+        // needs no frame of its own. Further expressions run in the block's frame below, the
+        // value so far dropped as every value but the last is.
         cell* start = stack::top;
-        if (user_code) {
-            code_node = node;
-            code_index = index;
-        }
-        index = step_expression(node, index, false, true);
-        // Further expressions without side effects but their assignments need no frame either:
-        // nothing can see it while they run.
-        while (!pending && index < code_length(node) &&
-               type_of(code_at(node, index)) == type_id::set_word) {
-            if (user_code) code_index = index;
-            stack::top = start;
-            u32 end = fast_expression(node, index, true, start, false);
-            if (end == no_fast) break;
-            index = end;
+        code_view v;
+        record* stop;
+        if (type_of(code_at(node, index)) == type_id::set_word)
+            index = pure_run(node, index, start, &v, &stop);
+        if (index < code_length(node)) {
+            if (user_code) {
+                code_node = node;
+                code_index = index;
+            }
+            index = step_expression(node, index, false, true);
+            if (!pending && index < code_length(node) &&
+                type_of(code_at(node, index)) == type_id::set_word) {
+                if (user_code) code_index = index;
+                index = pure_run(node, index, start, &v, &stop);
+            }
         }
         if (pending || index >= code_length(node)) {
             code_node = saved_node;
@@ -894,6 +902,44 @@ u32 fast_call(u32 node, u32 index, bool push) {
     return call_plain(&callable, &name, r->arguments, r->extra, r->entry, node, index + 1, push);
 }
 
+// The pure chains and assignments from `index` on, each value landing at `start`; answers the
+// index of the first expression that is not one (`index` when none was).
+// *stop is then the record of that expression (null when there is none to use).
+u32 pure_run(u32 node, u32 index, cell* start, code_view* view, record** stop) {
+    using namespace code_cache;
+    *stop = nullptr;
+    code_view& v = *view;
+    if (!view_of(node, &v)) return index;
+    while (index < v.len && index < v.b->count) {
+        record* r = current(v, index);
+        if (r->shape == shape::unknown) {
+            analyse(v.b, index, v.len, v.code);
+            r = v.b->records + index;
+        }
+        u8 form = r->shape;
+        *stop = r;
+        if (form != shape::chain && form != shape::assign) break;
+        u32 end = pure_chain(v, form == shape::chain ? index : index + 1, start, 0);
+        // A paren's cache may have taken this block's place meanwhile.
+        if (v.b->node != node) {
+            *stop = nullptr;
+            if (end == no_fast || !view_of(node, &v)) break;
+        }
+        r = v.b->records + index;
+        *stop = r;
+        if (end == no_fast) break;
+        if (form == shape::assign) {
+            if (r->where != where::stack && r->where != where::plain) break;
+            cell* target = value_at(r, v.code + index);
+            if (!target) break;
+            *target = *start;
+        }
+        index = end;
+        *stop = nullptr;
+    }
+    return index;
+}
+
 // A shape that could not be taken goes the general way from then on (until its cells change).
 [[gnu::noinline]] u32 demote(code_view v, u32 node, u32 index) {
     if (v.b->node == node && index < v.b->count &&
@@ -912,6 +958,12 @@ u32 fast_expression(u32 node, u32 index, bool push, cell* start, bool calls) {
         analyse(v.b, index, v.len, v.code);
         r = v.b->records + index;
     }
+    return dispatch(v, r, node, index, push, start, calls);
+}
+
+// The expression whose current, worked-out record is `r`, by its shape.
+u32 dispatch(code_view v, record* r, u32 node, u32 index, bool push, cell* start, bool calls) {
+    using namespace code_cache;
     switch (r->shape) {
     case shape::chain: {
         u32 end = pure_chain(v, index, start, 0);
