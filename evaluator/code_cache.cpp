@@ -7,6 +7,7 @@
 namespace zel::code_cache {
 
 u32 generation = 1;
+bool enabled = false;
 // Direct-mapped by node: a block that collides with another is simply worked out again.
 block table[1u << table_bits];
 
@@ -46,22 +47,30 @@ void start_up() {
 }
 
 namespace {
+// Only the copy needs marking: a record whose copy does not match is made again before use.
 void blank(record* first, u32 n) {
-    for (u32 i = 0; i < n; i++) {
-        first[i] = record{};
-        first[i].copy.header = 0xFFFFFFFF; // no cell has this header
-    }
+    for (u32 i = 0; i < n; i++) first[i].copy.header = 0xFFFFFFFF; // no cell has this header
+}
+
+void reserve(block* b, u32 n) {
+    if (n <= b->capacity) return;
+    u32 room = 16;
+    while (room < n) room *= 2;
+    record* more = new record[room];
+    if (b->count) std::memcpy(static_cast<void*>(more), b->records, sizeof(record) * b->count);
+    delete[] b->records;
+    b->records = more;
+    b->capacity = room;
 }
 } // namespace
 
 block* of_slow(u32 node) {
     block* b = &table[(node * 2654435761u) >> (32 - table_bits)];
+    if (!enabled) return nullptr;
     u32 n = used_units(buffer_of(node));
-    if (n > max_cells) return nullptr;
-    if (n > b->count || !b->records) {
-        delete[] b->records;
-        b->records = new record[n ? n : 1];
-    }
+    if (n > max_cells || n == 0) return nullptr;
+    b->count = 0;
+    reserve(b, n);
     b->node = node;
     b->generation = generation;
     b->count = n;
@@ -73,11 +82,8 @@ bool grow(block* b, u32 index) {
     u32 n = used_units(buffer_of(b->node));
     if (n > max_cells) n = max_cells;
     if (index >= n) return false;
-    record* more = new record[n];
-    std::memcpy(static_cast<void*>(more), b->records, sizeof(record) * b->count);
-    blank(more + b->count, n - b->count);
-    delete[] b->records;
-    b->records = more;
+    reserve(b, n);
+    blank(b->records + b->count, n - b->count);
     b->count = n;
     return true;
 }

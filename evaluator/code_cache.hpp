@@ -33,7 +33,7 @@ namespace where {
 enum : u8 { none = 0, stack, plain, object };
 }
 
-constexpr u32 max_cells = 4096; // longer blocks run uncached
+constexpr u32 max_cells = 256; // longer blocks (run once, as a rule) go uncached: memory stays bounded
 constexpr u32 max_ops = 6;      // operators in one chain record
 constexpr u32 max_span = 2 * max_ops + 8; // the most cells one shape covers
 
@@ -62,12 +62,14 @@ static_assert(sizeof(record) == 64);
 struct block {
     u32 node = 0;
     u32 generation = 0;
-    u32 count = 0;             // records made (the block's length when its cache was made)
-    record* records = nullptr; // count records, owned
+    u32 count = 0;             // records in use (the block's length when its cache was made)
+    u32 capacity = 0;
+    record* records = nullptr; // owned
 };
 
 // Bumped by every collection.
 extern u32 generation;
+
 
 void start_up();
 
@@ -80,15 +82,19 @@ inline bool same(const cell* a, const cell* b) {
     return ((a0 ^ b0) | (a1 ^ b1)) == 0;
 }
 
+// Off while start-up runs the library's top-level code (each block once, as a rule): on once
+// the library's functions are marked.
+extern bool enabled;
+
 block* of_slow(u32 node);
-constexpr u32 table_bits = 12;
+constexpr u32 table_bits = 11; // at most 2048 blocks of 256 records: 32 MiB
 extern block table[1u << table_bits];
 // The cache of a code block, or null when the block is too long to cache. Looking up another
 // block may take the same place: callers holding one check its node again afterwards.
 inline block* of(u32 node) {
     block* b = &table[(node * 2654435761u) >> (32 - table_bits)];
     if (b->node == node && b->generation == generation) return b;
-    return of_slow(node);
+    return enabled ? of_slow(node) : nullptr;
 }
 
 // Makes the record of cell `index` agree with the cell: copies it, works out where a word's value
