@@ -20,6 +20,7 @@ enum : u8 {
     assign,      // set-word followed by a chain
     call,        // a word whose value is a native!, action! or function! taking plain arguments
     mixed,       // a chain whose operands may run code (taken step by step)
+    mixed_assign, // set-word followed by such a chain
 };
 }
 

@@ -880,6 +880,18 @@ unwind:
             apply_operator(&callable, &name, static_cast<i32>(fast), left);
             continue;
         }
+        if (x->operand == operand::word) {
+            // A call as the right operand, pushed above the left one.
+            stack::top = left + 1;
+            u32 end = fast_call(node, index + 1, true);
+            if (end != no_fast) {
+                index = end;
+                if (pending) return index;
+                stack::top = left + 2;
+                apply_operator(&callable, &name, static_cast<i32>(fast), left);
+                continue;
+            }
+        }
         stack::top = left;
         index = binary_operator(&callable, &name, static_cast<i32>(fast), left, node, index + 1);
         if (pending) return index;
@@ -893,7 +905,12 @@ u32 fast_call(u32 node, u32 index, bool push) {
     code_view v;
     if (!view_of(node, &v)) return no_fast;
     record* r = record_of(v, index);
-    if (!r || r->shape != shape::call) return no_fast;
+    if (!r) return no_fast;
+    if (r->shape == shape::unknown) {
+        analyse(v.b, index, v.len, v.code);
+        r = v.b->records + index;
+    }
+    if (r->shape != shape::call) return no_fast;
     const cell* f = word_cell(r, v.code + index);
     if (!f || f->header != r->guard_header || f->w1 != r->guard_w1 || f->w3 != r->guard_w3)
         return no_fast;
@@ -938,6 +955,29 @@ u32 pure_run(u32 node, u32 index, cell* start, code_view* view, record** stop) {
         *stop = nullptr;
     }
     return index;
+}
+
+// A set-word whose value runs code: the general set-word step, its value taken as a mixed
+// chain.
+[[gnu::noinline]] u32 mixed_assign(u32 node, u32 index, bool push, cell* start) {
+    runtime::check_stack();
+    cell word = *code_at(node, index);
+    stack::open_frame(&word, frame_header::interpreted_native);
+    stack::push_value(&word);
+    if (index + 1 >= code_length(node)) error::raise(err::E("script", "need-value"), &word);
+    cell* slot = stack::top;
+    u32 end = mixed_chain(node, index + 1, true, slot);
+    if (end == no_fast) end = step_expression(node, index + 1, false, true);
+    if (pending) {
+        stack::close_frame();
+        return end;
+    }
+    assign_word(&word);
+    if (trace::on)
+        trace::send(trace::event::set, node, static_cast<i32>(end), stack::arg(1), &word);
+    stack::close_frame();
+    emit(start, push, start);
+    return end;
 }
 
 // A shape that could not be taken goes the general way from then on (until its cells change).
@@ -986,13 +1026,21 @@ u32 dispatch(code_view v, record* r, u32 node, u32 index, bool push, cell* start
     case shape::mixed:
         if (!calls) return no_fast;
         return mixed_chain(node, index, push, start);
+    case shape::mixed_assign:
+        if (!calls) return no_fast;
+        return mixed_assign(node, index, push, start);
     case shape::assign: {
         // A set-word whose value is a pure chain: nothing can fail, so its frame would never
         // be seen.
         cell* slot = stack::top;
         if (slot + 1 >= stack::end) return no_fast;
         u32 end = pure_chain(v, index + 1, slot, 0);
-        if (end == no_fast) return demote(v, node, index);
+        if (end == no_fast) {
+            if (!calls) return no_fast;
+            if (v.b->node == node && index < v.b->count && v.b->records[index].shape == shape::assign)
+                v.b->records[index].shape = shape::mixed_assign;
+            return mixed_assign(node, index, push, start);
+        }
         r = v.b->records + index;
         if (r->where != where::stack && r->where != where::plain) return no_fast;
         cell* target = code_cache::value_at(r, v.code + index);
