@@ -47,7 +47,7 @@ struct record {
     u8 where;      // where this word's value lives
     u8 fast;       // the inline operator of an op word (0xFF when none)
     u8 chain_at;   // assign/call shapes: offset of their chain from this cell
-    u8 word_op_integer; // a chain of exactly: word, operator, integer! literal
+    u8 word_op_integer; // a chain of exactly: word, operator, integer! literal (1) or word (2)
     u32 node;      // stack: the context node; plain: the values series node
     u32 buffer;    // that node's buffer offset when the record was made
     u32 offset;    // stack: arena offset of the context cell; plain: of the value cell

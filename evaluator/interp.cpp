@@ -428,8 +428,13 @@ void analyse(code_cache::block* b, u32 index, u32 len, const cell* code) {
     }
     r = b->records + index;
     r->shape = t == type_id::set_word ? shape::assign : shape::chain;
-    r->word_op_integer = t == type_id::word && ops == 1 &&
-                         type_of(code + index + 2) == type_id::integer;
+    // 1: word op integer!, 2: word op word
+    r->word_op_integer = 0;
+    if (t == type_id::word && ops == 1) {
+        u32 rt = type_of(code + index + 2);
+        if (rt == type_id::integer) r->word_op_integer = 1;
+        else if (rt == type_id::word) r->word_op_integer = 2;
+    }
     r->ops = static_cast<u8>(ops);
     r->span = static_cast<u8>(k - index);
     r->chain_at = static_cast<u8>(first - index);
@@ -559,7 +564,8 @@ constexpr u64 not_plain = (u64(1) << type_id::unset) | (u64(1) << type_id::lit_w
     return true;
 }
 
-// The commonest chain, `word op integer`, in one step (the record at `index` is current).
+// The commonest chains, `word op integer` and `word op word`, in one step (the record at
+// `index` is current).
 [[gnu::always_inline]] inline u32 word_op_integer(code_view v, u32 index, cell* out) {
     record* r = v.b->records + index;
     const cell* c = v.code + index;
@@ -576,8 +582,13 @@ constexpr u64 not_plain = (u64(1) << type_id::unset) | (u64(1) << type_id::lit_w
     if (!a || type_of(a) != type_id::integer) return no_fast;
     const cell* op = word_cell(w, c + 1);
     if (!op || op->header != w->guard_header || op->w1 != w->guard_w1) return no_fast;
+    const cell* b = c + 2;
+    if (r->word_op_integer == 2) {
+        b = r[2].operand == code_cache::operand::word ? word_cell(r + 2, c + 2) : nullptr;
+        if (!b || type_of(b) != type_id::integer) return no_fast;
+    }
     *out = *a;
-    if (!integer_op(w->fast, out, c + 2) || !ends_there(v, index + 3)) return no_fast;
+    if (!integer_op(w->fast, out, b) || !ends_there(v, index + 3)) return no_fast;
     return index + 3;
 }
 
