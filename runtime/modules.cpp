@@ -50,6 +50,8 @@ const stage stages[] = {
     {kind::predicates},
     {kind::module, "library/helpers.zel"}, // context, charset, cause-error, mod, modulo ...
     {kind::module, "library/files.zel"},   // file name helpers
+    // sin, cos, sqrt and the other short names of math natives
+    {kind::module, "library/math_shorthands.zel"},
     // Folders, clean-path, split-path; do-file and extract-boot-args.
     {kind::module, "library/file_helpers.zel"},
     {kind::module, "library/script_runner.zel"},
