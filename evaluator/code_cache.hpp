@@ -1,11 +1,12 @@
 // The evaluation cache: for each code block the interpreter runs, a side array parallel to its
 // cells that records what each cell is, where a word's value lives and, at the start of an
 // expression, its shape (an operand followed by operators, an assignment of one, a call of a
-// control native with literal blocks). The cache only saves re-finding things; values are read
-// through the binding every time, and every use first compares the cell with the copy kept in
-// its record, so a block changed by any means (append, insert, change, sort, poke, bind) is seen
-// at once and its records are made again. Records hold nodes, buffer offsets and indexes, never
-// pointers: a collection (which may move buffers or free and reuse nodes) drops every record.
+// native, action or function with plain arguments). The cache only saves re-finding things:
+// values are read through the binding every time, and every use first compares the cell with
+// the copy kept in its record, so a block changed by any means (append, insert, change, sort,
+// poke, bind) is seen at once and its records are made again. Records hold nodes, buffer offsets
+// and indexes, never addresses in the arena: a collection (which may move buffers or free and
+// reuse nodes) drops every record.
 #pragma once
 #include "runtime/memory.hpp"
 
@@ -34,7 +35,8 @@ namespace where {
 enum : u8 { none = 0, stack, plain, object };
 }
 
-constexpr u32 max_cells = 256; // longer blocks (run once, as a rule) go uncached: memory stays bounded
+// Longer blocks (run once, as a rule) go uncached: memory stays bounded.
+constexpr u32 max_cells = 256;
 constexpr u32 max_ops = 6;      // operators in one chain record
 constexpr u32 max_span = 2 * max_ops + 8; // the most cells one shape covers
 
@@ -46,7 +48,7 @@ struct record {
     u8 operand;    // this cell as an operand
     u8 where;      // where this word's value lives
     u8 fast;       // the inline operator of an op word (0xFF when none)
-    u8 chain_at;   // assign/call shapes: offset of their chain from this cell
+    u8 pad;
     u8 word_op_integer; // a chain of exactly: word, operator, integer! literal (1) or word (2)
     u32 node;      // stack: the context node; plain: the values series node
     u32 buffer;    // that node's buffer offset when the record was made

@@ -333,15 +333,6 @@ inline const cell* operand_value(record* r, const cell* code) {
     }
 }
 
-// The op! value of a cached operator word when it is still the operator the record saw.
-inline const cell* operator_value(record* r, const cell* code) {
-    if (r->fast == 0xFF) return nullptr;
-    cell* v = code_cache::value_at(r, code);
-    if (!v) return nullptr;
-    if (v->header != r->guard_header || v->w1 != r->guard_w1) return nullptr;
-    return v;
-}
-
 // A call of a word's value with plain arguments only: natives and actions (their refinements
 // all unused) and functions without refinements. The argument descriptor must exist already
 // (making it allocates); until then the shape is worked out again next time.
@@ -437,7 +428,6 @@ void analyse(code_cache::block* b, u32 index, u32 len, const cell* code) {
     }
     r->ops = static_cast<u8>(ops);
     r->span = static_cast<u8>(k - index);
-    r->chain_at = static_cast<u8>(first - index);
 }
 
 // An integer operation of the inline operators; false when the general path must take it (a
@@ -505,7 +495,8 @@ constexpr u64 not_plain = (u64(1) << type_id::unset) | (u64(1) << type_id::lit_w
 // The current record of a cell known to lie within the block and the cache.
 [[gnu::always_inline]] inline record* current(code_view v, u32 index) {
     record* r = v.b->records + index;
-    if (!code_cache::same(&r->copy, v.code + index)) code_cache::refresh(v.b, index, v.code + index);
+    if (!code_cache::same(&r->copy, v.code + index))
+        code_cache::refresh(v.b, index, v.code + index);
     return r;
 }
 
@@ -1021,8 +1012,9 @@ u32 dispatch(code_view v, record* r, u32 node, u32 index, bool push, cell* start
         if (end == no_fast) {
             if (!calls) return no_fast;
             // Not pure this time: taken as a mixed chain from now on.
-            if (v.b->node == node && index < v.b->count && v.b->records[index].shape == shape::chain)
-                v.b->records[index].shape = shape::mixed;
+            record* again = v.b->node == node && index < v.b->count ? v.b->records + index
+                                                                    : nullptr;
+            if (again && again->shape == shape::chain) again->shape = shape::mixed;
             return mixed_chain(node, index, push, start);
         }
         if (push) {
@@ -1048,8 +1040,9 @@ u32 dispatch(code_view v, record* r, u32 node, u32 index, bool push, cell* start
         u32 end = pure_chain(v, index + 1, slot, 0);
         if (end == no_fast) {
             if (!calls) return no_fast;
-            if (v.b->node == node && index < v.b->count && v.b->records[index].shape == shape::assign)
-                v.b->records[index].shape = shape::mixed_assign;
+            record* again = v.b->node == node && index < v.b->count ? v.b->records + index
+                                                                    : nullptr;
+            if (again && again->shape == shape::assign) again->shape = shape::mixed_assign;
             return mixed_assign(node, index, push, start);
         }
         r = v.b->records + index;

@@ -43,7 +43,8 @@ TEST(CodeCache, IntegerOperatorsInCachedCodeAgreeWithTheActions) {
     // The errors of the operators are raised on the first pass and on a later one alike.
     EXPECT_TRUE(test::raises("d: 1 loop 3 [r: 1 / d d: d - 1]", err::E("math", "zero-divide")));
     EXPECT_TRUE(test::raises("d: -1 loop 3 [r: -2147483648 / d]", err::E("math", "overflow")));
-    EXPECT_TRUE(test::raises("v: 1 loop 3 [r: v < 2 v: none]", err::E("script", "invalid-compare")));
+    EXPECT_TRUE(
+        test::raises("v: 1 loop 3 [r: v < 2 v: none]", err::E("script", "invalid-compare")));
 }
 
 TEST(CodeCache, AChangedCellDropsTheShapesThatCoverIt) {
