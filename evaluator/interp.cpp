@@ -411,6 +411,7 @@ void analyse(code_cache::block* b, u32 index, u32 len, const cell* code) {
         if (f < 0) break;
         record* x = at(b, k + 1, code + k + 1);
         if (!x || x->operand == operand::none) break;
+        w = b->records + k; // taking x may have moved the records (a block that grew)
         w->fast = static_cast<u8>(f);
         w->guard_header = v->header;
         w->guard_w1 = v->w1;
