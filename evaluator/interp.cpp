@@ -9,6 +9,7 @@
 #include "datatypes/word.hpp"
 #include "datatypes/words_rt.hpp"
 #include "evaluator/actions.hpp"
+#include "evaluator/code_cache.hpp"
 #include "evaluator/descriptor.hpp"
 #include "evaluator/natives.hpp"
 #include "evaluator/stack.hpp"
@@ -237,6 +238,10 @@ inline i32 fast_operator(u32 source_type, u32 index) {
     return -1;
 }
 
+void apply_operator(const cell* op, const cell* name, i32 fast, cell* left);
+constexpr u32 no_fast = 0xFFFFFFFF; // a cached path that was not taken
+u32 fast_call(u32 node, u32 index, bool push);
+
 // An operator whose right operand is one expression without operators: integers are computed
 // here (with the integer! action's results: overflow gives a float!); other operands go to the
 // callable in a frame of its own, as an ordinary call would.
@@ -249,9 +254,17 @@ u32 binary_operator(const cell* op, const cell* name, i32 fast, cell* left, u32 
         if (stack::top >= stack::end) stack::overflow();
         index++;
     } else {
-        index = step_expression(node, index, true, true);
+        // A call taken through its record (its arguments are whole expressions either way).
+        u32 end = trace::on ? no_fast : fast_call(node, index, true);
+        index = end != no_fast ? end : step_expression(node, index, true, true);
         if (pending) return index;
     }
+    apply_operator(op, name, fast, left);
+    return index;
+}
+
+// The operator applied to its operands, which lie at `left` and just above it.
+void apply_operator(const cell* op, const cell* name, i32 fast, cell* left) {
     cell* right = left + 1;
     // Divisions that raise an error go the ordinary way, so that the error names the operator.
     if (type_of(left) == type_id::integer && type_of(right) == type_id::integer &&
@@ -281,7 +294,7 @@ u32 binary_operator(const cell* op, const cell* name, i32 fast, cell* left, u32 
         default: init_logic(left, a >= b); break;
         }
         stack::top = left + 1;
-        return index;
+        return;
     }
     stack::top = left;
     stack::open_frame(name, frame_header::interpreted_native);
@@ -293,9 +306,325 @@ u32 binary_operator(const cell* op, const cell* name, i32 fast, cell* left, u32 
     i32 refs[1] = {-1};
     call_native(op, refs);
     stack::close_frame();
-    return index;
+}
+
+// The cached evaluation of the common shapes. Everything here does what the general path does,
+// step for step, for the cases it takes; where a guard fails (a cell changed, a word's value is
+// no longer what the record saw) it stops before taking the step and the general path goes on
+// from there. Records are looked up again after anything that may run code, which may change
+// the block or drop the cache.
+using code_cache::record;
+
+// The value of a cached operand taken as it stands; null when the general path must take it.
+inline const cell* operand_value(record* r, const cell* code) {
+    if (r->operand == code_cache::operand::literal) return code;
+    if (r->operand != code_cache::operand::word) return nullptr;
+    cell* v = code_cache::value_at(r, code);
+    if (!v) return nullptr;
+    switch (type_of(v)) {
+    case type_id::unset:
+    case type_id::lit_word:
+    case type_id::native:
+    case type_id::action:
+    case type_id::function:
+    case type_id::routine:
+    case type_id::op: return nullptr;
+    default: return v;
+    }
+}
+
+// A call of a word's value with plain arguments only: natives and actions (their refinements
+// all unused) and functions without refinements. The argument descriptor must exist already
+// (making it allocates); until then the shape is worked out again next time.
+void analyse_call(record* r, const cell* word) {
+    using namespace code_cache;
+    const cell* v = value_at(r, word);
+    if (!v) return;
+    u32 t = type_of(v);
+    if (t != type_id::native && t != type_id::action && t != type_id::function) return;
+    cell* side = head_cell(buffer_of(v->w3)) + function::side::descriptor;
+    if (type_of(side) != type_id::block) {
+        r->shape = shape::unknown;
+        return;
+    }
+    series_buffer* db = buffer_of(side->w2);
+    const cell* d = head_cell(db);
+    u32 n = used_bytes(db) / static_cast<u32>(sizeof(cell));
+    if (n == 0 || type_of(d + n - 1) != type_id::integer) return;
+    u32 args = 0, k = 0;
+    bool returns = false; // a return spec takes no argument: plain ones must all precede it
+    while (k + 1 < n && type_of(d + k) == type_id::typeset) {
+        u32 kind = descriptor::kind_of(d + k);
+        if (kind == descriptor::kind::return_) returns = true;
+        else if (kind != descriptor::kind::normal || returns) return;
+        else args++;
+        k += 2;
+    }
+    if (t == type_id::function && k + 1 != n) return; // refinements or a return spec
+    i32 extra = int_of(d + n - 1);
+    if (args > 16 || extra < 0 || extra > 64) return;
+    r->shape = shape::call;
+    r->guard_header = v->header;
+    r->guard_w1 = v->w1;
+    r->guard_w3 = v->w3;
+    r->arguments = static_cast<u16>(args);
+    r->extra = static_cast<u16>(extra);
+    r->entry = nullptr;
+    if (t != type_id::function) {
+        r->entry = t == type_id::action ? actions::entry(v->w1 + 1) : natives::entry(v->w1 + 1);
+        if (!r->entry) r->shape = shape::generic;
+    }
+}
+
+// Works out the shape of the expression at `index` (its record is current).
+void analyse(code_cache::block* b, u32 index, u32 len, const cell* code) {
+    using namespace code_cache;
+    record* r = b->records + index;
+    r->shape = shape::generic;
+    r->span = 1;
+    u32 t = type_of(code + index);
+    u32 first = index;
+    if (t == type_id::set_word) {
+        if (r->where != where::stack && r->where != where::plain) return;
+        if (index + 1 >= len) return;
+        first = index + 1;
+    }
+    record* o = at(b, first, code + first);
+    if (!o) return;
+    if (t == type_id::word && o->where != where::none) {
+        const cell* v = value_at(o, code + index);
+        u32 vt = v ? type_of(v) : type_id::unset;
+        if (vt == type_id::native || vt == type_id::action || vt == type_id::function) {
+            analyse_call(b->records + index, code + index);
+            return;
+        }
+    }
+    if (o->operand == operand::none) return;
+    if (o->operand == operand::word && !operand_value(o, code + first)) return;
+    u32 k = first + 1, ops = 0;
+    while (k + 1 < len && ops < max_ops) {
+        record* w = at(b, k, code + k);
+        if (!w || type_of(code + k) != type_id::word || w->where == where::none) break;
+        const cell* v = value_at(w, code + k);
+        if (!v || type_of(v) != type_id::op) break;
+        i32 f = fast_operator((v->header >> 16) & 0xFF, v->w1);
+        if (f < 0) break;
+        record* x = at(b, k + 1, code + k + 1);
+        if (!x || x->operand == operand::none) break;
+        w = b->records + k; // taking x may have moved the records (a block that grew)
+        w->fast = static_cast<u8>(f);
+        w->guard_header = v->header;
+        w->guard_w1 = v->w1;
+        ops++;
+        k += 2;
+    }
+    r = b->records + index;
+    r->shape = t == type_id::set_word ? shape::assign : shape::chain;
+    // 1: word op integer!, 2: word op word
+    r->word_op_integer = 0;
+    if (t == type_id::word && ops == 1) {
+        u32 rt = type_of(code + index + 2);
+        if (rt == type_id::integer) r->word_op_integer = 1;
+        else if (rt == type_id::word) r->word_op_integer = 2;
+    }
+    r->ops = static_cast<u8>(ops);
+    r->span = static_cast<u8>(k - index);
+}
+
+// An integer operation of the inline operators; false when the general path must take it (a
+// division that raises an error names the operator there).
+[[gnu::always_inline]] inline bool integer_op(u32 fast, cell* left, const cell* right) {
+    i32 a = int_of(left), b = int_of(right);
+    switch (fast) {
+    case op_add:
+    case op_subtract:
+    case op_multiply: {
+        i64 r = fast == op_add ? i64(a) + b : fast == op_subtract ? i64(a) - b : i64(a) * b;
+        if (r > INT32_MAX || r < INT32_MIN) init_float(left, static_cast<double>(r));
+        else left->w2 = static_cast<u32>(static_cast<i32>(r));
+        return true;
+    }
+    case op_divide:
+        if (b == 0 || (a == INT32_MIN && b == -1)) return false;
+        if (a % b) init_float(left, static_cast<double>(a) / static_cast<double>(b));
+        else left->w2 = static_cast<u32>(a / b);
+        return true;
+    case op_remainder:
+        if (b == 0 || (a == INT32_MIN && b == -1)) return false;
+        left->w2 = static_cast<u32>(a % b);
+        return true;
+    case op_equal:
+    case op_strict_equal: init_logic(left, a == b); return true;
+    case op_not_equal: init_logic(left, a != b); return true;
+    case op_lesser: init_logic(left, a < b); return true;
+    case op_greater: init_logic(left, a > b); return true;
+    case op_lesser_or_equal: init_logic(left, a <= b); return true;
+    default: init_logic(left, a >= b); return true;
+    }
+}
+
+// A block's cells and cache as one evaluation sees them; taken again after anything that may
+// run code or look up another block's cache.
+struct code_view {
+    code_cache::block* b;
+    const cell* code;
+    u32 len;
+};
+inline bool view_of(u32 node, code_view* v) {
+    v->b = code_cache::of(node);
+    if (!v->b) return false;
+    series_buffer* buf = buffer_of(node);
+    v->code = head_cell(buf);
+    v->len = used_bytes(buf) / static_cast<u32>(sizeof(cell));
+    return true;
+}
+// The current record of a cell of the view, or null past what the cache covers.
+inline record* record_of(code_view v, u32 index) {
+    if (index >= v.len) return nullptr;
+    return code_cache::at(v.b, index, v.code + index);
+}
+
+constexpr u32 max_paren_depth = 8;
+u32 pure_chain(code_view v, u32 index, cell* out, u32 depth);
+
+// Types a word's value must not have to be taken as it stands.
+constexpr u64 not_plain = (u64(1) << type_id::unset) | (u64(1) << type_id::lit_word) |
+                          (u64(1) << type_id::native) | (u64(1) << type_id::action) |
+                          (u64(1) << type_id::function) | (u64(1) << type_id::routine) |
+                          (u64(1) << type_id::op);
+
+// The current record of a cell known to lie within the block and the cache.
+[[gnu::always_inline]] inline record* current(code_view v, u32 index) {
+    record* r = v.b->records + index;
+    if (!code_cache::same(&r->copy, v.code + index))
+        code_cache::refresh(v.b, index, v.code + index);
+    return r;
+}
+
+// The value cell of a word record; null when it must be taken the general way.
+[[gnu::always_inline]] inline cell* word_cell(record* x, const cell* c) {
+    if (*arena::at<u32>(x->node) == x->buffer) {
+        if (x->where == code_cache::where::stack) {
+            u32 values = arena::at<cell>(x->offset)->w2;
+            return values ? arena::at<cell>(values) + c->w3 : nullptr;
+        }
+        return arena::at<cell>(x->offset);
+    }
+    return code_cache::value_at(x, c);
+}
+
+// A paren holding one pure chain.
+[[gnu::noinline]] bool pure_paren(const cell* paren, cell* out, u32 depth) {
+    if (depth >= max_paren_depth) return false;
+    code_view inner;
+    if (!view_of(paren->w2, &inner)) return false;
+    return pure_chain(inner, paren->w1, out, depth + 1) == inner.len;
+}
+
+// An operand without side effects: a literal, a word's plain value, or a paren that holds one
+// pure chain. False when it is anything else.
+[[gnu::always_inline]] inline bool pure_operand(code_view v, u32 index, cell* out,
+                                                u32 depth) {
+    record* x = current(v, index);
+    const cell* c = v.code + index;
+    switch (x->operand) {
+    case code_cache::operand::literal: *out = *c; return true;
+    case code_cache::operand::word: {
+        const cell* value = word_cell(x, c);
+        if (!value || ((not_plain >> (type_of(value) & 63)) & 1)) return false;
+        *out = *value;
+        return true;
+    }
+    case code_cache::operand::paren: {
+        u32 outer = v.b->node;
+        cell paren = *c;
+        // The paren's cache may take the place of the outer block's.
+        return pure_paren(&paren, out, depth) && v.b->node == outer;
+    }
+    default: return false;
+    }
+}
+
+// No operator may follow the chain that ends at `end`: the general look-ahead would take it.
+[[gnu::always_inline]] inline bool ends_there(code_view v, u32 end) {
+    if (end < v.len && type_of(v.code + end) == type_id::word) {
+        if (end >= v.b->count) return false;
+        record* n = current(v, end);
+        const cell* next = code_cache::value_at(n, v.code + end);
+        if (!next || type_of(next) == type_id::op) return false;
+    }
+    return true;
+}
+
+// The commonest chains, `word op integer` and `word op word`, in one step (the record at
+// `index` is current).
+[[gnu::always_inline]] inline u32 word_op_integer(code_view v, u32 index, cell* out) {
+    record* r = v.b->records + index;
+    const cell* c = v.code + index;
+    record* w = r + 1;
+    if (!code_cache::same(&w->copy, c + 1)) {
+        code_cache::refresh(v.b, index + 1, c + 1);
+        return no_fast;
+    }
+    if (!code_cache::same(&r[2].copy, c + 2)) {
+        code_cache::refresh(v.b, index + 2, c + 2);
+        return no_fast;
+    }
+    const cell* a = word_cell(r, c);
+    if (!a || type_of(a) != type_id::integer) return no_fast;
+    const cell* op = word_cell(w, c + 1);
+    if (!op || op->header != w->guard_header || op->w1 != w->guard_w1) return no_fast;
+    const cell* b = c + 2;
+    if (r->word_op_integer == 2) {
+        b = r[2].operand == code_cache::operand::word ? word_cell(r + 2, c + 2) : nullptr;
+        if (!b || type_of(b) != type_id::integer) return no_fast;
+    }
+    *out = *a;
+    if (!integer_op(w->fast, out, b) || !ends_there(v, index + 3)) return no_fast;
+    return index + 3;
+}
+
+// Evaluates the chain record at `index` without side effects into `out`: answers the index
+// after it, or no_fast when some step is not pure (a call, a value of another type, an operator
+// that changed) or an operator may follow it. Nothing observable has happened then.
+u32 pure_chain(code_view v, u32 index, cell* out, u32 depth) {
+    if (index >= v.len || index >= v.b->count) return no_fast;
+    record* r = current(v, index);
+    if (r->shape == code_cache::shape::unknown) {
+        analyse(v.b, index, v.len, v.code);
+        r = v.b->records + index;
+    }
+    if (r->shape != code_cache::shape::chain) return no_fast;
+    u32 ops = r->ops;
+    if (index + 2 * ops >= v.len || index + 2 * ops >= v.b->count) return no_fast;
+    if (r->word_op_integer) return word_op_integer(v, index, out);
+    if (!pure_operand(v, index, out, depth)) return no_fast;
+    index++;
+    for (; ops; ops--) {
+        record* w = current(v, index);
+        if (w->fast == 0xFF) return no_fast;
+        const cell* op = word_cell(w, v.code + index);
+        if (!op || op->header != w->guard_header || op->w1 != w->guard_w1) return no_fast;
+        u32 fast = w->fast;
+        cell right;
+        if (!pure_operand(v, index + 1, &right, depth)) return no_fast;
+        if (type_of(out) != type_id::integer || type_of(&right) != type_id::integer ||
+            !integer_op(fast, out, &right))
+            return no_fast;
+        index += 2;
+    }
+    return ends_there(v, index) ? index : no_fast;
 }
 } // namespace
+
+namespace {
+u32 fast_expression(u32 node, u32 index, bool push, cell* start, bool calls = true);
+struct code_view;
+u32 pure_run(u32 node, u32 index, cell* start, code_view* view, code_cache::record** stop);
+u32 dispatch(code_view v, code_cache::record* r, u32 node, u32 index, bool push, cell* start,
+             bool calls);
+u32 step_slow(u32 node, u32 index, bool no_infix, bool push, bool no_call, cell* start);
+}
 
 cell* pending_value() { return pending_value_slot; }
 cell* pending_name() { return pending_name_slot; }
@@ -306,6 +635,7 @@ void start_up() {
     pending_name_slot = roots::append(&u);
     code_node = 0;
     code_index = 0;
+    code_cache::start_up();
 }
 
 cell current_code() {
@@ -320,15 +650,28 @@ void evaluate_block(const cell* block, bool pass_result) {
     u32 saved_node = code_node, saved_index = code_index;
     bool user_code = !(buffer_of(node)->flags & buffer_flag::library_code);
     if (!trace::on && !pending && index < code_length(node)) {
-        // The first expression is evaluated pushed, where the block's value belongs: a block
-        // of one expression then needs no frame of its own. Further expressions run in the
-        // block's frame below, the first value dropped as every value but the last is.
+        // Assignments of expressions without side effects run straight from their records:
+        // nothing can fail or see a frame while they do. The first other expression is
+        // evaluated pushed, where the block's value belongs: a block of one expression then
+        // needs no frame of its own. Further expressions run in the block's frame below, the
+        // value so far dropped as every value but the last is.
         cell* start = stack::top;
-        if (user_code) {
-            code_node = node;
-            code_index = index;
+        code_view v;
+        record* stop;
+        if (type_of(code_at(node, index)) == type_id::set_word)
+            index = pure_run(node, index, start, &v, &stop);
+        if (index < code_length(node)) {
+            if (user_code) {
+                code_node = node;
+                code_index = index;
+            }
+            index = step_expression(node, index, false, true);
+            if (!pending && index < code_length(node) &&
+                type_of(code_at(node, index)) == type_id::set_word) {
+                if (user_code) code_index = index;
+                index = pure_run(node, index, start, &v, &stop);
+            }
         }
-        index = step_expression(node, index, false, true);
         if (pending || index >= code_length(node)) {
             code_node = saved_node;
             code_index = saved_index;
@@ -403,6 +746,334 @@ inline void assign_word(const cell* word) {
     word::set_from_second_arg();
 }
 
+namespace {
+// The expression at `index` through its cached shape when every step of it is pure: answers the
+// index after it, or no_fast when the general path must take it from the start.
+u32 step_slow(u32 node, u32 index, bool no_infix, bool push, bool no_call, cell* start);
+u32 operators(u32 node, u32 index, bool push, cell* start);
+
+// One argument expression, pushed: a pure chain, a value that stands for itself with no
+// operator after it, or the general step.
+inline u32 plain_argument(u32 node, u32 index) {
+    cell* slot = stack::top;
+    series_buffer* buf = buffer_of(node);
+    const cell* code = head_cell(buf) + index;
+    u32 len = used_bytes(buf) / static_cast<u32>(sizeof(cell));
+    if (index + 1 >= len || type_of(code + 1) != type_id::word) {
+        const cell* quick = simple_value(code);
+        if (quick) {
+            *slot = *quick;
+            stack::top = slot + 1;
+            if (stack::top >= stack::end) stack::overflow();
+            return index + 1;
+        }
+    }
+    u32 end = fast_expression(node, index, true, slot);
+    if (end != no_fast) return end;
+    return step_slow(node, index, false, true, false, slot);
+}
+
+// gather_arguments for a call named by a word, not infix, without a path, whose arguments are
+// all plain: the same steps without the walk over the descriptor's kinds.
+[[gnu::noinline]] u32 call_plain(const cell* callable, const cell* name, u32 arguments, u32 extra,
+                                 natives::native_fn entry, u32 node, u32 index, bool push) {
+    runtime::check_stack();
+    u32 t = type_of(callable);
+    cell* place = stack::top;
+    stack::push_value(callable);
+    if (t == type_id::function) {
+        stack::open_frame(name, frame_header::interpreted_function);
+        call_frame* f = stack::frame_top - 1;
+        f->function_context = callable->w1;
+        f->saved_values = head_cell(buffer_of(callable->w1))->w2;
+    } else {
+        stack::open_frame(name, frame_header::interpreted_native);
+    }
+    u32 side = callable->w3;
+    for (u32 k = 0; k < arguments; k++) {
+        if (index >= code_length(node)) {
+            // The general fetch raises the missing argument's error.
+            u32 desc = (head_cell(buffer_of(side)) + function::side::descriptor)->w2;
+            cell* d = head_cell(buffer_of(desc)) + 2 * k;
+            cell ts = d[0], word = d[1];
+            index = fetch_argument(name, &ts, &word, node, index, false);
+            continue;
+        }
+        cell* slot = stack::top;
+        index = plain_argument(node, index);
+        if (pending) goto unwind;
+        {
+            u32 desc = (head_cell(buffer_of(side)) + function::side::descriptor)->w2;
+            cell* d = head_cell(buffer_of(desc)) + 2 * k;
+            if (!typeset_has(d, type_of(slot))) raise_expect_arg(name, slot, d + 1);
+        }
+    }
+    if (t == type_id::function) {
+        function::push_local_slots(extra);
+        invoke_function(callable, 0, name);
+    } else {
+        i32 refs[max_refinements];
+        for (u32 k = 0; k < extra; k++) refs[k] = -1;
+        entry(refs);
+    }
+unwind:
+    if (t == type_id::function) stack::close_function_frame();
+    else stack::close_frame();
+    if (pending) return index;
+    cell* value = stack::top - 1;
+    if (push) {
+        *place = *value;
+        stack::top = place + 1;
+    } else {
+        cell v = *value;
+        stack::set_single_result(&v);
+    }
+    return index;
+}
+
+// A chain whose operands may run code (parens, or words whose values are not integers): the
+// steps of the general path, with the operators found through their records. Answers no_fast
+// when its first operand is not one of those (nothing was done then).
+[[gnu::noinline]] u32 mixed_chain(u32 node, u32 index, bool push, cell* start) {
+    using namespace code_cache;
+    code_view v;
+    if (!view_of(node, &v) || index >= v.len || index >= v.b->count) return no_fast;
+    record* r = current(v, index);
+    if (r->operand == operand::paren) {
+        cell paren = v.code[index];
+        evaluate_block(&paren, false);
+        emit(start, push, start);
+        if (pending) return index + 1;
+    } else {
+        const cell* value = operand_value(r, v.code + index);
+        if (!value) return no_fast;
+        emit(value, push, start);
+    }
+    index++;
+    cell* left = push ? start : stack::arguments;
+    for (;;) {
+        if (!view_of(node, &v) || index + 1 >= v.len || index + 1 >= v.b->count) break;
+        record* w = current(v, index);
+        if (type_of(v.code + index) != type_id::word) break;
+        const cell* op = w->fast == 0xFF ? nullptr : word_cell(w, v.code + index);
+        if (!op || op->header != w->guard_header || op->w1 != w->guard_w1) break;
+        u32 fast = w->fast;
+        cell right;
+        record* x = current(v, index + 1);
+        if (x->operand != operand::paren && pure_operand(v, index + 1, &right, 0) &&
+            type_of(left) == type_id::integer &&
+            type_of(&right) == type_id::integer && integer_op(fast, left, &right)) {
+            stack::top = left + 1;
+            index += 2;
+            continue;
+        }
+        cell callable = *op;
+        cell name = v.code[index];
+        u32 source_type = (callable.header >> 16) & 0xFF;
+        cell_ops::write_type(&callable, source_type);
+        callable.header &= ~0x00FF0000u;
+        if (x->operand == operand::paren) {
+            // As the general right operand: the paren evaluated and pushed above the left one.
+            cell paren = v.code[index + 1];
+            stack::top = left + 1;
+            evaluate_block(&paren, false);
+            index += 2;
+            if (pending) return index;
+            stack::top = left + 2;
+            apply_operator(&callable, &name, static_cast<i32>(fast), left);
+            continue;
+        }
+        if (x->operand == operand::word) {
+            // A call as the right operand, pushed above the left one.
+            stack::top = left + 1;
+            u32 end = fast_call(node, index + 1, true);
+            if (end != no_fast) {
+                index = end;
+                if (pending) return index;
+                stack::top = left + 2;
+                apply_operator(&callable, &name, static_cast<i32>(fast), left);
+                continue;
+            }
+        }
+        stack::top = left;
+        index = binary_operator(&callable, &name, static_cast<i32>(fast), left, node, index + 1);
+        if (pending) return index;
+    }
+    return operators(node, index, push, start);
+}
+
+// The call record at `index`, when that is what the expression there is.
+u32 fast_call(u32 node, u32 index, bool push) {
+    using namespace code_cache;
+    code_view v;
+    if (!view_of(node, &v)) return no_fast;
+    record* r = record_of(v, index);
+    if (!r) return no_fast;
+    if (r->shape == shape::unknown) {
+        analyse(v.b, index, v.len, v.code);
+        r = v.b->records + index;
+    }
+    if (r->shape != shape::call) return no_fast;
+    const cell* f = word_cell(r, v.code + index);
+    if (!f || f->header != r->guard_header || f->w1 != r->guard_w1 || f->w3 != r->guard_w3)
+        return no_fast;
+    cell callable = *f;
+    cell name = v.code[index];
+    return call_plain(&callable, &name, r->arguments, r->extra, r->entry, node, index + 1, push);
+}
+
+// The pure chains and assignments from `index` on, each value landing at `start`; answers the
+// index of the first expression that is not one (`index` when none was).
+// *stop is then the record of that expression (null when there is none to use).
+u32 pure_run(u32 node, u32 index, cell* start, code_view* view, record** stop) {
+    using namespace code_cache;
+    *stop = nullptr;
+    code_view& v = *view;
+    if (!view_of(node, &v)) return index;
+    while (index < v.len && index < v.b->count) {
+        record* r = current(v, index);
+        if (r->shape == shape::unknown) {
+            analyse(v.b, index, v.len, v.code);
+            r = v.b->records + index;
+        }
+        u8 form = r->shape;
+        *stop = r;
+        if (form != shape::chain && form != shape::assign) break;
+        u32 end = pure_chain(v, form == shape::chain ? index : index + 1, start, 0);
+        // A paren's cache may have taken this block's place meanwhile.
+        if (v.b->node != node) {
+            *stop = nullptr;
+            if (end == no_fast || !view_of(node, &v)) break;
+        }
+        r = v.b->records + index;
+        *stop = r;
+        if (end == no_fast) break;
+        if (form == shape::assign) {
+            if (r->where != where::stack && r->where != where::plain) break;
+            cell* target = value_at(r, v.code + index);
+            if (!target) break;
+            *target = *start;
+        }
+        index = end;
+        *stop = nullptr;
+    }
+    return index;
+}
+
+// A set-word whose value runs code: the general set-word step, its value taken as a mixed
+// chain.
+[[gnu::noinline]] u32 mixed_assign(u32 node, u32 index, bool push, cell* start) {
+    runtime::check_stack();
+    cell word = *code_at(node, index);
+    stack::open_frame(&word, frame_header::interpreted_native);
+    stack::push_value(&word);
+    if (index + 1 >= code_length(node)) error::raise(err::E("script", "need-value"), &word);
+    cell* slot = stack::top;
+    u32 end = mixed_chain(node, index + 1, true, slot);
+    if (end == no_fast) end = step_expression(node, index + 1, false, true);
+    if (pending) {
+        stack::close_frame();
+        return end;
+    }
+    assign_word(&word);
+    if (trace::on)
+        trace::send(trace::event::set, node, static_cast<i32>(end), stack::arg(1), &word);
+    stack::close_frame();
+    emit(start, push, start);
+    return end;
+}
+
+// A shape that could not be taken goes the general way from then on (until its cells change).
+[[gnu::noinline]] u32 demote(code_view v, u32 node, u32 index) {
+    if (v.b->node == node && index < v.b->count &&
+        v.b->records[index].shape != code_cache::shape::unknown)
+        v.b->records[index].shape = code_cache::shape::generic;
+    return no_fast;
+}
+
+u32 fast_expression(u32 node, u32 index, bool push, cell* start, bool calls) {
+    using namespace code_cache;
+    code_view v;
+    if (!view_of(node, &v)) return no_fast;
+    record* r = record_of(v, index);
+    if (!r) return no_fast;
+    if (r->shape == shape::unknown) {
+        analyse(v.b, index, v.len, v.code);
+        r = v.b->records + index;
+    }
+    return dispatch(v, r, node, index, push, start, calls);
+}
+
+// The expression whose current, worked-out record is `r`, by its shape.
+u32 dispatch(code_view v, record* r, u32 node, u32 index, bool push, cell* start, bool calls) {
+    using namespace code_cache;
+    switch (r->shape) {
+    case shape::chain: {
+        u32 end = pure_chain(v, index, start, 0);
+        if (end == no_fast) {
+            if (!calls) return no_fast;
+            // Not pure this time: taken as a mixed chain from now on.
+            record* again = v.b->node == node && index < v.b->count ? v.b->records + index
+                                                                    : nullptr;
+            if (again && again->shape == shape::chain) again->shape = shape::mixed;
+            return mixed_chain(node, index, push, start);
+        }
+        if (push) {
+            stack::top = start + 1;
+            if (stack::top >= stack::end) stack::overflow();
+        } else {
+            cell value = *start;
+            stack::set_single_result(&value);
+        }
+        return end;
+    }
+    case shape::mixed:
+        if (!calls) return no_fast;
+        return mixed_chain(node, index, push, start);
+    case shape::mixed_assign:
+        if (!calls) return no_fast;
+        return mixed_assign(node, index, push, start);
+    case shape::assign: {
+        // A set-word whose value is a pure chain: nothing can fail, so its frame would never
+        // be seen.
+        cell* slot = stack::top;
+        if (slot + 1 >= stack::end) return no_fast;
+        u32 end = pure_chain(v, index + 1, slot, 0);
+        if (end == no_fast) {
+            if (!calls) return no_fast;
+            record* again = v.b->node == node && index < v.b->count ? v.b->records + index
+                                                                    : nullptr;
+            if (again && again->shape == shape::assign) again->shape = shape::mixed_assign;
+            return mixed_assign(node, index, push, start);
+        }
+        r = v.b->records + index;
+        if (r->where != where::stack && r->where != where::plain) return no_fast;
+        cell* target = code_cache::value_at(r, v.code + index);
+        if (!target) return no_fast;
+        *target = *slot;
+        if (push) {
+            if (slot != start) *start = *slot;
+            stack::top = start + 1;
+        } else {
+            cell value = *slot;
+            stack::set_single_result(&value);
+        }
+        return end;
+    }
+    case shape::call: {
+        if (!calls) return no_fast;
+        const cell* f = word_cell(r, v.code + index);
+        if (!f || f->header != r->guard_header || f->w1 != r->guard_w1 || f->w3 != r->guard_w3)
+            return demote(v, node, index);
+        cell callable = *f;
+        cell name = v.code[index];
+        return call_plain(&callable, &name, r->arguments, r->extra, r->entry, node, index + 1,
+                          push);
+    }
+    default: return no_fast;
+    }
+}
+} // namespace
 
 // Every kind of value but the simple ones (see simple_value). Answers the index after it.
 u32 step_general(u32 node, u32 index, bool push, bool no_call, cell* start) {
@@ -528,8 +1199,10 @@ u32 step_general(u32 node, u32 index, bool push, bool no_call, cell* start) {
     return index;
 }
 
-u32 step_expression(u32 node, u32 index, bool no_infix, bool push, bool no_call) {
-    cell* start = stack::top;
+namespace {
+[[gnu::noinline]] u32 step_slow(u32 node, u32 index, bool no_infix, bool push, bool no_call,
+                                cell* start) {
+    {
     const cell* quick = trace::on ? nullptr : simple_value(code_at(node, index));
     if (quick) {
         emit(quick, push, start);
@@ -538,8 +1211,13 @@ u32 step_expression(u32 node, u32 index, bool no_infix, bool push, bool no_call)
         index = step_general(node, index, push, no_call, start);
         if (pending) return index;
     }
+    }
     if (no_infix) return index;
-    // Operators take the value just computed as their left operand, left to right.
+    return operators(node, index, push, start);
+}
+
+// Operators take the value just computed as their left operand, left to right.
+u32 operators(u32 node, u32 index, bool push, cell* start) {
     while (index < code_length(node)) {
         cell* next = code_at(node, index);
         if (type_of(next) != type_id::word || next->w3 == context::unbound || !next->w1) break;
@@ -570,6 +1248,16 @@ u32 step_expression(u32 node, u32 index, bool no_infix, bool push, bool no_call)
     if (trace::on && !push)
         trace::send(trace::event::expr, node, static_cast<i32>(index), stack::result(), nullptr);
     return index;
+}
+} // namespace
+
+u32 step_expression(u32 node, u32 index, bool no_infix, bool push, bool no_call) {
+    cell* start = stack::top;
+    if (!trace::on && !no_infix) {
+        u32 reached = fast_expression(node, index, push, start);
+        if (reached != no_fast) return reached;
+    }
+    return step_slow(node, index, no_infix, push, no_call, start);
 }
 
 u32 gather_arguments(const cell* callable_in, u32 node, u32 index, bool push, const cell* name_in,

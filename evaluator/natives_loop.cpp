@@ -113,6 +113,29 @@ void loop(const i32*) {
     close_loop();
 }
 
+// Sets the word of a loop (repeat's counter, foreach's element): straight into its slot when
+// nothing watches that context (a function's or the global one, as a set-word does), else as
+// `set` would.
+inline void set_loop_word(const cell* word, const cell* value) {
+    if (word->w1 && word->w3 != context::unbound) {
+        cell* c = head_cell(buffer_of(word->w1));
+        if (c->w2 && ((c->header >> 11) & 3) != context::kind::object) {
+            cell* base = (c->header & context::stack_flag)
+                             ? arena::at<cell>(c->w2)
+                             : reinterpret_cast<cell*>(data_start(buffer_of(c->w2)));
+            base[word->w3] = *value;
+            return;
+        }
+    }
+    set_word(word, value);
+}
+
+inline void set_counter(const cell* word, i32 i) {
+    cell counter;
+    init_integer(&counter, i);
+    set_loop_word(word, &counter);
+}
+
 void repeat(const i32*) {
     i32 count = loop_count(arg(1));
     if (count < 1) {
@@ -124,9 +147,7 @@ void repeat(const i32*) {
     cell body = *arg(2);
     cell* base = open_loop();
     for (i32 i = 1;; i++) {
-        cell counter;
-        init_integer(&counter, i);
-        set_word(&word, &counter);
+        set_counter(&word, i);
         if (pass(&body, base) || i == count) break;
     }
     close_loop();
@@ -265,7 +286,7 @@ void foreach (const i32*) {
             if (at >= used_bytes(buffer_of(series->w2)) / sizeof(cell)) break;
             cell value = head_cell(buffer_of(series->w2))[at];
             series->w1 = at + 1;
-            set_word(&words, &value);
+            set_loop_word(&words, &value);
             if (pass(&body, base)) break;
         }
     } else {

@@ -8,6 +8,7 @@
 #include "datatypes/context.hpp"
 #include "datatypes/function.hpp"
 #include "datatypes/words_rt.hpp"
+#include "evaluator/code_cache.hpp"
 #include "runtime/memory.hpp"
 
 namespace zel::library_code {
@@ -81,6 +82,8 @@ void mark_function(cell* fn) {
 u32 mark_reachable_functions() {
     walker w;
     w.run(context::global_node());
+    // The library's top-level code has run (once): code run from now on is worth caching.
+    code_cache::enabled = true;
     return w.marked;
 }
 
