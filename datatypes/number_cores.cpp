@@ -1,6 +1,7 @@
 // The table of arithmetic cores.
 #include "datatypes/number_cores.hpp"
 
+#include "datatypes/series.hpp"
 #include "runtime/errors.hpp"
 
 namespace zel::cores {
@@ -27,10 +28,10 @@ void raise_invalid_type(u32 type) {
 }
 
 void raise_not_related(const char* action, u32 type) {
-    // The action's word comes with the words of the runtime; until then the datatype alone.
-    cell t;
+    cell word, t;
+    series::name_word(&word, action);
     init_datatype(&t, type);
-    error::raise(err::E("script", "not-related"), nullptr, &t);
+    error::raise(err::E("script", "not-related"), &word, &t);
 }
 
 } // namespace zel::cores

@@ -175,11 +175,9 @@ void change(const i32* r) {
 
 void copy(const i32* r) {
     cell* types = ref_cell(r, 2);
-    if (types && type_of(types) != type_id::datatype && type_of(types) != type_id::typeset) {
-        cell t;
-        init_datatype(&t, type_of(types));
-        error::raise(err::E("script", "expect-arg"), nullptr, &t);
-    }
+    // The spec entry of the /types argument (value /part length /deep /types kind).
+    if (types && type_of(types) != type_id::datatype && type_of(types) != type_id::typeset)
+        actions::raise_not_allowed(types, 5);
     cell* out = init_unset(stack::reserve_slot());
     cell* result = handler_of_first<act::slot::copy>()(arg(0), out, ref_cell(r, 0), flag(r, 1), types);
     *arg(0) = *result;
