@@ -18,7 +18,9 @@ void raise_not_allowed(const cell* value, u32 argument) {
     error::raise(err::E("script", "expect-arg"), &name, &type, &word);
 }
 
-void raise_no_handler(const cell* value, u32) { raise_not_allowed(value, 0); }
+void raise_no_handler(const cell* value, u32) {
+    raise_not_allowed(value, 0);
+}
 
 i32 form_typed(cell* value, cell* buffer, cell* part, i32 limit) {
     return handler_of_value<act::slot::form>(value)(value, buffer, part, limit);

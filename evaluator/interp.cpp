@@ -604,7 +604,8 @@ u32 gather_arguments(const cell* callable_in, u32 node, u32 index, bool push, co
     cell* left = infix ? stack::reserve_slot() : nullptr;
     // The descriptor is cached in the callable's side series after the first call.
     cell* cached = head_cell(buffer_of(callable.w3)) + function::side::descriptor;
-    u32 desc = type_of(cached) == type_id::block ? cached->w2 : descriptor::of(&callable);
+    u32 desc = (type_of(cached) == type_id::block && cached->w1 == 0) ? cached->w2
+                                                                      : descriptor::of(&callable);
     u32 desc_len = code_length(desc);
     i32 refs[max_refinements];
     u32 ref_count = 0;

@@ -90,8 +90,10 @@ TEST(InterpSmoke, ClosingAFrameKeepsTheCallersValues) {
         stack::push_value(&one);
         stack::push_value(&two); // a value of the caller above its result slot
         cell* callee_start = stack::top;
-        if (r.function_frame) stack::open_function_frame(nullptr, 0);
-        else stack::open_native_frame(nullptr);
+        if (r.function_frame)
+            stack::open_function_frame(nullptr, 0);
+        else
+            stack::open_native_frame(nullptr);
         stack::push_value(&two);
         stack::push_value(&two);
         r.close();
