@@ -100,7 +100,11 @@ void eval_path(const i32*) {
 
 void compare(const i32*) {
     cell* op = arg(2);
-    bool truth = actions::compare(arg(0), arg(1), int_of(op));
+    // The op comes from the program: one that selects no comparison is its error, not a fault
+    // of the runtime (sort's own ops 7 and 8 are not comparisons of this action).
+    i32 n = int_of(op);
+    if (n < 0 || n > 12 || n == 7 || n == 8) error::raise(err::E("script", "invalid-arg"), op);
+    bool truth = actions::compare(arg(0), arg(1), n);
     init_logic(arg(0), truth);
     stack::top = stack::arguments + 1;
 }

@@ -10,7 +10,7 @@ a failure is narrowed to the program that was running, which is then run again o
 the report shows the seed and the program text.
 
 Environment:
-  ZEL_RANDOM_PROGRAMS=N   how many programs (default 300; 40 under ZEL_GC_STRESS=1)
+  ZEL_RANDOM_PROGRAMS=N   how many programs (default 300; 80 under ZEL_GC_STRESS=1)
   ZEL_RANDOM_SEED=S       the seed (default a fixed one, so that CI runs are repeatable;
                           "random" picks one and prints it)
 
@@ -26,7 +26,7 @@ import tempfile
 from zeltest import ZEL, check, failures, finish
 
 STRESS = os.environ.get("ZEL_GC_STRESS") == "1"
-COUNT = int(os.environ.get("ZEL_RANDOM_PROGRAMS", "40" if STRESS else "300"))
+COUNT = int(os.environ.get("ZEL_RANDOM_PROGRAMS", "80" if STRESS else "300"))
 SEED_TEXT = os.environ.get("ZEL_RANDOM_SEED", "20240611")
 SEED = random.randrange(1 << 32) if SEED_TEXT == "random" else int(SEED_TEXT)
 BATCH = 25 if STRESS else 60
