@@ -3,7 +3,8 @@ kind the lexer knows, run through zel to find internal crashes.
 
 Any report of an internal fault ("*** Runtime Error"), death by a signal, a sanitizer report or a
 hang fails the test. Ordinary language errors are expected and ignored: each program runs inside
-`try`, and its value is then molded and formed (molding is where many faults show).
+`try`, and its value is then molded and formed (molding is where many faults show), each cut to
+100000 characters so that a huge value costs no more than its making.
 
 Several programs share one zel process, each between two markers, so that the run stays short;
 a failure is narrowed to the program that was running, which is then run again on its own, and
@@ -236,7 +237,7 @@ def script_of(programs, first):
         lines.append(f'rp-print "^/^(01)RP-S {i}"')
         lines.append("rp-try [rp-set/any 'rp-v rp-try [")
         lines.append(programs[i])
-        lines.append("] rp-mold/all :rp-v rp-form :rp-v]")
+        lines.append("] rp-mold/all/part :rp-v 100000 rp-form/part :rp-v 100000]")
         lines.append(f'rp-print "^/^(01)RP-E {i}"')
     return "\n".join(lines) + "\n"
 
