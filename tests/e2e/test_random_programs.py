@@ -271,11 +271,12 @@ def run_script(text, timeout):
 
 
 def last_started(out):
-    """The last program whose start marker was printed, and whether it reached its end."""
-    last, ended = None, False
+    """The last program whose start marker was printed (None when none was)."""
+    last = None
     for m in MARK.finditer(out):
-        last, ended = int(m.group(2)), m.group(1) == "E"
-    return last, ended
+        if m.group(1) == "S":
+            last = int(m.group(2))
+    return last
 
 
 def report(kind, programs, index, first, detail, alone):
@@ -300,7 +301,7 @@ def main():
     while first < COUNT:
         end = min(first + BATCH, COUNT)
         out, fault, timed_out = run_script(script_of(programs[:end], first), BATCH_TIMEOUT)
-        last, ended = last_started(out)
+        last = last_started(out)
         ended_count += len(re.findall(r"^\x01RP-E ", out, re.M))
         if last is None:
             check(fault is None and not timed_out,
