@@ -345,12 +345,12 @@ void bind_input_routines() {
 }
 
 void attach_init() {
-    const cell* console = console_object();
-    const cell* slot = field(console, "init");
-    if (!slot) return;
+    if (!field(console_object(), "init")) return;
     cell* base = stack::top;
     cell* made = routines::push_routine("[str [string!]]", console_init);
-    *const_cast<cell*>(slot) = *made;
+    // Making the routine may have moved the object's values: find the slot again.
+    const cell* slot = field(console_object(), "init");
+    if (slot) *const_cast<cell*>(slot) = *made;
     stack::top = base;
 }
 

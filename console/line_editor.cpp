@@ -1,6 +1,8 @@
-// The line editor. A typed character at the end of the line is echoed alone and caret moves only
+// The line editor. Text typed at the end of the line is echoed alone and caret moves only
 // reposition the cursor; every other change moves to the prompt's origin, clears to the end of
-// the screen and writes prompt and line in one write. The text is kept one wrapped line from the
+// the screen and writes prompt and line in one write. Keys that have already arrived (pasted
+// text) are handled together and the screen brought up to date once after them, so that a long
+// paste costs time in proportion to its length. The text is kept one wrapped line from the
 // origin's row on (a row below it is opened by wrapping into it), so that a terminal that
 // re-wraps its lines when the window changes size re-wraps the text as a fresh write at the new
 // width would lay it out.
@@ -28,6 +30,20 @@ void append_number_sequence(std::string& out, long n, char final) {
     out += "\x1b[";
     out += std::to_string(n);
     out += final;
+}
+
+// Whether text ends inside a control sequence (see render), where text after it would be taken
+// into the sequence. It may answer yes for a text that does not: that only costs a redraw.
+bool ends_in_sequence(std::u32string_view text) {
+    std::size_t i = text.size();
+    while (i > 0 && ((text[i - 1] >= '0' && text[i - 1] <= '9') || text[i - 1] == ';')) --i;
+    if (i == text.size() && i > 0 && text[i - 1] == 27) return true;
+    return i >= 2 && (text[i - 1] == '[' || text[i - 1] == '(') && text[i - 2] == 27;
+}
+
+// Keys that go into the line as text.
+bool typed_text(i32 key) {
+    return key > 31 && key != vt_input::key::del;
 }
 
 } // namespace
@@ -85,10 +101,13 @@ edit_status line_editor::edit_loop() {
         caret_ = std::min(saved_caret_, line.size());
         init_globals();
     }
+    out_.clear();
+    redraw_due_ = clear_after_ = placement_due_ = false;
     full_redraw_ = true;
     redraw();
     for (;;) {
-        full_redraw_ = true;
+        // The screen is brought up to date before waiting, not after every key.
+        if (!keys_.ready_key()) show();
         i32 key = keys_.read_key();
         switch (key) {
         case vt_input::key::resized:
@@ -100,11 +119,12 @@ edit_status line_editor::edit_loop() {
         case vt_input::key::tab:
             // A hidden line is never completed: the listing would show what was typed.
             if (!hidden_ && complete_) {
+                show(); // the completion may print
                 if (auto found = complete_(line, caret_)) {
                     if (found->candidates.empty()) {
                         line = std::move(found->line);
                         caret_ = std::min(found->caret, line.size());
-                        redraw();
+                        want_redraw(true);
                     } else {
                         list_candidates(*found);
                         return edit_status::listed;
@@ -112,22 +132,20 @@ edit_status line_editor::edit_loop() {
                     break;
                 }
             }
-            insert(vt_input::key::tab);
+            insert(U"\t");
             break;
         case 2:
         case vt_input::key::left:
             if (caret_ > 0) {
                 --caret_;
-                full_redraw_ = false;
-                redraw();
+                want_redraw(false);
             }
             break;
         case 6:
         case vt_input::key::right:
             if (caret_ < line.size()) {
                 ++caret_;
-                full_redraw_ = false;
-                redraw();
+                want_redraw(false);
             }
             break;
         case vt_input::key::backspace:
@@ -139,8 +157,7 @@ edit_status line_editor::edit_loop() {
                 // At the end it is enough to clear behind the cursor, unless the character
                 // was drawn over the one before it.
                 bool at_end = caret_ == line.size() && (hidden_ || cells_of(gone) > 0);
-                if (at_end) full_redraw_ = false;
-                redraw(at_end);
+                want_redraw(!at_end, at_end);
             }
             break;
         case vt_input::key::enter:
@@ -157,7 +174,7 @@ edit_status line_editor::edit_loop() {
             } else {
                 fetch_history(history_index_);
             }
-            redraw();
+            want_redraw(true);
             break;
         case 16:
         case vt_input::key::up:
@@ -167,36 +184,34 @@ edit_status line_editor::edit_loop() {
                 line.clear();
                 caret_ = 0;
             }
-            redraw();
+            want_redraw(true);
             break;
         case 1:
         case vt_input::key::home:
             caret_ = 0;
-            full_redraw_ = false;
-            redraw();
+            want_redraw(false);
             break;
         case 5:
         case vt_input::key::end:
             caret_ = line.size();
-            full_redraw_ = false;
-            redraw();
+            want_redraw(false);
             break;
         case vt_input::key::delete_:
             if (caret_ < line.size()) {
                 line.erase(caret_, 1);
-                redraw();
+                want_redraw(true);
             }
             break;
         case 11:
             if (caret_ < line.size()) {
                 line.erase(caret_);
-                redraw();
+                want_redraw(true);
             }
             break;
         case 4:
             if (caret_ < line.size()) {
                 line.erase(caret_, 1);
-                redraw();
+                want_redraw(true);
             } else if (line.empty()) {
                 finish();
                 line = U"q";
@@ -218,26 +233,33 @@ edit_status line_editor::edit_loop() {
             line.clear();
             return edit_status::end_of_input;
         default:
-            if (key > 31) insert(static_cast<u32>(key));
+            if (typed_text(key)) {
+                // A burst of text (a paste) goes into the line at once.
+                std::u32string text(1, static_cast<char32_t>(key));
+                for (std::optional<i32> next; (next = keys_.ready_key()) && typed_text(*next);)
+                    text += static_cast<char32_t>(keys_.read_key());
+                insert(text);
+            }
             break;
         }
     }
 }
 
-void line_editor::insert(u32 c) {
+void line_editor::insert(std::u32string_view text) {
     std::u32string& line = *line_;
-    if (caret_ == line.size()) {
-        line += static_cast<char32_t>(c);
-        std::string out;
-        long to = render(std::u32string_view(line).substr(caret_), end_, hidden_, &out);
+    if (caret_ == line.size() && !redraw_due_ && !open_sequence_) {
+        // The cursor stands at the end of the text, and nothing before it moves: the text is
+        // echoed alone, laid out from there as a redraw would lay it out (it holds no Escape).
+        line += text;
+        long to = render(text, end_, hidden_, &out_);
         wrote(end_, to);
-        io_.write(out);
-        full_redraw_ = false;
+        end_ = to;
+        placement_due_ = true;
     } else {
-        line.insert(caret_, 1, static_cast<char32_t>(c));
+        line.insert(caret_, text);
+        want_redraw(true);
     }
-    ++caret_;
-    redraw();
+    caret_ += text.size();
 }
 
 void line_editor::fetch_history(long index) {
@@ -261,7 +283,7 @@ void line_editor::list_candidates(completion& found) {
         line += U' ';
     }
     caret_ = line.size();
-    redraw();
+    want_redraw(true);
     finish();
     line.clear();
 }
@@ -269,6 +291,7 @@ void line_editor::list_candidates(completion& found) {
 // Puts the cursor at the start of the last row the text takes, so that the line end written
 // after the edit leaves the whole text above the next output.
 void line_editor::finish() {
+    show();
     long row = end_ / columns_;
     if (end_ % columns_ == 0 && row > 0) --row;
     std::string out;
@@ -365,15 +388,43 @@ void line_editor::move_cursor(std::string& out, long row, long column) {
     cursor_column_ = column;
 }
 
+void line_editor::want_redraw(bool full, bool clear_after) {
+    redraw_due_ = true;
+    full_redraw_ = full_redraw_ || full;
+    clear_after_ = clear_after_ || clear_after;
+}
+
+void line_editor::show() {
+    if (redraw_due_) {
+        // Clearing behind the caret shows removals at the end only while nothing else changed
+        // and the caret has stayed at the end.
+        bool clear_after = clear_after_ && !full_redraw_ && caret_ == line_->size();
+        if (clear_after_ && !clear_after) full_redraw_ = true;
+        redraw(clear_after);
+    } else if (placement_due_) {
+        placement_due_ = false;
+        move_cursor(out_, end_ / columns_, end_ % columns_);
+    }
+    write_out();
+}
+
+void line_editor::write_out() {
+    if (out_.empty()) return;
+    io_.write(out_);
+    out_.clear();
+}
+
 void line_editor::redraw(bool clear_after) {
     const std::u32string& line = *line_;
-    std::string out;
+    std::string& out = out_;
     bool write_text = full_redraw_;
     bool first = first_redraw_;
+    redraw_due_ = full_redraw_ = clear_after_ = placement_due_ = false;
     if (first_redraw_) {
         first_redraw_ = false;
         write_text = true;
         origin_column_ = 0;
+        write_out();
         if (auto at = keys_.query_cursor(cursor_query_ms))
             origin_column_ = std::clamp<long>(at->column - 1, 0, columns_ - 1);
         cursor_row_ = 0;
@@ -399,19 +450,21 @@ void line_editor::redraw(bool clear_after) {
         wrote(start, q);
     }
     end_ = q;
+    open_sequence_ = !hidden_ && ends_in_sequence(view);
     // The caret on a wide character that wraps is shown where that character is drawn.
     if (caret_ < line.size() && !hidden_ && cells_of(line[caret_]) == 2 &&
         p % columns_ == columns_ - 1)
         ++p;
     move_cursor(out, p / columns_, p % columns_);
     if (clear_after) out += "\x1b[J";
-    if (!out.empty()) io_.write(out);
+    write_out();
 }
 
 // The window changed size. Terminals either keep their rows as they are (cut at the new width,
 // the cursor kept in its row) or re-wrap their lines (the cursor kept on its character); where
 // the cursor is now tells which, and from there the editor finds the origin and redraws.
 void line_editor::window_resized() {
+    show();
     long old_columns = columns_;
     measure();
     if (columns_ == old_columns) return;

@@ -65,12 +65,19 @@ class line_editor {
   private:
     edit_status edit_loop();
     void measure();
-    void insert(u32 code_point);
+    // Inserts typed text at the caret.
+    void insert(std::u32string_view text);
     void fetch_history(long index);
     void add_history();
     void list_candidates(completion& found);
     void finish();
+    // Asks for a redraw, made once the keys that have already arrived are handled: `full`
+    // writes the text again, `clear_after` clears the screen behind a caret at the end.
+    void want_redraw(bool full, bool clear_after = false);
+    // Brings the screen up to date: the redraw asked for, or the cursor after echoed text.
+    void show();
     void redraw(bool clear_after = false);
+    void write_out();
     void window_resized();
 
     // Cells, counted as positions row * columns + column from the origin row.
@@ -99,8 +106,15 @@ class line_editor {
     std::size_t caret_ = 0;
     long history_index_ = -1;
     bool hidden_ = false;
-    bool full_redraw_ = true;
+    bool redraw_due_ = false;
+    bool full_redraw_ = false;
+    bool clear_after_ = false;
+    bool placement_due_ = false; // text was echoed at the end; the cursor is not yet placed
+    // The line ends inside a control sequence, where text typed after it is not laid out
+    // as if written alone.
+    bool open_sequence_ = false;
     bool first_redraw_ = true;
+    std::string out_; // output not yet written, in the order it is to reach the terminal
     long origin_column_ = 0;
     long cursor_row_ = 0; // the terminal's cursor, rows below the origin row
     long cursor_column_ = 0;

@@ -209,6 +209,15 @@ i32 key_reader::read_key() {
     }
 }
 
+std::optional<i32> key_reader::ready_key() {
+    for (bool more = true;; more = !ended_ && fill(0)) {
+        // A cursor report nobody waits for (a late answer) is dropped, as read_key drops it.
+        while (!events_.empty() && events_.front().kind != event::key) events_.pop_front();
+        if (!events_.empty()) return events_.front().code;
+        if (!more) return std::nullopt;
+    }
+}
+
 std::optional<key_reader::position> key_reader::query_cursor(int timeout_ms) {
     if (!answers_ || ended_ || !port_.output_is_terminal()) return std::nullopt;
     port_.write("\x1b[6n");

@@ -61,6 +61,9 @@ class key_reader {
     // waiting, key::resized after a change of the window size and key::interrupted once an
     // interrupt is pending.
     i32 read_key();
+    // The next key when one has already arrived (it stays to be read); never waits. Lets the
+    // editor take a burst of keys, such as pasted text, before it shows the result.
+    std::optional<i32> ready_key();
     // Asks the terminal for the cursor position (1-based row and column); nothing when the
     // terminal does not answer in time (it is not asked again then).
     struct position {

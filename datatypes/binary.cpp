@@ -7,6 +7,7 @@
 
 #include "datatypes/base_codecs.hpp"
 #include "datatypes/registry.hpp"
+#include "datatypes/series.hpp"
 #include "datatypes/string.hpp"
 #include "datatypes/string_buffer.hpp"
 #include "datatypes/string_common.hpp"
@@ -246,6 +247,9 @@ cell* to(cell* proto, cell* spec, u32) {
         std::memcpy(&bits, &d, 8);
         for (int shift = 56; shift >= 0; shift -= 8)
             bytes.push_back(static_cast<char>(bits >> shift));
+    } else if (t == type_id::bitset) {
+        auto [p, n] = run_of(spec);
+        bytes.assign(reinterpret_cast<const char*>(p), n);
     } else if (t == type_id::issue) {
         std::string_view text = symbol::text_view(spec->w2);
         decoded d = from_base16_text(reinterpret_cast<const u8*>(text.data()),
@@ -364,6 +368,18 @@ template <int Op> void bitwise() {
     init_cell_from_bytes(a, reinterpret_cast<const u8*>(out.data()), static_cast<u32>(out.size()));
 }
 
+// The byte of an element write (poke, path set): a byte value, as append takes one, never a
+// silently cut larger number.
+void store_byte(u8* at, const cell* value) {
+    u32 t = type_of(value);
+    i64 n;
+    if (t == type_id::integer) n = int_of(value);
+    else if (t == type_id::char_) n = value->w2;
+    else raise_invalid_arg(value);
+    if (n < 0 || n > 255) raise_invalid_arg(value);
+    *at = static_cast<u8>(n);
+}
+
 void complement(cell* value) {
     series_buffer* b = buffer_of(value->w2);
     u32 head = std::min<u32>(value->w1, used_bytes(b));
@@ -380,6 +396,7 @@ i32 mold(cell* value, cell* buffer, bool only, bool, bool flat, cell* part, i32 
 } // namespace
 
 void register_type() {
+    series::hooks.binary_store = store_byte;
     datatype::register_row(action_row{.type = type_id::binary,
                                       .parent = type_id::string,
                                       .name = "binary!",

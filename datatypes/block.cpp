@@ -8,6 +8,7 @@
 #include "datatypes/integer.hpp"
 #include "datatypes/registry.hpp"
 #include "datatypes/series.hpp"
+#include "datatypes/vector.hpp"
 #include "datatypes/typeset.hpp"
 #include "evaluator/actions.hpp"
 #include "evaluator/stack.hpp"
@@ -366,7 +367,11 @@ cell* make(cell* proto, cell* spec, u32 type) {
         retype(proto, type);
         return proto;
     }
-    if (t == type_id::vector) error::raise(err::E("internal", "not-done")); // comes with vector!
+    if (t == type_id::vector) {
+        vector::elements_to_block(proto, spec);
+        retype(proto, type);
+        return proto;
+    }
     cell datatype;
     init_datatype(&datatype, type);
     error::raise(err::E("script", "bad-make-arg"), &datatype, spec);

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "datatypes/integer.hpp"
+#include "datatypes/random_values.hpp"
 #include "datatypes/registry.hpp"
 #include "datatypes/string_buffer.hpp"
 #include "datatypes/text_out.hpp"
@@ -218,8 +219,12 @@ i32 mold(cell* value, cell* buffer, bool, bool, bool, cell* part, i32 limit, i32
 } // namespace
 
 void register_type() {
-    datatype::register_row(action_row{
-        .type = type_id::date, .parent = 0, .name = "date!", .form = form, .mold = mold});
+    datatype::register_row(action_row{.type = type_id::date,
+                                      .parent = 0,
+                                      .name = "date!",
+                                      .random = random_values::date,
+                                      .form = form,
+                                      .mold = mold});
 }
 
 } // namespace zel::date

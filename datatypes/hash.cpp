@@ -3,8 +3,10 @@
 
 #include <cstring>
 
+#include "datatypes/block.hpp"
 #include "datatypes/integer.hpp"
 #include "datatypes/registry.hpp"
+#include "datatypes/series.hpp"
 #include "datatypes/text_out.hpp"
 #include "evaluator/actions.hpp"
 #include "runtime/errors.hpp"
@@ -118,6 +120,39 @@ i32 mold(cell* value, cell* buffer, bool only, bool all, bool flat, cell* part, 
     if (!block_mold) actions::raise_no_handler(value, act::slot::mold);
     return block_mold(value, buffer, only, all, flat, part, limit, indent);
 }
+// block!'s copy of the cells; at head 0 with no refinement the index is cloned (no rehashing),
+// otherwise built anew over the copied cells.
+cell* copy(cell* value, cell* out, cell* part, bool deep, cell* types) {
+    bool whole = static_cast<i32>(value->w1) <= 0 && !part && !deep && !types;
+    u32 index = value->w3;
+    cell* result = block::copy(value, out, part, deep, types);
+    // The copy stays in `out` (on the data stack) while the index is made.
+    *out = *result;
+    out->header = type_id::hash;
+    out->w3 = 0;
+    if (whole) {
+        u32 copied = hash_index::clone(index, out->w2);
+        out->w3 = copied;
+    } else {
+        init_cell(out, out->w2, cells_from_head(out));
+    }
+    return out;
+}
+
+// block!'s sort and trim move cells anywhere after the head: the index is built again.
+cell* sort(cell* series, bool case_, cell* skip, cell* compare, cell* part, bool all,
+           bool reverse, bool stable) {
+    auto block_sort = act::handler<act::slot::sort>(type_id::block);
+    cell* result = block_sort(series, case_, skip, compare, part, all, reverse, stable);
+    series::index_sync::rebuild(series);
+    return result;
+}
+
+void trim(cell* series, bool head, bool tail, bool auto_, bool lines, bool all, cell* with) {
+    auto block_trim = act::handler<act::slot::trim>(type_id::block);
+    block_trim(series, head, tail, auto_, lines, all, with);
+    series::index_sync::rebuild(series);
+}
 } // namespace
 
 cell* init_cell(cell* slot, u32 block_node, u32 size) {
@@ -136,10 +171,9 @@ void register_type() {
     row.make = make;
     row.to = to;
     row.mold = mold;
-    // copy, sort and trim must keep the index: until they do, they are not defined for hash!.
-    row.copy = {};
-    row.sort = {};
-    row.trim = {};
+    row.copy = copy;
+    row.sort = sort;
+    row.trim = trim;
     datatype::register_row(row);
 }
 

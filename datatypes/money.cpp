@@ -5,6 +5,7 @@
 
 #include "datatypes/context.hpp"
 #include "datatypes/object.hpp"
+#include "datatypes/random_values.hpp"
 #include "datatypes/registry.hpp"
 #include "datatypes/symbol.hpp"
 #include "datatypes/text_out.hpp"
@@ -233,8 +234,12 @@ i32 mold(cell* value, cell* buffer, bool, bool all, bool, cell*, i32 limit, i32)
 } // namespace
 
 void register_type() {
-    datatype::register_row(action_row{
-        .type = type_id::money, .parent = 0, .name = "money!", .form = form, .mold = mold});
+    datatype::register_row(action_row{.type = type_id::money,
+                                      .parent = 0,
+                                      .name = "money!",
+                                      .random = random_values::money,
+                                      .form = form,
+                                      .mold = mold});
 }
 
 } // namespace zel::money

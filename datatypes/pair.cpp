@@ -2,6 +2,7 @@
 #include "datatypes/pair.hpp"
 
 #include "datatypes/integer.hpp"
+#include "datatypes/random_values.hpp"
 #include "datatypes/registry.hpp"
 #include "datatypes/text_out.hpp"
 #include "evaluator/stack.hpp"
@@ -42,8 +43,12 @@ i32 mold(cell* value, cell* buffer, bool, bool, bool, cell* part, i32 limit, i32
 } // namespace
 
 void register_type() {
-    datatype::register_row(action_row{
-        .type = type_id::pair, .parent = 0, .name = "pair!", .form = form, .mold = mold});
+    datatype::register_row(action_row{.type = type_id::pair,
+                                      .parent = 0,
+                                      .name = "pair!",
+                                      .random = random_values::pair,
+                                      .form = form,
+                                      .mold = mold});
 }
 
 } // namespace zel::pair

@@ -4,6 +4,7 @@
 #include <bit>
 
 #include "datatypes/float.hpp"
+#include "datatypes/random_values.hpp"
 #include "datatypes/registry.hpp"
 #include "datatypes/text_out.hpp"
 #include "evaluator/stack.hpp"
@@ -57,6 +58,7 @@ void register_type() {
     datatype::register_row(action_row{.type = type_id::point2d,
                                       .parent = 0,
                                       .name = "point2D!",
+                                      .random = random_values::point,
                                       .form = form_point,
                                       .mold = mold_point});
 }
@@ -76,6 +78,7 @@ void register_type() {
     datatype::register_row(action_row{.type = type_id::point3d,
                                       .parent = 0,
                                       .name = "point3D!",
+                                      .random = random_values::point,
                                       .form = form_point,
                                       .mold = mold_point});
 }

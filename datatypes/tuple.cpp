@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "datatypes/integer.hpp"
+#include "datatypes/random_values.hpp"
 #include "datatypes/registry.hpp"
 #include "datatypes/text_out.hpp"
 #include "evaluator/stack.hpp"
@@ -53,8 +54,12 @@ i32 mold(cell* value, cell* buffer, bool, bool, bool, cell* part, i32 limit, i32
 } // namespace
 
 void register_type() {
-    datatype::register_row(action_row{
-        .type = type_id::tuple, .parent = 0, .name = "tuple!", .form = form, .mold = mold});
+    datatype::register_row(action_row{.type = type_id::tuple,
+                                      .parent = 0,
+                                      .name = "tuple!",
+                                      .random = random_values::tuple,
+                                      .form = form,
+                                      .mold = mold});
 }
 
 } // namespace zel::tuple

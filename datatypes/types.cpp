@@ -5,6 +5,7 @@
 
 #include "datatypes/basic.hpp"
 #include "datatypes/binary.hpp"
+#include "datatypes/bitset.hpp"
 #include "datatypes/block.hpp"
 #include "datatypes/char.hpp"
 #include "datatypes/context.hpp"
@@ -37,6 +38,7 @@
 #include "datatypes/tuple.hpp"
 #include "datatypes/typeset.hpp"
 #include "datatypes/url.hpp"
+#include "datatypes/vector.hpp"
 #include "datatypes/word.hpp"
 
 namespace zel::types {
@@ -78,12 +80,12 @@ void register_all() {
     url::register_type();
     file::register_type();
     object::register_type();
-    placeholder(t::bitset, 0, "bitset!");
+    bitset::register_type();
     triple::register_type();
     float_::register_type();
     typeset::register_type();
     error::register_type();
-    placeholder(t::vector, t::string, "vector!");
+    vector::register_type();
     map::register_type();
     hash::register_type();
     pair::register_type();

@@ -26,5 +26,7 @@ std::span<const entry> comparison();
 std::span<const entry> system();
 std::span<const entry> files();
 std::span<const entry> conversions();
+std::span<const entry> checksums();
+std::span<const entry> math();
 
 } // namespace zel::natives::families

@@ -2,6 +2,7 @@
 // the generic actions, so each datatype answers for its own values; the set operations belong to
 // the datatypes too and are only dispatched here.
 #include "datatypes/basic.hpp"
+#include "datatypes/bitset.hpp"
 #include "datatypes/block.hpp"
 #include "datatypes/registry.hpp"
 #include "datatypes/string.hpp"
@@ -129,8 +130,13 @@ void set_operation(u32 code, std::string_view native, const i32* refs) {
         typeset::set_op(code);
         keep_result();
         return;
-    case type_id::bitset:
-        error::raise(err::E("internal", "not-done"));
+    case type_id::bitset: {
+        cell result;
+        bitset::logic_op(arg(0), code == set_code::unique ? arg(0) : arg(1), code, &result);
+        *arg(0) = result;
+        keep_result();
+        return;
+    }
     case type_id::date:
         if (code == set_code::difference) error::raise(err::E("internal", "not-done"));
         break;

@@ -54,7 +54,18 @@ void assign_block(const cell* words_in, const cell* values_in, bool any, bool on
     cell words = *words_in;
     cell values = *values_in;
     u32 vt = type_of(&values);
-    if (vt == type_id::map && !only) error::raise(err::E("internal", "not-done"));
+    if (vt == type_id::map && !only) {
+        // A map spreads as its live entries, keys given back as words.
+        auto reflect = act::handler<act::slot::reflect>(type_id::map);
+        reflect(&values, sym::body_field);
+        for (u32 i = 0; i < length_of(&values); i += 2) {
+            cell* key = head_cell(buffer_of(values.w2)) + i;
+            key->header = type_of(key) == type_id::set_word ? type_id::word : type_of(key);
+        }
+        vt = type_id::block;
+    }
+    // The spread block stays reachable while change handlers run.
+    stack::push_value(&values);
     bool spread = !only && is_any_block_type(vt);
     u32 n = words.w1 < length_of(&words) ? length_of(&words) - words.w1 : 0;
     for (u32 i = 0; i < n; i++) {
@@ -75,6 +86,7 @@ void assign_block(const cell* words_in, const cell* values_in, bool any, bool on
         if (some && is_none(&v)) continue;
         set_word(&entry, &v);
     }
+    stack::drop_values(1);
 }
 
 namespace {

@@ -1,8 +1,10 @@
 // Random generator.
 #include "evaluator/random.hpp"
 
+#include <cerrno>
 #include <sys/random.h>
 
+#include "runtime/errors.hpp"
 #include "runtime/murmur3.hpp"
 
 namespace zel::random {
@@ -56,7 +58,12 @@ i32 next_uint32() {
 
 i32 secure_int() {
     u32 v = 0;
-    while (getrandom(&v, sizeof v, 0) != static_cast<ssize_t>(sizeof v)) {
+    for (;;) {
+        ssize_t got = getrandom(&v, sizeof v, 0);
+        if (got == static_cast<ssize_t>(sizeof v)) break;
+        // A signal may cut the wait for entropy short: ask again. Any other failure (a kernel
+        // without the call) would repeat forever, so it is reported instead.
+        if (got < 0 && errno != EINTR) error::raise(err::E("internal", "feature-na"));
     }
     return static_cast<i32>(v & 0x7FFFFFFFu);
 }

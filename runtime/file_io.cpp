@@ -431,7 +431,12 @@ bool move_path(const cell* from, const cell* to) {
 i64 file_size(const cell* file) {
     std::optional<std::string> name = file::to_os_text(file);
     if (!name || names_dir(*name)) return -1;
-    handle_guard h{open_handle(*name, mode::read)};
+    // Opened without waiting: a named pipe with no writer would otherwise block for ever.
+    int fd;
+    do {
+        fd = ::open(name->c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    handle_guard h{fd};
     if (h.fd < 0) return -1;
     return handle_size(h.fd);
 }

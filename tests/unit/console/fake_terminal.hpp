@@ -24,7 +24,7 @@ class fake_terminal : public terminal::port {
         screen_.assign(rows, std::u32string(columns, U' '));
     }
 
-    // Bytes typed after a pause.
+    // Bytes typed after a pause (a pause outlasts a program's look at what has arrived).
     void type(const std::string& bytes) { input_.push_back({bytes, true}); }
     // Bytes that arrive together with the previous ones.
     void type_on(const std::string& bytes) { input_.push_back({bytes, false}); }
@@ -45,11 +45,13 @@ class fake_terminal : public terminal::port {
     struct snapshot {
         int row, column; // the column is one past the last while the wrap is deferred
         std::vector<std::string> screen;
+        std::size_t writes; // writes made so far
     };
     std::vector<snapshot> waits; // the screen whenever the program waits for a key
 
     long read(u8* buffer, std::size_t n, int timeout_ms) override {
         if (!input_.empty() && input_.front().new_columns > 0) {
+            if (timeout_ms == 0) return 0; // the change comes while the program waits
             chunk c = input_.front();
             input_.pop_front();
             resize(c.new_columns, c.rewrap);
@@ -59,11 +61,13 @@ class fake_terminal : public terminal::port {
         if (timeout_ms >= 0) {
             if (input_.empty()) return 0;
             if (input_.front().after_pause) {
+                if (timeout_ms == 0) return 0;
                 input_.front().after_pause = false; // the pause has passed
                 return 0;
             }
         } else {
-            waits.push_back({row_, column_ + (pending_wrap_ ? 1 : 0), screen_text()});
+            waits.push_back(
+                {row_, column_ + (pending_wrap_ ? 1 : 0), screen_text(), writes.size()});
             if (input_.empty()) return -1;
         }
         chunk& c = input_.front();

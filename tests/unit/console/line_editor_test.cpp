@@ -559,6 +559,46 @@ TEST(LineEditor, PastedLinesAreReadOneByOne) {
     EXPECT_EQ(screen[2], ">> 3]");
 }
 
+// Keys that arrive together (pasted text) leave the screen and the cursor as the same keys typed
+// one by one do, and the screen is written once for all of them.
+TEST(LineEditor, KeysArrivingTogetherAreShownOnce) {
+    const std::string left = "\x1b[D", home = "\x1b[H", end = "\x1b[F", del = "\x7f";
+    struct row {
+        const char* name;
+        std::vector<std::string> keys;
+    };
+    const row rows[] = {
+        {"text over several rows", {"abcdefghijklmnopqrstuvwxyz0123456789"}},
+        {"text that fills the row", {"abcdefg"}},
+        {"removal at the end of a full row", {"abcdefgh", del}},
+        {"removals at the end, then the caret home", {"abcd", del, del, home}},
+        {"edits inside, then text at the end", {"abcdefghijk", left, left, "X", end, "yz"}},
+        {"insertion after home", {"abcdefghijkl", home, "Z"}},
+        {"a wide character that does not fit", {"abcdef\xe4\xb8\xad", "g"}},
+        {"tab and combining mark", {"a\tb", "e\xcc\x81"}},
+    };
+    for (const row& r : rows) {
+        session one_by_one(10, 8), together(10, 8);
+        std::string all;
+        for (const std::string& k : r.keys) {
+            one_by_one.term.type(k);
+            all += k;
+        }
+        together.term.type(all);
+        for (session* s : {&one_by_one, &together}) {
+            s->term.type("\r");
+            s->ask();
+        }
+        const auto& a = one_by_one.before_last_key();
+        const auto& b = together.before_last_key();
+        EXPECT_EQ(b.screen, a.screen) << r.name;
+        EXPECT_EQ(b.row, a.row) << r.name;
+        EXPECT_EQ(b.column, a.column) << r.name;
+        EXPECT_EQ(together.text(), one_by_one.text()) << r.name;
+        EXPECT_EQ(b.writes, 3u) << r.name << ": the cursor query, the prompt, then one write";
+    }
+}
+
 TEST(LineEditor, TextPastTheLastRowScrollsWithItsOrigin) {
     session s(10, 3);
     s.term.show("one\r\ntwo\r\n"); // the prompt starts on the last row
