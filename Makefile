@@ -35,7 +35,7 @@ bench: all
 	@bench/run $(BUILD)/zel
 
 gc-stress: all
-	cd $(BUILD) && ZEL_GC_STRESS=1 ctest --output-on-failure -j $(JOBS) -L 'transcripts|unit'
+	cd $(BUILD) && ZEL_GC_STRESS=1 ctest --output-on-failure -j $(JOBS) -L 'transcripts|unit|random-programs'
 
 fuzz: deps
 	@if [ ! -f build-fuzz/build.ninja ]; then CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DZEL_FUZZ=ON -DZEL_SANITIZE=ON $(CMAKE_FLAGS); fi

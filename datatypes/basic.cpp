@@ -211,11 +211,7 @@ void complement(cell* value) { value->w1 = value->w1 ? 0 : 1; }
 template <int Op> void bitwise() {
     cell* a = stack::arg(0);
     cell* b = stack::arg(1);
-    if (type_of(b) != type_id::logic) {
-        cell type;
-        init_datatype(&type, type_of(b));
-        error::raise(err::E("script", "expect-arg"), nullptr, &type, nullptr);
-    }
+    if (type_of(b) != type_id::logic) actions::raise_not_allowed(b, 1);
     if constexpr (Op == 0) a->w1 &= b->w1;
     if constexpr (Op == 1) a->w1 |= b->w1;
     if constexpr (Op == 2) a->w1 ^= b->w1;

@@ -222,6 +222,40 @@ cell* field_of(const cell* error, u32 index) {
     return context::values_base(error->w1) + index;
 }
 
+namespace {
+// The name of a catalog id, from the built-in table.
+std::string_view id_name(err::id id) {
+    u16 index = 2;
+    for (const err::entry& entry : err::entries) {
+        if (entry.category != id.category) continue;
+        if (index++ == id.index) return entry.name;
+    }
+    return "invalid-error";
+}
+
+// Classifies an error the runtime raises. A catalog that a program has changed must not make the
+// raising raise again (and so without end): when the catalog no longer holds the category or the
+// id, `type` and `id` are plain words of their built-in names, which the report shows as an
+// invalid error.
+void classify_id(cell* e, err::id id) {
+    cell code;
+    init_integer(&code, static_cast<i32>(id.code()));
+    *field_of(e, field::code) = code;
+    const cell* c = catalog();
+    if (id.category < object::field_count(c)) {
+        cell category = context::values_base(ctx_of(c))[id.category];
+        if (type_of(&category) == type_id::object && id.index < object::field_count(&category)) {
+            *field_of(e, field::type) = bound_key(ctx_of(c), id.category);
+            *field_of(e, field::id) = bound_key(category.w1, id.index);
+            return;
+        }
+    }
+    *field_of(e, field::type) =
+        word_of_symbol(symbol::intern_text(err::categories[id.category].name));
+    *field_of(e, field::id) = word_of_symbol(symbol::intern_text(id_name(id)));
+}
+} // namespace
+
 cell build(err::id id, const cell* arg1, const cell* arg2, const cell* arg3) {
     cell* base = stack::top;
     const cell* args[3] = {arg1, arg2, arg3};
@@ -229,7 +263,7 @@ cell build(err::id id, const cell* arg1, const cell* arg2, const cell* arg3) {
     for (u32 i = 0; i < 3; i++)
         if (args[i]) copies[i] = *stack::push_value(args[i]);
     cell* e = push_new_error();
-    make_from_code(e, static_cast<i32>(id.code()));
+    classify_id(e, id);
     for (u32 i = 0; i < 3; i++)
         if (args[i]) *field_of(e, field::arg1 + i) = copies[i];
     cell result = *e;

@@ -34,14 +34,15 @@ void append_string(cell* buffer, const cell* s) {
     string::append_text_part(buffer, &copy, -1, true);
 }
 
-// Forms or molds a value into the buffer, cut to `width` characters.
-void write_value(cell* buffer, const cell* value, bool mold, bool flat, i32 width) {
+// Forms or molds a value into the buffer, cut to `width` characters. `only` drops the outer
+// brackets of a block (the near and files lines); a message argument keeps them.
+void write_value(cell* buffer, const cell* value, bool mold, bool only, bool flat, i32 width) {
     cell* v = stack::push_value(value);
     cell part;
     init_integer(&part, width);
     u32 start = units(buffer);
     if (mold && act::handler<act::slot::mold>(type_of(v)))
-        actions::mold_typed(v, buffer, true, false, flat, &part, width, 0);
+        actions::mold_typed(v, buffer, only, false, flat, &part, width, 0);
     else if (!mold && act::handler<act::slot::form>(type_of(v)))
         actions::form_typed(v, buffer, &part, width);
     cut_to(buffer, start + static_cast<u32>(width));
@@ -102,7 +103,7 @@ void expand_template(cell* buffer, cell* error, const cell* tmpl, bool syntax, i
             append_string(buffer, &element);
         } else if (et == type_id::word || et == type_id::get_word) {
             cell value = *object::field_value(error, element.w2);
-            write_value(buffer, &value, !syntax, false, argument_width);
+            write_value(buffer, &value, !syntax, false, false, argument_width);
         } else {
             continue;
         }
@@ -126,7 +127,7 @@ i32 form_report(cell* value, cell* buffer, cell* part, i32 limit) {
         if (type_of(title) == type_id::string)
             append_string(buffer, title);
         else
-            write_value(buffer, title, false, false, argument_width);
+            write_value(buffer, title, false, false, false, argument_width);
         i32 title_length = static_cast<i32>(units(buffer) - title_start);
         out::text(buffer, ": ", 0);
         if (type_of(message) == type_id::string) {
@@ -146,14 +147,14 @@ i32 form_report(cell* value, cell* buffer, cell* part, i32 limit) {
     out::text(buffer, "\n*** Where: ", 0);
     cell where = *field_of(error, field::where);
     if (type_of(&where) == type_id::word)
-        write_value(buffer, &where, false, false, argument_width);
+        write_value(buffer, &where, false, false, false, argument_width);
     else if (type_of(&where) == type_id::string)
         append_string(buffer, &where);
     else
         out::text(buffer, "???", 0);
     out::text(buffer, "\n*** Near : ", 0);
     cell near = *field_of(error, field::near);
-    write_value(buffer, &near, true, true, near_width);
+    write_value(buffer, &near, true, true, true, near_width);
     i32 level = stack_trace_level();
     cell recorded = *field_of(error, field::stack);
     if (level > 0 && type_of(&recorded) == type_id::integer) {
@@ -173,7 +174,7 @@ i32 form_report(cell* value, cell* buffer, cell* part, i32 limit) {
     cell files = *field_of(error, field::files);
     if (type_of(&files) == type_id::block) {
         out::text(buffer, "\n*** Files: ", 0);
-        write_value(buffer, &files, true, true, near_width);
+        write_value(buffer, &files, true, true, true, near_width);
     }
     i32 written = static_cast<i32>(units(buffer) - start);
     stack::top = base;

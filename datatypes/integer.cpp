@@ -178,11 +178,7 @@ void power() {
     cell* base = stack::arg(0);
     cell* exponent = stack::arg(1);
     u32 et = type_of(exponent);
-    if (et != type_id::integer && et != type_id::float_) {
-        cell t;
-        init_datatype(&t, et);
-        error::raise(err::E("script", "expect-arg"), nullptr, &t);
-    }
+    if (et != type_id::integer && et != type_id::float_) actions::raise_not_allowed(exponent, 1);
     if (et == type_id::integer && int_of(exponent) >= 0) {
         i64 result = 1;
         i64 b = int_of(base);

@@ -1,8 +1,7 @@
 // The table of arithmetic cores.
 #include "datatypes/number_cores.hpp"
 
-#include "datatypes/symbol.hpp"
-#include "datatypes/word.hpp"
+#include "datatypes/series.hpp"
 #include "runtime/errors.hpp"
 
 namespace zel::cores {
@@ -29,9 +28,9 @@ void raise_invalid_type(u32 type) {
 }
 
 void raise_not_related(const char* action, u32 type) {
-    cell t, word;
+    cell word, t;
+    series::name_word(&word, action);
     init_datatype(&t, type);
-    word::init_cell_global(symbol::intern_text(action), &word);
     error::raise(err::E("script", "not-related"), &word, &t);
 }
 

@@ -252,11 +252,7 @@ void open_gap(cell* s, u32 at, u32 n) {
 }
 
 cell* move(cell* origin, cell* target, cell* part) {
-    if (!is_series_type(type_of(target))) {
-        cell type;
-        init_datatype(&type, type_of(target));
-        error::raise(err::E("script", "expect-arg"), nullptr, &type, nullptr);
-    }
+    if (!is_series_type(type_of(target))) actions::raise_not_allowed(target, 1);
     if (head_at_tail(origin)) return target;
     i64 m = 1;
     if (part) {

@@ -100,7 +100,11 @@ void eval_path(const i32*) {
 
 void compare(const i32*) {
     cell* op = arg(2);
-    bool truth = actions::compare(arg(0), arg(1), int_of(op));
+    // The op comes from the program: one that selects no comparison is its error, not a fault
+    // of the runtime (sort's own ops 7 and 8 are not comparisons of this action).
+    i32 n = int_of(op);
+    if (n < 0 || n > 12 || n == 7 || n == 8) error::raise(err::E("script", "invalid-arg"), op);
+    bool truth = actions::compare(arg(0), arg(1), n);
     init_logic(arg(0), truth);
     stack::top = stack::arguments + 1;
 }
@@ -175,11 +179,9 @@ void change(const i32* r) {
 
 void copy(const i32* r) {
     cell* types = ref_cell(r, 2);
-    if (types && type_of(types) != type_id::datatype && type_of(types) != type_id::typeset) {
-        cell t;
-        init_datatype(&t, type_of(types));
-        error::raise(err::E("script", "expect-arg"), nullptr, &t);
-    }
+    // The spec entry of the /types argument (value /part length /deep /types kind).
+    if (types && type_of(types) != type_id::datatype && type_of(types) != type_id::typeset)
+        actions::raise_not_allowed(types, 5);
     cell* out = init_unset(stack::reserve_slot());
     cell* result = handler_of_first<act::slot::copy>()(arg(0), out, ref_cell(r, 0), flag(r, 1), types);
     *arg(0) = *result;

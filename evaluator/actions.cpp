@@ -2,15 +2,24 @@
 #include "evaluator/actions.hpp"
 
 #include "datatypes/basic.hpp"
+#include "datatypes/error.hpp"
+#include "evaluator/interp_services.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/process.hpp"
 
 namespace zel::actions {
 
-void raise_no_handler(const cell* value, u32 slot) {
+void raise_not_allowed(const cell* value, u32 argument) {
+    cell name = stack::innermost_call_word();
     cell type;
     init_datatype(&type, type_of(value));
-    error::raise(err::E("script", "expect-arg"), nullptr, &type, nullptr);
+    cell word = error::spec_argument_word(argument);
+    if (is_any_word_type(type_of(&word))) word.header = type_id::word;
+    error::raise(err::E("script", "expect-arg"), &name, &type, &word);
+}
+
+void raise_no_handler(const cell* value, u32) {
+    raise_not_allowed(value, 0);
 }
 
 i32 form_typed(cell* value, cell* buffer, cell* part, i32 limit) {

@@ -27,6 +27,10 @@ enum : i32 {
 // Raises `expect-arg` (the running action, the value's datatype, the first argument word) for a
 // type without a handler in the slot.
 [[noreturn]] void raise_no_handler(const cell* value, u32 slot);
+// Raises `expect-arg` for a value that the running call refuses: the innermost call's word, the
+// value's datatype and the word of the call's spec entry `argument` (0-based, refinements
+// counted).
+[[noreturn]] void raise_not_allowed(const cell* value, u32 argument);
 
 template <u32 S> inline typename act::slot_type<S>::fn handler_of_value(const cell* value) {
     auto h = act::handler<S>(type_of(value));

@@ -1,6 +1,8 @@
 // Argument descriptors.
 #include "evaluator/descriptor.hpp"
 
+#include <cstring>
+
 #include "datatypes/context.hpp"
 #include "datatypes/function.hpp"
 #include "datatypes/symbol.hpp"
@@ -19,7 +21,7 @@ cell all_but_unset() {
 }
 } // namespace
 
-cell typeset_of_block(const cell* types) {
+cell typeset_of_block(const cell* types, bool* unresolved) {
     cell ts{type_id::typeset, 0, 0, 0};
     series_buffer* b = buffer_of(types->w2);
     u32 n = used_units(b);
@@ -38,16 +40,16 @@ cell typeset_of_block(const cell* types) {
             ts.w3 |= value.w3;
         } else if (type_of(&entry) == type_id::word) {
             // A type name that has no value yet: accept every type rather than refuse calls.
+            if (unresolved) *unresolved = true;
             return cell{type_id::typeset, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF};
         }
     }
     return ts;
 }
 
-u32 of(const cell* callable) {
-    cell* side = head_cell(buffer_of(callable->w3));
-    if (type_of(side + function::side::descriptor) == type_id::block)
-        return side[function::side::descriptor].w2;
+namespace {
+// Builds the descriptor; `unresolved` tells whether a type name of the spec had no value.
+cell build(const cell* callable, bool* unresolved) {
     u32 t = type_of(callable);
     bool is_function = t == type_id::function || t == type_id::routine ||
                        ((callable->header >> 16) & 0xFF) == type_id::function ||
@@ -92,8 +94,9 @@ u32 of(const cell* callable) {
         }
         default: continue;
         }
-        cell ts = (has_next && type_of(&next) == type_id::block) ? typeset_of_block(&next)
-                                                                  : all_but_unset();
+        cell ts = (has_next && type_of(&next) == type_id::block)
+                      ? typeset_of_block(&next, unresolved)
+                      : all_but_unset();
         ts.header = type_id::typeset | (kind_bits << kind_shift);
         *memory::append_cell_slot(holder) = ts;
         *memory::append_cell_slot(holder) = entry;
@@ -104,8 +107,33 @@ u32 of(const cell* callable) {
     *memory::append_cell_slot(holder) = count;
     desc = *holder;
     stack::drop_values(1);
-    head_cell(buffer_of(callable->w3))[function::side::descriptor] = desc;
-    return desc.w2;
+    return desc;
+}
+} // namespace
+
+u32 of(const cell* callable) {
+    cell* cached = head_cell(buffer_of(callable->w3)) + function::side::descriptor;
+    if (type_of(cached) == type_id::block && cached->w1 == 0) return cached->w2;
+    bool unresolved = false;
+    cell desc = build(callable, &unresolved);
+    cached = head_cell(buffer_of(callable->w3)) + function::side::descriptor;
+    if (type_of(cached) != type_id::block) {
+        // A descriptor made while a type name had no value (a native called during start-up,
+        // before the library defines its typesets) accepts every type there: it is marked
+        // provisional (index 1) and completed by a later call once the names have values.
+        desc.w1 = unresolved ? 1 : 0;
+        *cached = desc;
+        return desc.w2;
+    }
+    // Completing a provisional descriptor: written over the kept one in place, since a call
+    // still gathering its arguments may be reading it.
+    series_buffer* kept = buffer_of(cached->w2);
+    series_buffer* fresh = buffer_of(desc.w2);
+    if (!unresolved && used_units(kept) == used_units(fresh)) {
+        std::memcpy(head_cell(kept), head_cell(fresh), used_units(fresh) * sizeof(cell));
+        cached->w1 = 0;
+    }
+    return cached->w2;
 }
 
 } // namespace zel::descriptor

@@ -1,6 +1,8 @@
 // The interpreter.
 #include "evaluator/interp.hpp"
 
+#include <cstring>
+
 #include "datatypes/basic.hpp"
 #include "datatypes/context.hpp"
 #include "datatypes/function.hpp"
@@ -1290,7 +1292,8 @@ u32 gather_arguments(const cell* callable_in, u32 node, u32 index, bool push, co
     cell* left = infix ? stack::reserve_slot() : nullptr;
     // The descriptor is cached in the callable's side series after the first call.
     cell* cached = head_cell(buffer_of(callable.w3)) + function::side::descriptor;
-    u32 desc = type_of(cached) == type_id::block ? cached->w2 : descriptor::of(&callable);
+    u32 desc = (type_of(cached) == type_id::block && cached->w1 == 0) ? cached->w2
+                                                                      : descriptor::of(&callable);
     u32 desc_len = code_length(desc);
     i32 refs[max_refinements];
     u32 ref_count = 0;
@@ -1483,6 +1486,23 @@ void invoke_function(const cell* fn, u32, const cell* name) {
     }
 }
 
+namespace {
+// `bad-path-type`: the path up to the element (a new path of the same type), the element and the
+// datatype of the value it was applied to.
+[[noreturn]] void raise_bad_path_type(const cell* path, u32 end, const cell* element, u32 type) {
+    u32 n = end - path->w1;
+    cell none{type_id::none, 0, 0, 0};
+    cell* copy = stack::push_value(&none);
+    *copy = cell{type_of(path), 0, memory::new_cell_series(n), 0};
+    series_buffer* b = buffer_of(copy->w2);
+    std::memcpy(head_cell(b), head_cell(buffer_of(path->w2)) + path->w1, n * sizeof(cell));
+    b->tail = b->head + n * sizeof(cell);
+    cell t;
+    init_datatype(&t, type);
+    error::raise(err::E("script", "bad-path-type"), copy, element, &t);
+}
+} // namespace
+
 u32 evaluate_path(const cell* path_in, u32 node, u32 index, bool set, bool get, bool push,
                   const cell* set_value, bool case_) {
     cell path = *path_in;
@@ -1533,11 +1553,7 @@ u32 evaluate_path(const cell* path_in, u32 node, u32 index, bool set, bool get, 
         step.owner_check = set && last &&
                            ((is_object_type(pt) && parent_slot->w3 != 0) || is_any_block_type(pt));
         auto handler = act::handler<act::slot::eval_path>(pt);
-        if (!handler) {
-            cell type;
-            init_datatype(&type, pt);
-            error::raise(err::E("script", "bad-path-type"), &path, &element, &type);
-        }
+        if (!handler) raise_bad_path_type(&path, i + 1, &element, pt);
         cell value_to_set = set_value ? *set_value : cell{};
         cell* result =
             handler(parent_slot, &element, (set && last) ? &value_to_set : nullptr, step);

@@ -171,11 +171,7 @@ void exclude(const i32* refs) {
 
 void complement_q(const i32*) {
     cell* bits = arg(0);
-    if (type_of(bits) != type_id::bitset) {
-        cell type;
-        init_datatype(&type, type_of(bits));
-        error::raise(err::E("script", "expect-arg"), nullptr, &type);
-    }
+    if (type_of(bits) != type_id::bitset) actions::raise_not_allowed(bits, 0);
     bool negated = buffer_of(bits->w2)->flags & 0x80000;
     init_logic(arg(0), negated);
     keep_result();

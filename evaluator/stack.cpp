@@ -66,9 +66,12 @@ void close_frame_pass_result() {
     top = callee + 1;
 }
 
+// Dropping leaves the stack where the callee's values began: the caller's own values (a buffer
+// being molded into, its result slot) lie below that and must survive.
 void close_frame_drop() {
+    cell* callee = arguments;
     pop();
-    top = arguments;
+    top = callee;
 }
 
 void close_function_frame() { restore_function_context(pop()); }
@@ -81,8 +84,9 @@ void close_function_frame_pass_result() {
 }
 
 void close_function_frame_drop() {
+    cell* callee = arguments;
     restore_function_context(pop());
-    top = arguments;
+    top = callee;
 }
 
 void pop_one_frame() {

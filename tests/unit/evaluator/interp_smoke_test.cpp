@@ -65,3 +65,40 @@ TEST(InterpSmoke, IntegerOperatorsAgreeWithTheActions) {
     EXPECT_TRUE(test::raises("-2147483648 / -1", err::E("math", "overflow")));
     EXPECT_TRUE(test::raises("1 < none", err::E("script", "invalid-compare")));
 }
+
+// Closing a frame leaves the caller's values alone: the result (if kept) sits where the callee's
+// values began, and a dropping close lowers the top to exactly there, not below the caller's.
+TEST(InterpSmoke, ClosingAFrameKeepsTheCallersValues) {
+    struct row {
+        const char* name;
+        void (*close)();
+        bool function_frame;
+        long top_after; // cells above the callee's start
+    };
+    const row rows[] = {
+        {"close_frame", stack::close_frame, false, 1},
+        {"close_frame_drop", stack::close_frame_drop, false, 0},
+        {"close_function_frame_drop", stack::close_function_frame_drop, true, 0},
+    };
+    for (const row& r : rows) {
+        stack::mark m = stack::save();
+        cell one, two;
+        init_integer(&one, 1);
+        init_integer(&two, 2);
+        stack::open_native_frame(nullptr);
+        cell* caller_args = stack::arguments;
+        stack::push_value(&one);
+        stack::push_value(&two); // a value of the caller above its result slot
+        cell* callee_start = stack::top;
+        if (r.function_frame)
+            stack::open_function_frame(nullptr, 0);
+        else
+            stack::open_native_frame(nullptr);
+        stack::push_value(&two);
+        stack::push_value(&two);
+        r.close();
+        EXPECT_EQ(stack::arguments, caller_args) << r.name;
+        EXPECT_EQ(stack::top - callee_start, r.top_after) << r.name;
+        stack::restore(m);
+    }
+}
