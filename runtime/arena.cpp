@@ -38,6 +38,16 @@ void set_limit(u64 limit) { cap = (limit == 0 || limit > range) ? range : limit;
 u64 limit() { return cap; }
 u64 bytes_in_use() { return in_use; }
 
+bool committed(u32 offset, u32 bytes) {
+    u64 end = u64(offset) + bytes;
+    if (offset < page_size || end > bump) return false;
+    auto next = free_ranges.upper_bound(offset);
+    if (next != free_ranges.end() && next->first < end) return false;
+    if (next == free_ranges.begin()) return true;
+    auto prev = std::prev(next);
+    return u64(prev->first) + prev->second <= offset;
+}
+
 u32 take_pages(std::size_t bytes) {
     if (!base) reserve();
     std::size_t size = round_pages(bytes ? bytes : 1);

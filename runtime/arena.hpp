@@ -30,6 +30,9 @@ bool reserved();
 u32 take_pages(std::size_t bytes);
 void release_pages(u32 offset, std::size_t bytes);
 
+// Whether [offset, offset + bytes) lies in blocks that are taken (committed).
+bool committed(u32 offset, u32 bytes);
+
 // Bytes currently handed out, and the cap.
 u64 bytes_in_use();
 u64 limit();
