@@ -16,6 +16,7 @@ constexpr u64 range = u64(1) << 32;
 u64 cap = range;
 u64 bump = page_size; // the first page stays unmapped so that offset 0 is null
 u64 in_use = 0;
+bool headroom_in_use = false;
 std::map<u32, u64> free_ranges; // offset -> bytes
 constexpr std::size_t populate_threshold = 256 * 1024;
 
@@ -35,6 +36,18 @@ void reserve(u64 limit) {
 bool reserved() { return base != nullptr; }
 
 void set_limit(u64 limit) { cap = (limit == 0 || limit > range) ? range : limit; }
+
+u64 headroom() {
+    // A sixty-fourth of the cap, between 1 MiB and 16 MiB.
+    u64 h = cap / 64;
+    return h < (u64(1) << 20) ? u64(1) << 20 : h > (u64(16) << 20) ? u64(16) << 20 : h;
+}
+void open_headroom() { headroom_in_use = true; }
+bool headroom_open() { return headroom_in_use; }
+bool close_headroom() {
+    if (headroom_in_use && in_use + 2 * headroom() <= cap) headroom_in_use = false;
+    return !headroom_in_use;
+}
 u64 limit() { return cap; }
 u64 bytes_in_use() { return in_use; }
 
@@ -51,7 +64,7 @@ bool committed(u32 offset, u32 bytes) {
 u32 take_pages(std::size_t bytes) {
     if (!base) reserve();
     std::size_t size = round_pages(bytes ? bytes : 1);
-    if (in_use + size > cap) return 0;
+    if (in_use + size + (headroom_in_use ? 0 : headroom()) > cap) return 0;
     u32 offset = 0;
     for (auto it = free_ranges.begin(); it != free_ranges.end(); ++it) {
         if (it->second >= size) {

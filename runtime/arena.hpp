@@ -39,6 +39,15 @@ u64 limit();
 // Tests shrink the cap to reach the out-of-memory path; 0 restores the whole range.
 void set_limit(u64 limit);
 
+// The last stretch below the cap is kept back: ordinary takes stop short of it, so that raising
+// the out-of-memory error, and the handler that catches it, still find room. Opening it lets
+// takes reach the cap; it closes again once enough was given back.
+u64 headroom();
+void open_headroom();
+bool headroom_open();
+// Closes the headroom when the bytes in use leave it free again; answers whether it is closed.
+bool close_headroom();
+
 inline u8* ptr(u32 offset) { return base + offset; }
 template <class T> inline T* at(u32 offset) { return reinterpret_cast<T*>(base + offset); }
 inline u32 offset_of(const void* p) {

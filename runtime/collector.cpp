@@ -370,9 +370,9 @@ void run_collection() {
     if (collecting || !memory::is_set_up() || !stack::bottom) return;
     collecting = true;
     std::atomic_thread_fence(std::memory_order_seq_cst);
-    refill_node_frames();
     outside_marked.clear();
     if (evacuation::run()) nodes_cycles++;
+    refill_node_frames(); // after the evacuation, which may have made a frame to receive
     mark_roots();
     if (evacuation::forwarding()) {
         // What the marking does not rewrite: the molders' cycle stack and the owner table,
@@ -390,6 +390,7 @@ void run_collection() {
     released.clear();
     memory::release_empty_node_frames();
     evacuation::finish();
+    memory::after_collection();
     for (u32 node : outside_marked)
         if (valid_node(node)) buffer_of(node)->flags &= ~buffer_flag::mark;
     outside_marked.clear();

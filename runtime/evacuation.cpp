@@ -179,14 +179,16 @@ bool run() {
     for (u32 f = mem.first_node_frame; f; f = frame_of(f)->next)
         if (frame_of(f)->free_list && !frame_of(f)->evacuated)
             free += frame_of(f)->node_count - frame_of(f)->used;
-    if (free <= spare_nodes) return false;
+    // Stress mode moves a frame at every collection, whatever its use, so that a node reference
+    // the collector does not rewrite shows up at once instead of after a rare evacuation.
+    bool eager = gc::stress;
+    if (free <= spare_nodes && !eager) return false;
 
     std::vector<u32> candidates; // from the last frame to the first
     for (u32 f = mem.last_node_frame; f; f = frame_of(f)->prev) {
         node_frame* x = frame_of(f);
-        if ((x->history & stable_mask) == stable_mask && x->used < sparse_limit && f != current &&
-            !x->evacuated)
-            candidates.push_back(f);
+        bool qualifies = (x->history & stable_mask) == stable_mask && x->used < sparse_limit;
+        if ((qualifies || eager) && f != current && !x->evacuated) candidates.push_back(f);
     }
     if (candidates.empty()) return false;
 
@@ -200,14 +202,32 @@ bool run() {
     }
     areas a{first.data(), past.data(), static_cast<u32>(sorted.size()), pinned.get()};
     scan_outside_roots(a);
+    auto is_pinned = [&](u32 f) {
+        return pinned[std::lower_bound(sorted.begin(), sorted.end(), f) - sorted.begin()];
+    };
 
-    bool any = false;
     u32 target = current;
     std::vector<u32> received;
+    if (eager) {
+        // One frame, a different one each time; a frame of its own receives when others lack room.
+        for (std::size_t k = 0; k < candidates.size(); k++) {
+            u32 f = candidates[(k + gc::series_cycles) % candidates.size()];
+            if (is_pinned(f) || !movable(f)) continue;
+            if (room_outside(f) < frame_of(f)->used) {
+                u64 frame_bytes = sizeof(node_frame) + 4ull * memory::nodes_per_new_frame() + 4096;
+                if (arena::bytes_in_use() + 2 * frame_bytes > arena::limit()) return false;
+                memory::new_node_frame(memory::nodes_per_new_frame());
+            }
+            move_nodes(f, target, received);
+            return true;
+        }
+        return false;
+    }
+    bool any = false;
     for (u32 f : candidates) {
         if (free <= spare_nodes) break;
-        auto i = std::lower_bound(sorted.begin(), sorted.end(), f) - sorted.begin();
-        if (pinned[i] || std::find(received.begin(), received.end(), f) != received.end()) continue;
+        if (is_pinned(f) || std::find(received.begin(), received.end(), f) != received.end())
+            continue;
         if (!movable(f) || room_outside(f) < frame_of(f)->used) continue;
         move_nodes(f, target, received);
         free -= spare_nodes;
