@@ -16,6 +16,7 @@ constexpr u64 range = u64(1) << 32;
 u64 cap = range;
 u64 bump = page_size; // the first page stays unmapped so that offset 0 is null
 u64 in_use = 0;
+u64 host = 0; // large heap buffers, counted against the cap
 bool headroom_in_use = false;
 std::map<u32, u64> free_ranges; // offset -> bytes
 constexpr std::size_t populate_threshold = 256 * 1024;
@@ -45,11 +46,17 @@ u64 headroom() {
 void open_headroom() { headroom_in_use = true; }
 bool headroom_open() { return headroom_in_use; }
 bool close_headroom() {
-    if (headroom_in_use && in_use + 2 * headroom() <= cap) headroom_in_use = false;
+    if (headroom_in_use && in_use + host + 2 * headroom() <= cap) headroom_in_use = false;
     return !headroom_in_use;
 }
 u64 limit() { return cap; }
 u64 bytes_in_use() { return in_use; }
+
+void add_host_bytes(i64 bytes) { host += bytes; }
+u64 host_bytes() { return host; }
+bool fits(u64 bytes) {
+    return in_use + host + bytes + (headroom_in_use ? 0 : headroom()) <= cap;
+}
 
 bool committed(u32 offset, u32 bytes) {
     u64 end = u64(offset) + bytes;
@@ -64,7 +71,7 @@ bool committed(u32 offset, u32 bytes) {
 u32 take_pages(std::size_t bytes) {
     if (!base) reserve();
     std::size_t size = round_pages(bytes ? bytes : 1);
-    if (in_use + size + (headroom_in_use ? 0 : headroom()) > cap) return 0;
+    if (!fits(size)) return 0;
     u32 offset = 0;
     for (auto it = free_ranges.begin(); it != free_ranges.end(); ++it) {
         if (it->second >= size) {

@@ -30,6 +30,12 @@ bool reserved();
 u32 take_pages(std::size_t bytes);
 void release_pages(u32 offset, std::size_t bytes);
 
+// Large heap buffers of the runtime (see host_memory.cpp) count against the same cap.
+void add_host_bytes(i64 bytes);
+u64 host_bytes();
+// Whether `bytes` more fit under the cap (below the headroom unless it is open).
+bool fits(u64 bytes);
+
 // Whether [offset, offset + bytes) lies in blocks that are taken (committed).
 bool committed(u32 offset, u32 bytes);
 

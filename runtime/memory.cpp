@@ -121,6 +121,8 @@ void no_memory() {
     error::raise(err::E("internal", "no-memory"));
 }
 
+bool no_memory_ready() { return prepared_error != nullptr; }
+
 void prepare_no_memory_error() {
     cell value = error::builder(err::E("internal", "no-memory"), nullptr, nullptr, nullptr);
     prepared_error = roots::append(&value);

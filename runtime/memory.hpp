@@ -89,6 +89,7 @@ bool is_set_up();
 // prepare_no_memory_error (at start-up, while memory is plentiful) instead.
 [[noreturn]] void no_memory();
 void prepare_no_memory_error();
+bool no_memory_ready(); // start-up is over: the error can be raised from anywhere
 
 // The collector reports the end of each collection: shortages collect again only once enough
 // has been carved since (half the bytes still in use, at least `collection_budget`), so that a
