@@ -6,9 +6,9 @@
 #include "datatypes/block_handlers.hpp"
 #include "datatypes/series.hpp"
 #include "evaluator/actions.hpp"
+#include "runtime/collector.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/hash_index.hpp"
-#include "runtime/collector.hpp"
 
 namespace zel::block {
 

@@ -14,10 +14,10 @@
 #include "datatypes/sort_comparator.hpp"
 #include "evaluator/actions.hpp"
 #include "evaluator/stack.hpp"
+#include "runtime/collector.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/owner.hpp"
 #include "runtime/sort.hpp"
-#include "runtime/collector.hpp"
 
 namespace zel::block {
 

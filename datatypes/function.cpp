@@ -12,9 +12,9 @@
 #include "datatypes/words_rt.hpp"
 #include "evaluator/actions.hpp"
 #include "evaluator/stack.hpp"
+#include "runtime/collector.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/memory.hpp"
-#include "runtime/collector.hpp"
 
 namespace zel::function {
 

@@ -204,8 +204,7 @@ void splice_contribution(cell* s, u32 at, u32 removed, contribution& c, u64 dup)
     convert_units(head_ptr(from) + std::size_t(c.index) * su, su, w, u, c.count);
     w += std::size_t(c.count) * u;
     if (c.close) write(w, u, '>');
-    if (dup > 1 && n)
-        memory::replicate_bytes(p, static_cast<u32>(n * u), static_cast<u32>(dup));
+    if (dup > 1 && n) memory::replicate_bytes(p, static_cast<u32>(n * u), static_cast<u32>(dup));
     b->tail = b->head + static_cast<u32>(need);
 }
 

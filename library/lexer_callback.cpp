@@ -13,8 +13,8 @@
 #include "evaluator/stack.hpp"
 #include "evaluator/trace.hpp"
 #include "lexer/transcode.hpp"
-#include "runtime/memory.hpp"
 #include "runtime/collector.hpp"
+#include "runtime/memory.hpp"
 
 namespace zel::lexer_callback {
 

@@ -43,8 +43,12 @@ u64 headroom() {
     u64 h = cap / 64;
     return h < (u64(1) << 20) ? u64(1) << 20 : h > (u64(16) << 20) ? u64(16) << 20 : h;
 }
-void open_headroom() { headroom_in_use = true; }
-bool headroom_open() { return headroom_in_use; }
+void open_headroom() {
+    headroom_in_use = true;
+}
+bool headroom_open() {
+    return headroom_in_use;
+}
 bool close_headroom() {
     if (headroom_in_use && in_use + host + 2 * headroom() <= cap) headroom_in_use = false;
     return !headroom_in_use;
@@ -52,8 +56,12 @@ bool close_headroom() {
 u64 limit() { return cap; }
 u64 bytes_in_use() { return in_use; }
 
-void add_host_bytes(i64 bytes) { host += bytes; }
-u64 host_bytes() { return host; }
+void add_host_bytes(i64 bytes) {
+    host += bytes;
+}
+u64 host_bytes() {
+    return host;
+}
 bool fits(u64 bytes) {
     return in_use + host + bytes + (headroom_in_use ? 0 : headroom()) <= cap;
 }

@@ -195,10 +195,18 @@ void mark_cell(cell* c) {
     }
     for_each_reference(c, [](u32& place, ref kind) {
         switch (kind) {
-        case ref::node: set_node_mark(&place); break;
-        case ref::series: trace_series(&place); break;
-        case ref::context: trace_context(&place); break;
-        case ref::index: mark_index(&place); break;
+        case ref::node:
+            set_node_mark(&place);
+            break;
+        case ref::series:
+            trace_series(&place);
+            break;
+        case ref::context:
+            trace_context(&place);
+            break;
+        case ref::index:
+            mark_index(&place);
+            break;
         }
     });
 }
@@ -399,9 +407,15 @@ void run_collection() {
     collecting = false;
 }
 
-bool evacuation_allowed() { return evacuation_holds == 0; }
-evacuation_hold::evacuation_hold() { evacuation_holds++; }
-evacuation_hold::~evacuation_hold() { evacuation_holds--; }
+bool evacuation_allowed() {
+    return evacuation_holds == 0;
+}
+evacuation_hold::evacuation_hold() {
+    evacuation_holds++;
+}
+evacuation_hold::~evacuation_hold() {
+    evacuation_holds--;
+}
 
 void collect_when_enabled() {
     if (active) run_collection();

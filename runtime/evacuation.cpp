@@ -26,10 +26,18 @@ bool map_live = false;
 namespace {
 hash_index::address_map* map = nullptr;
 
-node_frame* frame_of(u32 f) { return arena::at<node_frame>(f); }
-u32 first_node(u32 f) { return f + sizeof(node_frame); }
-u32 past_node(u32 f) { return first_node(f) + 4 * frame_of(f)->node_count; }
-u32 word_at(u32 offset) { return *arena::at<u32>(offset); }
+node_frame* frame_of(u32 f) {
+    return arena::at<node_frame>(f);
+}
+u32 first_node(u32 f) {
+    return f + sizeof(node_frame);
+}
+u32 past_node(u32 f) {
+    return first_node(f) + 4 * frame_of(f)->node_count;
+}
+u32 word_at(u32 offset) {
+    return *arena::at<u32>(offset);
+}
 
 // A used node: it holds a committed buffer whose back pointer names it.
 bool holds_own_buffer(u32 node, u32 at) {
@@ -150,7 +158,8 @@ __attribute__((no_sanitize_address)) void scan_range(const void* from, const voi
         if (v - lo < span) pin(v, a);
         if ((p & 7) == 0 && p + 8 <= end) {
             std::uintptr_t q = *reinterpret_cast<const volatile u64*>(p);
-            if (q - host_lo < span) pin(static_cast<u32>(q - reinterpret_cast<std::uintptr_t>(arena::base)), a);
+            if (q - host_lo < span)
+                pin(static_cast<u32>(q - reinterpret_cast<std::uintptr_t>(arena::base)), a);
         }
     }
 }

@@ -23,7 +23,9 @@ extern bool map_live;
 // old node still leads to its buffer until then.
 bool run();
 // Whether nodes moved in this collection.
-inline bool forwarding() { return detail::map_live; }
+inline bool forwarding() {
+    return detail::map_live;
+}
 // The node that now stands for `node` (the node itself when it did not move).
 u32 forward(u32 node);
 // Drops the forwarding map at the end of the collection.

@@ -80,7 +80,9 @@ u32 room(u32 frame) {
 } // namespace
 
 u64 tracked_bytes() { return tracked_total; }
-u32 nodes_per_new_frame() { return gc::stress ? stress_nodes_per_frame : nodes_per_frame; }
+u32 nodes_per_new_frame() {
+    return gc::stress ? stress_nodes_per_frame : nodes_per_frame;
+}
 u64 tracked_count() { return tracked_items; }
 bool is_set_up() { return set_up_done; }
 
@@ -121,7 +123,9 @@ void no_memory() {
     error::raise(err::E("internal", "no-memory"));
 }
 
-bool no_memory_ready() { return prepared_error != nullptr; }
+bool no_memory_ready() {
+    return prepared_error != nullptr;
+}
 
 void prepare_no_memory_error() {
     cell value = error::builder(err::E("internal", "no-memory"), nullptr, nullptr, nullptr);

@@ -1,8 +1,8 @@
 // Values a test keeps alive across allocations. A cell names its node, and a node that a C++ local
 // may hold never moves, so a copy held in a local stays valid while the kept cell is marked; the
-// buffer behind it is always re-read through the node. Kept cells live until `release_kept` (a fixture's TearDown, a
-// `kept_scope`) or the end of the test, so a test may hold as many as it needs without minding
-// the stack height.
+// buffer behind it is always re-read through the node. Kept cells live until `release_kept` (a
+// fixture's TearDown, a `kept_scope`) or the end of the test, so a test may hold as many as it
+// needs without minding the stack height.
 #pragma once
 #include <gtest/gtest.h>
 

@@ -15,7 +15,9 @@ using namespace zel;
 namespace {
 
 // Allocations enough for several frames in either mode (stress mode makes small frames).
-u32 allocations() { return 2 * memory::nodes_per_new_frame() + 2000; }
+u32 allocations() {
+    return 2 * memory::nodes_per_new_frame() + 2000;
+}
 
 // Free nodes of every frame: allocating this many first lands what follows in new frames.
 u32 free_nodes() {
