@@ -1069,8 +1069,12 @@ u32 dispatch(code_view v, record* r, u32 node, u32 index, bool push, cell* start
             return demote(v, node, index);
         cell callable = *f;
         cell name = v.code[index];
-        return call_plain(&callable, &name, r->arguments, r->extra, r->entry, node, index + 1,
-                          push);
+        u32 end = call_plain(&callable, &name, r->arguments, r->extra, r->entry, node, index + 1,
+                             push);
+        // Operators after the call take its value as their left operand (`f < 3` with f a
+        // function of no arguments), as on the general path.
+        if (pending) return end;
+        return operators(node, end, push, start);
     }
     default: return no_fast;
     }
