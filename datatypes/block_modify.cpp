@@ -34,29 +34,27 @@ u32 clamp_head(cell* b) {
 }
 
 // The cells a value stands for: a block's cells from its head (unless `only`), else itself.
-// A single value is held inline: appending one value is the common case and takes no heap. A
-// block's cells are read where they lie (`data()` after the target has grown), or from a copy on
-// the data stack when they lie in the target itself; the copy goes with this object.
+// A single value is held inline: appending one value is the common case and takes no heap.
 class source_cells {
   public:
-    source_cells(const cell* value, bool only, u32 target_node) : base_(stack::top) {
+    source_cells(const cell* value, bool only) {
         if (!only && is_any_block_type(type_of(value))) {
-            run_ = cells_in_place(value, target_node);
-            size_ = run_.count;
+            many_ = cells_of(value);
+            data_ = many_.data();
+            size_ = many_.size();
         } else {
             one_ = *value;
         }
     }
-    ~source_cells() { stack::top = base_; }
     source_cells(const source_cells&) = delete;
     source_cells& operator=(const source_cells&) = delete;
-    const cell* data() const { return run_.node ? run_.first() : &one_; }
+    const cell* data() const { return data_; }
     std::size_t size() const { return size_; }
 
   private:
-    cell* base_;
     cell one_;
-    cell_run run_;
+    std::vector<cell> many_;
+    const cell* data_ = &one_;
     std::size_t size_ = 1;
 };
 
@@ -92,7 +90,7 @@ namespace handlers {
 
 void insert(cell* s, cell* value, i32 part, bool only, i32 dup, bool append) {
     cell v = *value;
-    std::optional<source_cells> src(std::in_place, &v, only, s->w2);
+    std::optional<source_cells> src(std::in_place, &v, only);
     u64 n = src->size();
     if (n == 0 || dup < 1) return;
     u64 count = part < 0 || u64(part) > n ? n : u64(part);
@@ -103,7 +101,7 @@ void insert(cell* s, cell* value, i32 part, bool only, i32 dup, bool append) {
     u32 ev = append ? owner::event::append : owner::event::insert;
     bool told = owner::notify_change(s, ev, &v, static_cast<i32>(at), as_i32(total));
     if (told) {
-        src.emplace(&v, only, s->w2);
+        src.emplace(&v, only);
         count = std::min<u64>(count, src->size());
         total = count * u64(dup);
         h = clamp_head(s);
@@ -127,7 +125,7 @@ void change(cell* s, cell* value, i32 part, bool only, i32 dup) {
     if (dup < 0) dup = 0;
     u32 h = clamp_head(s);
     u32 avail = length_of(s) - h;
-    std::optional<source_cells> src(std::in_place, &v, only, s->w2);
+    std::optional<source_cells> src(std::in_place, &v, only);
     u64 n = src->size();
     u64 inserted = checked_total(n, u64(dup));
     u64 removed = part >= 0 ? std::min<u64>(avail, u64(part)) : std::min<u64>(avail, inserted);
@@ -137,7 +135,7 @@ void change(cell* s, cell* value, i32 part, bool only, i32 dup) {
         h = clamp_head(s);
         avail = length_of(s) - h;
         removed = std::min<u64>(removed, avail);
-        src.emplace(&v, only, s->w2);
+        src.emplace(&v, only);
         n = src->size();
         inserted = n * u64(dup);
     }
