@@ -71,7 +71,7 @@ void ensure_bytes(const cell* bits, u32 n) {
 // How a spec value that is not allowed is reported: while making, with the target and the
 // whole spec; otherwise with the value.
 struct spec_context {
-    const cell* spec = nullptr; // the spec of make / to, or null
+    const cell* spec = nullptr; // the argument of make / to, or null
     bool to = false;
 };
 

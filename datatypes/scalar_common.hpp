@@ -14,7 +14,7 @@ namespace zel::scalar {
 // integer!. Truncating such a value in C++ is undefined, so every cast goes through here.
 i32 truncate_checked(double d, const cell* culprit = nullptr);
 
-// `bad-to-arg` with the datatype and the spec; `malconstruct` with the spec.
+// `bad-to-arg` with the datatype and the refused argument; `malconstruct` with that argument.
 [[noreturn]] void raise_bad_to(u32 type, const cell* spec);
 [[noreturn]] void raise_malconstruct(const cell* spec);
 

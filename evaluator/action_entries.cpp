@@ -179,7 +179,7 @@ void change(const i32* r) {
 
 void copy(const i32* r) {
     cell* types = ref_cell(r, 2);
-    // The spec entry of the /types argument (value /part length /deep /types kind).
+    // The descriptor entry of the /types argument (value /part length /deep /types kind).
     if (types && type_of(types) != type_id::datatype && type_of(types) != type_id::typeset)
         actions::raise_not_allowed(types, 5);
     cell* out = init_unset(stack::reserve_slot());

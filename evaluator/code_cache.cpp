@@ -15,30 +15,6 @@ namespace {
 
 void on_collection() { generation++; }
 
-bool literal_type(u32 t) {
-    switch (t) {
-    case type_id::integer:
-    case type_id::float_:
-    case type_id::string:
-    case type_id::block:
-    case type_id::char_:
-    case type_id::logic:
-    case type_id::none:
-    case type_id::refinement:
-    case type_id::file:
-    case type_id::percent:
-    case type_id::pair:
-    case type_id::tuple:
-    case type_id::time:
-    case type_id::date:
-    case type_id::binary:
-    case type_id::url:
-    case type_id::tag:
-    case type_id::email:
-    case type_id::money: return true;
-    default: return false;
-    }
-}
 } // namespace
 
 void start_up() {

@@ -48,7 +48,7 @@ cell typeset_of_block(const cell* types, bool* unresolved) {
 }
 
 namespace {
-// Builds the descriptor; `unresolved` tells whether a type name of the spec had no value.
+// Builds the descriptor; `unresolved` tells whether a type name of the argument list had no value.
 cell build(const cell* callable, bool* unresolved) {
     u32 t = type_of(callable);
     bool is_function = t == type_id::function || t == type_id::routine ||

@@ -174,26 +174,8 @@ void call_routine(const cell* r) {
 // A value that stands for itself, or a word whose value does: taken without the general
 // dispatch. Answers the value's cell, or null.
 inline const cell* simple_value(const cell* code) {
+    if (code_cache::literal_type(type_of(code))) return code;
     switch (type_of(code)) {
-    case type_id::integer:
-    case type_id::float_:
-    case type_id::string:
-    case type_id::block:
-    case type_id::char_:
-    case type_id::logic:
-    case type_id::none:
-    case type_id::refinement:
-    case type_id::file:
-    case type_id::percent:
-    case type_id::pair:
-    case type_id::tuple:
-    case type_id::time:
-    case type_id::date:
-    case type_id::binary:
-    case type_id::url:
-    case type_id::tag:
-    case type_id::email:
-    case type_id::money: return code;
     case type_id::word: {
         if (code->w3 == context::unbound || !code->w1) return nullptr;
         cell* c = head_cell(buffer_of(code->w1));
