@@ -148,6 +148,7 @@ void register_type() {
                                       .to = act::inherit,
                                       .form = act::inherit,
                                       .mold = mold,
+                                      .eval_path = act::inherit,
                                       .compare = act::inherit,
                                       .append = act::inherit,
                                       .at = act::inherit,

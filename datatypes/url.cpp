@@ -4,9 +4,13 @@
 #include <string>
 #include <vector>
 
+#include "datatypes/context.hpp"
 #include "datatypes/registry.hpp"
+#include "datatypes/string.hpp"
 #include "datatypes/string_buffer.hpp"
+#include "datatypes/string_common.hpp"
 #include "datatypes/text_out.hpp"
+#include "evaluator/actions.hpp"
 #include "runtime/unicode.hpp"
 
 namespace zel::url {
@@ -127,16 +131,119 @@ i32 mold(cell* value, cell* buffer, bool, bool, bool, cell* part, i32 limit, i32
     string::append_c_text(buffer, text);
     return limit;
 }
+
+using string_type::detail::append_codepoints;
+using string_type::detail::codepoints_of;
+using string_type::detail::stack_scope;
+
+// Appends the plain text of a value (formed) to a text on the data stack.
+void append_formed(cell* text, cell value) {
+    cell* held = stack::push_value(&value);
+    actions::form_typed(held, text, nullptr, 0x7FFFFFFF);
+    stack::top = held;
+}
+
+void append_ascii(cell* text, const char* ascii) {
+    string::append_c_text(text, ascii);
+}
+
+// scheme "://" host [":" port] ["/" segment ...], a segment before an issue! joined by "#".
+cell* build_from_block(cell* proto, cell* spec) {
+    stack_scope scope;
+    cell* block = stack::push_value(spec);
+    series_buffer* b = buffer_of(block->w2);
+    u32 length = used_units(b);
+    u32 head = std::min(block->w1, length);
+    u32 n = length - head;
+    if (n == 0) {
+        cell t;
+        init_datatype(&t, type_id::url);
+        error::raise(err::E("script", "bad-to-arg"), &t, spec);
+    }
+    // The elements are copied out of the block one at a time: forming may move its buffer.
+    auto element = [&](u32 i) { return head_cell(buffer_of(block->w2))[block->w1 + i]; };
+    cell* out = string_type::detail::push_new_string(16);
+    append_formed(out, element(0));
+    append_ascii(out, "://");
+    if (n > 1) append_formed(out, element(1));
+    u32 i = 2;
+    auto is_element = [&](u32 i, u32 type) {
+        cell c = element(i);
+        return is(&c, type);
+    };
+    if (i < n && is_element(i, type_id::integer)) {
+        append_ascii(out, ":");
+        append_formed(out, element(i));
+        i++;
+    }
+    if (i < n) {
+        append_ascii(out, "/");
+        for (; i < n; i++) {
+            append_formed(out, element(i));
+            if (i + 1 < n) append_ascii(out, is_element(i + 1, type_id::issue) ? "#" : "/");
+        }
+    }
+    cell_ops::write_type(out, type_id::url);
+    *proto = *out;
+    return proto;
+}
+
+bool from_block(u32 type, const cell* spec) {
+    u32 st = type_of(spec);
+    return type == type_id::url &&
+           (st == type_id::block || st == type_id::paren || st == type_id::hash);
+}
+
+// file! inherits these: a file! target always takes the string! conversion.
+cell* make(cell* proto, cell* spec, u32 type) {
+    if (from_block(type, spec)) return build_from_block(proto, spec);
+    return string_type::make(proto, spec, type);
+}
+
+cell* to(cell* proto, cell* spec, u32 type) {
+    if (from_block(type, spec)) return build_from_block(proto, spec);
+    return string_type::to(proto, spec, type);
+}
+
+// A new value of the parent's type (url! or file!) with the segment appended after one "/";
+// the parent itself is left as it was.
+cell* eval_path(cell* parent, cell* element, cell* value, const path_step& step) {
+    static cell answer;
+    cell none_path{type_id::none, 0, 0, 0};
+    if (value) error::raise(err::E("script", "bad-path-set"), step.path ? step.path : &none_path,
+                            element);
+    stack_scope scope;
+    cell segment_value = *element;
+    if (is(&segment_value, type_id::get_word)) {
+        cell* found = context::word_value_address(&segment_value);
+        segment_value = found ? *found : none_path;
+    }
+    cell* segment = string_type::detail::push_new_string(16);
+    append_formed(segment, segment_value);
+    std::u32string text = codepoints_of(parent);
+    std::u32string tail = codepoints_of(segment);
+    bool slash_before = !text.empty() && text.back() == U'/';
+    bool slash_after = !tail.empty() && tail.front() == U'/';
+    if (slash_before && slash_after) tail.erase(0, 1);
+    else if (!slash_before && !slash_after) text.push_back(U'/');
+    text += tail;
+    cell* result = stack::reserve_slot();
+    string_type::detail::init_series(result, type_of(parent), static_cast<u32>(text.size()), 1);
+    append_codepoints(result, text);
+    answer = *result;
+    return &answer;
+}
 } // namespace
 
 void register_type() {
     datatype::register_row(action_row{.type = type_id::url,
                                       .parent = type_id::string,
                                       .name = "url!",
-                                      .make = act::inherit,
-                                      .to = act::inherit,
+                                      .make = make,
+                                      .to = to,
                                       .form = act::inherit,
                                       .mold = mold,
+                                      .eval_path = eval_path,
                                       .compare = act::inherit,
                                       .append = act::inherit,
                                       .at = act::inherit,
