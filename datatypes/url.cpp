@@ -5,12 +5,15 @@
 #include <vector>
 
 #include "datatypes/context.hpp"
+#include "datatypes/object.hpp"
 #include "datatypes/registry.hpp"
 #include "datatypes/string.hpp"
 #include "datatypes/string_buffer.hpp"
 #include "datatypes/string_common.hpp"
 #include "datatypes/text_out.hpp"
+#include "datatypes/symbol.hpp"
 #include "evaluator/actions.hpp"
+#include "evaluator/interp.hpp"
 #include "runtime/unicode.hpp"
 
 namespace zel::url {
@@ -233,7 +236,39 @@ cell* eval_path(cell* parent, cell* element, cell* value, const path_step& step)
     answer = *result;
     return &answer;
 }
+
+cell* open(cell* url, bool new_, bool read, bool write, bool seek, cell* allow) {
+    stack_scope scope;
+    cell* port = stack::push_value(url);
+    port_of(url, port);
+    cell* allow_copy = allow ? stack::push_value(allow) : nullptr;
+    actions::handler_of_value<act::slot::open>(port)(port, new_, read, write, seek, allow_copy);
+    *url = *port;
+    return url;
+}
 } // namespace
+
+void port_of(const cell* url, cell* out) {
+    cell* base = stack::top;
+    cell held = *url;
+    cell word = context::global_word(symbol::intern_text("url-parser"));
+    cell* parser = context::word_value_address(&word);
+    cell fn = parser && is_object_type(type_of(parser))
+                  ? *object::field_value(parser, symbol::intern_text("parse-url"))
+                  : cell{type_id::none, 0, 0, 0};
+    if (!is(&fn, type_id::function)) error::raise(err::E("script", "invalid-arg"), &held);
+    cell name{type_id::word, 0, symbol::intern_text("parse-url"), context::unbound};
+    stack::push_value(&fn);
+    stack::push_value(&held);
+    interp::call_with_arguments(&fn, 1, &name);
+    cell parts = stack::top[-1];
+    if (!is(&parts, type_id::object)) error::raise(err::E("script", "invalid-arg"), &held);
+    cell* slot = stack::push_value(&parts);
+    act::handler<act::slot::make>(type_id::port)(slot, &parts, type_id::port);
+    cell made = *slot;
+    stack::top = base;
+    *out = made;
+}
 
 void register_type() {
     datatype::register_row(action_row{.type = type_id::url,
@@ -269,7 +304,8 @@ void register_type() {
                                       .tail = act::inherit,
                                       .tail_q = act::inherit,
                                       .take = act::inherit,
-                                      .modify = act::inherit});
+                                      .modify = act::inherit,
+                                      .open = open});
 }
 
 } // namespace zel::url

@@ -20,6 +20,11 @@ series_buffer* percent_decode(const u8* start, const u8* end, cell* target);
 // given), as string! forms it; answers the limit less the text's length.
 i32 append_text(cell* buffer, cell* text, cell* part, i32 limit);
 
+// A new port! (in `out`) made from the URL's parts as `url-parser/parse-url` splits them; a URL
+// that does not parse raises invalid-arg. Serves `open` of a url! and the I/O of the schemes
+// that the built-in HTTP client does not take.
+void port_of(const cell* url, cell* out);
+
 void register_type();
 
 } // namespace zel::url

@@ -9,6 +9,7 @@
 
 #include "datatypes/basic.hpp"
 #include "datatypes/context.hpp"
+#include "datatypes/file.hpp"
 #include "datatypes/function.hpp"
 #include "datatypes/string_buffer.hpp"
 #include "datatypes/tuple.hpp"
@@ -35,10 +36,6 @@ cell* arg(u32 i) {
 }
 
 // The text of a file! or string! argument as the OS takes it.
-std::string os_path(const cell* path) {
-    return utf8::encode_string(path, -1, utf8::flag::lossless);
-}
-
 void quit_return() {
     unwind u{throw_code::quit};
     u.status = int_of(arg(0));
@@ -102,21 +99,20 @@ void get_current_dir() {
     answer(file);
 }
 
+// A name holding a NUL never reaches the OS, which would cut it there.
 void set_current_dir() {
-    if (!os::change_dir(os_path(arg(0)))) error::raise(err::E("access", "cannot-open"), arg(0));
+    std::optional<std::string> path = file::to_os_text(arg(0));
+    if (!path || !os::change_dir(*path)) error::raise(err::E("access", "cannot-open"), arg(0));
     answer_unset();
 }
 
 void create_dir() {
-    std::string path = os_path(arg(0));
-    while (path.size() > 1 && path.back() == '/') path.pop_back();
-    if (::mkdir(path.c_str(), 0777) != 0) error::raise(err::E("access", "no-create"), arg(0));
+    fs::create_dir(arg(0));
     answer_unset();
 }
 
 void exists() {
-    struct stat st;
-    answer_logic(::stat(os_path(arg(0)).c_str(), &st) == 0);
+    answer_logic(fs::exists(arg(0)));
 }
 
 void os_info() {
