@@ -3,11 +3,9 @@
 written between double quotes exactly when it holds a character below 127 outside the URL set
 or one that would end a bare file name. The names reach zel as escaped string! literals, so the
 test does not depend on the mold it checks. One zel process runs the whole table."""
-import os
 import random
-import tempfile
 
-from zeltest import run, check, finish
+from zeltest import run_script, check, finish
 
 URL_SET = set("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-._~!#$&'*+,/=?")
 # Also in the URL set, but each ends a bare file name, so they are quoted too.
@@ -39,13 +37,7 @@ for name in names:
     script.append(f"f: to file! {literal(name)}")
     script.append("m: mold f")
     script.append('print [strict-equal? f load m  #"^"" = pick m 2  length? f]')
-with tempfile.TemporaryDirectory() as folder:
-    path = os.path.join(folder, "roundtrip.zel")
-    with open(path, "w", encoding="utf-8") as out:
-        out.write("\n".join(script) + "\n")
-    r = run([path])
-lines = r.stdout.decode("utf-8", "replace").splitlines()
-check(r.returncode == 0, f"zel ran the table (exit {r.returncode}): {r.stderr.decode()[:300]}")
+lines = run_script(script)[:-1]
 check(len(lines) == len(names), f"one line per name: {len(lines)} of {len(names)}")
 for name, line in zip(names, lines):
     same, quoted, length = line.split()

@@ -10,12 +10,10 @@
   sequence the text does not finish stays as it is written (unquote: U+FFFD).
 One zel process runs the whole table; texts reach it as ^(hex) escapes, results come back as
 code point numbers."""
-import os
 import random
-import tempfile
 from urllib.parse import quote, unquote
 
-from zeltest import run, check, finish
+from zeltest import run_script, check, finish
 
 rng = random.Random(2102)
 POOL = ([chr(c) for c in range(0x20, 0x7F)] * 3 + [chr(c) for c in range(0x01, 0x20)] +
@@ -86,13 +84,7 @@ script = ["Zel []",
           ']']
 for expr, _ in cases:
     script.append(f"print {expr}")
-with tempfile.TemporaryDirectory() as folder:
-    path = os.path.join(folder, "percent.zel")
-    with open(path, "w", encoding="utf-8") as out:
-        out.write("\n".join(script) + "\n")
-    r = run([path])
-check(r.returncode == 0, f"zel ran the table (exit {r.returncode}): {r.stderr.decode()[:300]}")
-lines = r.stdout.decode("utf-8").split("\n")
+lines = run_script(script)
 for i, (expr, want) in enumerate(cases):
     got = lines[i] if i < len(lines) else "<missing>"
     check(got == want, f"{expr}: got {got!r}, wanted {want!r}")

@@ -11,11 +11,9 @@ urlsplit, with these differences that the URL parser has on purpose (each named 
 - query and fragment: percent-decoded, and none when absent (urlsplit: "" for both);
 - what the grammar does not take gives none where urlsplit is lenient (the REJECTED table).
 """
-import os
-import tempfile
 from urllib.parse import unquote, urlsplit
 
-from zeltest import run, check, finish
+from zeltest import run_script, check, finish
 
 ACCEPTED = [
     "http://user:pw@host.com:8080/a/b.html?x=1#top",
@@ -113,13 +111,7 @@ for url, why in REJECTED.items():
 for url, kind, _ in cases:
     text = '"' + url.replace("^", "^^").replace('"', '^"') + '"'
     script.append(f"show {text}" if kind.startswith("string!") else f"show as-url {text}")
-with tempfile.TemporaryDirectory() as folder:
-    path = os.path.join(folder, "urls.zel")
-    with open(path, "w", encoding="utf-8") as out:
-        out.write("\n".join(script) + "\n")
-    r = run([path])
-check(r.returncode == 0, f"zel ran the table (exit {r.returncode}): {r.stderr.decode()[:300]}")
-lines = r.stdout.decode("utf-8").split("\n")
+lines = run_script(script)
 for i, (url, kind, want) in enumerate(cases):
     got = lines[i] if i < len(lines) else "<missing>"
     check(got == want, f"{url} as {kind}: got {got!r}, wanted {want!r}")
