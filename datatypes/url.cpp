@@ -240,7 +240,7 @@ cell* eval_path(cell* parent, cell* element, cell* value, const path_step& step)
 cell* open(cell* url, bool new_, bool read, bool write, bool seek, cell* allow) {
     stack_scope scope;
     cell* port = stack::push_value(url);
-    port_of(url, port);
+    if (!port_of(url, port)) return url;
     cell* allow_copy = allow ? stack::push_value(allow) : nullptr;
     actions::handler_of_value<act::slot::open>(port)(port, new_, read, write, seek, allow_copy);
     *url = *port;
@@ -248,7 +248,7 @@ cell* open(cell* url, bool new_, bool read, bool write, bool seek, cell* allow) 
 }
 } // namespace
 
-void port_of(const cell* url, cell* out) {
+bool port_of(const cell* url, cell* out) {
     cell* base = stack::top;
     cell held = *url;
     cell word = context::global_word(symbol::intern_text("url-parser"));
@@ -261,6 +261,10 @@ void port_of(const cell* url, cell* out) {
     stack::push_value(&fn);
     stack::push_value(&held);
     interp::call_with_arguments(&fn, 1, &name);
+    if (interp::pending) {
+        stack::top = base;
+        return false;
+    }
     cell parts = stack::top[-1];
     if (!is(&parts, type_id::object)) error::raise(err::E("script", "invalid-arg"), &held);
     cell* slot = stack::push_value(&parts);
@@ -268,6 +272,7 @@ void port_of(const cell* url, cell* out) {
     cell made = *slot;
     stack::top = base;
     *out = made;
+    return true;
 }
 
 void register_type() {

@@ -22,8 +22,9 @@ i32 append_text(cell* buffer, cell* text, cell* part, i32 limit);
 
 // A new port! (in `out`) made from the URL's parts as `url-parser/parse-url` splits them; a URL
 // that does not parse raises invalid-arg. Serves `open` of a url! and the I/O of the schemes
-// that the built-in HTTP client does not take.
-void port_of(const cell* url, cell* out);
+// that the built-in HTTP client does not take. Answers false, leaving `out` as it was, when the
+// parser's call ended in a pending non-local exit.
+bool port_of(const cell* url, cell* out);
 
 void register_type();
 
