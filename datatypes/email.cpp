@@ -25,8 +25,7 @@ cell* eval_path(cell* parent, cell* element, cell* value, const path_step& step)
     bool host = is(element, type_id::word) && scalar::word_is(element, "host");
     if (!user && !host) {
         cell none_path{type_id::none, 0, 0, 0};
-        error::raise(err::E("script", "invalid-path"), step.path ? step.path : &none_path,
-                     element);
+        error::raise(err::E("script", "invalid-path"), step.path ? step.path : &none_path, element);
     }
     stack_scope scope;
     cell* address = stack::push_value(parent);

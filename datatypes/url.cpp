@@ -10,8 +10,8 @@
 #include "datatypes/string.hpp"
 #include "datatypes/string_buffer.hpp"
 #include "datatypes/string_common.hpp"
-#include "datatypes/text_out.hpp"
 #include "datatypes/symbol.hpp"
+#include "datatypes/text_out.hpp"
 #include "evaluator/actions.hpp"
 #include "evaluator/interp.hpp"
 #include "runtime/unicode.hpp"
@@ -114,25 +114,30 @@ i32 append_text(cell* buffer, cell* text, cell* part, i32 limit) {
     return limit - length;
 }
 
-namespace {
-// Percent-encodes the UTF-8 of the text: bytes of the URL set stay, the others become "%XX".
-// "(" and ")" are escaped too: the url syntax ends a url at either of them.
-i32 mold(cell* value, cell* buffer, bool, bool, bool, cell* part, i32 limit, i32) {
-    std::string bytes = utf8::encode_string(value);
+std::string escaped(std::string_view utf8, kept which, i64 limit) {
     std::string text;
-    for (unsigned char c : bytes) {
-        if (part && limit <= 0) break;
-        if (c < 0x80 && c != '(' && c != ')' && in_url_set(c)) {
+    text.reserve(utf8.size());
+    for (unsigned char c : utf8) {
+        if (limit >= 0 && static_cast<i64>(text.size()) >= limit) break;
+        bool keep = c < 0x80 &&
+                    (which == kept::unreserved ? in_unreserved_set(c) : in_url_set(c)) &&
+                    !(which == kept::url_token && (c == '(' || c == ')'));
+        if (keep) {
             text += static_cast<char>(c);
-            limit -= 1;
         } else {
             text += '%';
             text += string::byte_hex_text(c).view();
-            limit -= 3;
         }
     }
+    return text;
+}
+
+namespace {
+i32 mold(cell* value, cell* buffer, bool, bool, bool, cell* part, i32 limit, i32) {
+    std::string text =
+        escaped(utf8::encode_string(value), kept::url_token, part ? std::max(limit, 0) : -1);
     string::append_c_text(buffer, text);
-    return limit;
+    return limit - static_cast<i32>(text.size());
 }
 
 using string_type::detail::append_codepoints;
@@ -213,8 +218,8 @@ cell* to(cell* proto, cell* spec, u32 type) {
 cell* eval_path(cell* parent, cell* element, cell* value, const path_step& step) {
     static cell answer;
     cell none_path{type_id::none, 0, 0, 0};
-    if (value) error::raise(err::E("script", "bad-path-set"), step.path ? step.path : &none_path,
-                            element);
+    if (value)
+        error::raise(err::E("script", "bad-path-set"), step.path ? step.path : &none_path, element);
     stack_scope scope;
     cell segment_value = *element;
     if (is(&segment_value, type_id::get_word)) {
@@ -227,8 +232,10 @@ cell* eval_path(cell* parent, cell* element, cell* value, const path_step& step)
     std::u32string tail = codepoints_of(segment);
     bool slash_before = !text.empty() && text.back() == U'/';
     bool slash_after = !tail.empty() && tail.front() == U'/';
-    if (slash_before && slash_after) tail.erase(0, 1);
-    else if (!slash_before && !slash_after) text.push_back(U'/');
+    if (slash_before && slash_after)
+        tail.erase(0, 1);
+    else if (!slash_before && !slash_after)
+        text.push_back(U'/');
     text += tail;
     cell* result = stack::reserve_slot();
     string_type::detail::init_series(result, type_of(parent), static_cast<u32>(text.size()), 1);

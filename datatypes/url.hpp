@@ -2,6 +2,9 @@
 // escapes are made again only by mold. The percent codec here also serves the lexer's url! and
 // file! tokens.
 #pragma once
+#include <string>
+#include <string_view>
+
 #include "runtime/memory.hpp"
 
 namespace zel::url {
@@ -10,6 +13,15 @@ namespace zel::url {
 // "!#$&'()*+,/:=?@"), both ASCII only.
 bool in_unreserved_set(u32 code_point);
 bool in_url_set(u32 code_point);
+
+// What percent-encoding keeps of ASCII (bytes of 0x80 and above are always escaped): the
+// unreserved set, the URL set, or the URL set without "(" and ")", which end a url token.
+enum class kept { unreserved, url_set, url_token };
+
+// The escaped form of UTF-8 bytes: kept characters as they are, the others as "%" and two
+// upper-case hex digits. With a limit (>= 0) it stops before the first character that would
+// begin at or past the limit.
+std::string escaped(std::string_view utf8, kept which, i64 limit = -1);
 
 // Decodes UTF-8 text with percent escapes onto the tail of the target string: "%" and two hex
 // digits give a byte; escapes that together form one UTF-8 sequence give its code point (0xFFFE

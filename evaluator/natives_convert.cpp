@@ -173,19 +173,8 @@ void dehex(const i32*) {
 
 // A string! keeps the unreserved characters only; the other text types keep the whole URL set.
 void enhex(const i32*) {
-    bool unreserved_only = type_of(arg(0)) == type_id::string;
-    std::string bytes = utf8::encode_string(arg(0));
-    std::string text;
-    text.reserve(bytes.size());
-    for (unsigned char c : bytes) {
-        bool kept = c < 0x80 && (unreserved_only ? url::in_unreserved_set(c) : url::in_url_set(c));
-        if (kept) {
-            text += static_cast<char>(c);
-        } else {
-            text += '%';
-            text += string::byte_hex_text(c).view();
-        }
-    }
+    auto which = type_of(arg(0)) == type_id::string ? url::kept::unreserved : url::kept::url_set;
+    std::string text = url::escaped(utf8::encode_string(arg(0)), which);
     cell* target = push_new_string(static_cast<u32>(text.size()));
     string::append_c_text(target, text);
     single_result(*target);
