@@ -162,7 +162,9 @@ void register_type() {
                                       .tail = act::inherit,
                                       .tail_q = act::inherit,
                                       .take = act::inherit,
-                                      .modify = act::inherit});
+                                      .modify = act::inherit,
+                                      .read = read,
+                                      .write = write});
 }
 
 } // namespace zel::url

@@ -20,6 +20,11 @@ series_buffer* percent_decode(const u8* start, const u8* end, cell* target);
 // given), as string! forms it; answers the limit less the text's length.
 i32 append_text(cell* buffer, cell* text, cell* part, i32 limit);
 
+// The read and write actions (url_io.cpp).
+cell* read(cell* source, cell* part, cell* seek, bool binary, bool lines, bool info, cell* as);
+cell* write(cell* destination, cell* data, bool binary, bool lines, bool info, bool append,
+            cell* part, cell* seek, cell* allow, cell* as);
+
 void register_type();
 
 } // namespace zel::url
