@@ -7,6 +7,7 @@
 #include "runtime/errors.hpp"
 #include "runtime/memory.hpp"
 #include "runtime/platform/child_process.hpp"
+#include "runtime/platform/formed.hpp"
 #include "runtime/unicode.hpp"
 
 namespace zel::natives {
@@ -20,14 +21,6 @@ std::optional<std::string> os_text(const cell* value) {
     return utf8::encode_string(value, -1, utf8::flag::lossless);
 }
 
-std::string binary_bytes(const cell* value) {
-    series_buffer* b = buffer_of(value->w2);
-    u32 used = used_units(b);
-    u32 from = value->w1 < used ? value->w1 : used;
-    const u8* head = head_ptr(b) + from;
-    return std::string(reinterpret_cast<const char*>(head), used - from);
-}
-
 // Where a redirection refinement sends or takes a stream; false when a file! names nothing the
 // OS can take.
 bool redirection(const cell* value, process::stream& kind, std::string& data, bool input) {
@@ -39,7 +32,7 @@ bool redirection(const cell* value, process::stream& kind, std::string& data, bo
         return true;
     }
     kind = process::stream::memory;
-    if (input) data = is(value, type_id::binary) ? binary_bytes(value) : *os_text(value);
+    if (input) data = is(value, type_id::binary) ? platform::bytes_of(value) : *os_text(value);
     return true;
 }
 

@@ -11,12 +11,11 @@
 #include "datatypes/block.hpp"
 #include "datatypes/file.hpp"
 #include "datatypes/string_buffer.hpp"
-#include "datatypes/text_out.hpp"
-#include "evaluator/actions.hpp"
 #include "evaluator/stack.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/memory.hpp"
 #include "runtime/platform/child_process.hpp"
+#include "runtime/platform/formed.hpp"
 #include "runtime/roots.hpp"
 #include "runtime/unicode.hpp"
 
@@ -166,18 +165,7 @@ std::optional<std::string> uri_path(std::string_view uri) {
 // The OS path of one value of a file list: a text value as it is, anything else formed; with
 // `absolute` a relative name is taken from the current directory (a URI has no relative form).
 std::string list_entry_path(const cell* value, bool absolute) {
-    std::string path;
-    if (is_any_string_type(type_of(value))) {
-        path = utf8::encode_string(value, -1, utf8::flag::lossless);
-    } else {
-        cell* held = stack::push_value(value);
-        cell made;
-        out::new_string(&made);
-        cell* text = stack::push_value(&made);
-        actions::form_typed(held, text, nullptr, 0x7FFFFFFF);
-        path = utf8::encode_string(text, -1, utf8::flag::lossless);
-        stack::top = held;
-    }
+    std::string path = platform::text_of(value);
     if (absolute && !path.empty() && path[0] != '/') path = file::os_current_dir() + path;
     return path;
 }

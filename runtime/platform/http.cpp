@@ -2,6 +2,7 @@
 // the response is kept in C++ strings until the transfer is over: no arena address is held while
 // the network is waited on, and the values are made only at the end.
 #include "runtime/platform/http.hpp"
+#include "runtime/platform/formed.hpp"
 
 #include <curl/curl.h>
 
@@ -11,9 +12,7 @@
 #include "datatypes/block.hpp"
 #include "datatypes/map.hpp"
 #include "datatypes/symbol.hpp"
-#include "datatypes/text_out.hpp"
 #include "datatypes/url.hpp"
-#include "evaluator/actions.hpp"
 #include "evaluator/stack.hpp"
 #include "runtime/file_io.hpp"
 #include "runtime/memory.hpp"
@@ -24,39 +23,15 @@ namespace zel::http {
 
 namespace {
 
-// The formed text of any value, as UTF-8.
-std::string formed(const cell* value) {
-    cell* held = stack::push_value(value);
-    cell made;
-    out::new_string(&made);
-    cell* text = stack::push_value(&made);
-    actions::form_typed(held, text, nullptr, 0x7FFFFFFF);
-    std::string bytes = utf8::encode_string(text);
-    stack::top = held;
-    return bytes;
-}
-
 std::string name_text(const cell* value) {
     if (is_any_word_type(type_of(value))) return symbol::text(value->w2);
-    return formed(value);
-}
-
-std::string value_text(const cell* value) {
-    if (is(value, type_id::string)) return utf8::encode_string(value);
-    return formed(value);
+    return platform::text_of(value);
 }
 
 // The bytes of a body: a binary! from its index, a string! as UTF-8 with its line ends as they
 // are, anything else formed.
 std::string body_bytes(const cell* data) {
-    if (is(data, type_id::binary)) {
-        series_buffer* b = buffer_of(data->w2);
-        u32 used = used_units(b);
-        u32 from = data->w1 < used ? data->w1 : used;
-        return std::string(reinterpret_cast<const char*>(head_ptr(b)) + from, used - from);
-    }
-    if (is_any_string_type(type_of(data))) return utf8::encode_string(data);
-    return formed(data);
+    return is(data, type_id::binary) ? platform::bytes_of(data) : platform::text_of(data);
 }
 
 // The URL as the network takes it: the characters outside the URL set escaped as in mold, so
@@ -205,7 +180,7 @@ cell* send_request(const cell* url, const cell* method, const cell* data, const 
         u32 n = used_units(b);
         for (u32 i = headers->w1; i + 1 < n; i += 2) {
             std::string name = name_text(head_cell(buffer_of(headers->w2)) + i);
-            std::string value = value_text(head_cell(buffer_of(headers->w2)) + i + 1);
+            std::string value = platform::text_of(head_cell(buffer_of(headers->w2)) + i + 1);
             typed = typed || same_name(name, "Content-Type");
             header_lines.push_back(name + (value.empty() ? ";" : ": " + value));
         }
