@@ -7,7 +7,9 @@ import os
 import shutil
 import stat
 import subprocess
+import sys
 import tempfile
+import time
 
 from zeltest import ZEL, check, finish
 
@@ -17,7 +19,7 @@ store = os.path.join(tmp, "store")
 os.makedirs(tools)
 os.makedirs(store)
 
-FAKE = r'''#!/usr/bin/env python3
+FAKE = "#!" + sys.executable + r'''
 import os, sys
 store = os.environ["FAKE_CLIP"]
 name = os.path.basename(sys.argv[0])
@@ -166,8 +168,12 @@ else:
 # browse: one argument to xdg-open, whatever the text holds; a file name beginning with "-" is
 # not taken for an option.
 reset()
-out = zel(['browse to url! "http://127.0.0.1/a;b$(touch pwned)&c"', "browse %-x.html", "wait 0.5"],
+out = zel(['browse to url! "http://127.0.0.1/a;b$(touch pwned)&c"', "browse %-x.html"],
           path_first=True)
+# The opener runs on its own: give it time to write down what it was given.
+deadline = time.time() + 20
+while log().count("xdg-open") < 2 and time.time() < deadline:
+    time.sleep(0.1)
 calls = log()
 check("['xdg-open', 'http://127.0.0.1/a;b$(touch pwned)&c']" in calls, f"browse a url: {calls}")
 check("['xdg-open', './-x.html']" in calls, f"browse a file: {calls}")
