@@ -34,14 +34,15 @@ std::string body_bytes(const cell* data) {
     return is(data, type_id::binary) ? platform::bytes_of(data) : platform::text_of(data);
 }
 
-// The URL as the network takes it: the characters outside the URL set escaped as in mold, so
-// that spaces and non-ASCII text reach the server as "%XX".
+// The URL as the network takes it: the text holds decoded characters, so everything outside the
+// URL set is escaped as mold escapes it ("%" too, and spaces and non-ASCII text), except the
+// brackets of an IPv6 host.
 std::string wire_url(const cell* url) {
     std::string text = utf8::encode_string(url);
     std::string wire;
     static const char hex[] = "0123456789ABCDEF";
     for (unsigned char c : text) {
-        if (c < 0x80 && c > 0x20 && (url::in_url_set(c) || c == '%' || c == '[' || c == ']')) {
+        if (c < 0x80 && c > 0x20 && (url::in_url_set(c) || c == '[' || c == ']')) {
             wire += static_cast<char>(c);
         } else {
             wire += '%';

@@ -44,6 +44,10 @@ r = run(stdin=f'print enbase/base read/binary {base}/bin 16\n')
 check(r.stdout.decode().split("\n")[-2] == bytes(range(256)).hex().upper(),
       f"read/binary keeps every byte: {r.stdout!r}")
 
+# The URL holds decoded text: what leaves is escaped again, "%" included.
+zel([f"read {base}/echo/a%20b%25c/%C3%A9?q=1"])
+check(last_request()["path"] == "/echo/a%20b%25c/%C3%A9?q=1", f"the URL escaped: {last_request()}")
+
 # The default headers go with a request that gives none, in order; a headers block replaces
 # them all, its pairs in block order (names as words or any value formed).
 zel([f"read {base}/echo/default"])
