@@ -1,12 +1,15 @@
 """read, write, load and do of http URLs against a loopback server started here: the forms of the
 result, methods, headers and bodies as the server received them, redirects, statuses, a slow
 answer, and the errors for a refused connection and for refinements HTTP does not take."""
+import os
 import socket
 
 from loopback_http import Server
 from zeltest import run, check, finish
 
 server = Server()
+# A proxy set in the environment must not take the loopback requests.
+os.environ["no_proxy"] = os.environ["NO_PROXY"] = "127.0.0.1"
 base = server.base
 
 

@@ -12,6 +12,8 @@ from loopback_http import Server
 from zeltest import run, check, finish
 
 server = Server()
+# A proxy set in the environment must not take the loopback requests.
+os.environ["no_proxy"] = os.environ["NO_PROXY"] = "127.0.0.1"
 base = server.base
 server.files["a.txt"] = b"one\r\ntwo\xc3\xa9\n"
 server.files["data.txt"] = b'[1 two "three" 4.5]'
