@@ -39,6 +39,14 @@ with open(target) as f:
 with open(errors) as f:
     check(f.read() == "bad\n", "/error with a file! makes the file")
 
+# /input with a file! reads the file; the bytes reach the child as they are.
+source = os.path.join(tmp, "in.txt")
+with open(source, "wb") as f:
+    f.write(b"from\r\na file\xff")
+r = run(stdin=f'b: copy #{{}} print call/input/output "cat" %{source} b print enbase/base b 16\n')
+check(r.stdout.decode().endswith("0\n" + b"from\r\na file\xff".hex().upper() + "\n"),
+      f"/input with a file!: {r.stdout!r}")
+
 # /console: the child writes to the program's own output; without it, to nowhere.
 r = run(stdin='call/console "echo shared"\ncall/wait "echo hidden"\n')
 out = r.stdout.decode()
