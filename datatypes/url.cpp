@@ -317,7 +317,9 @@ void register_type() {
                                       .tail_q = act::inherit,
                                       .take = act::inherit,
                                       .modify = act::inherit,
-                                      .open = open});
+                                      .open = open,
+                                      .read = read,
+                                      .write = write});
 }
 
 } // namespace zel::url

@@ -38,6 +38,11 @@ i32 append_text(cell* buffer, cell* text, cell* part, i32 limit);
 // parser's call ended in a pending non-local exit.
 bool port_of(const cell* url, cell* out);
 
+// The read and write actions (url_io.cpp).
+cell* read(cell* source, cell* part, cell* seek, bool binary, bool lines, bool info, cell* as);
+cell* write(cell* destination, cell* data, bool binary, bool lines, bool info, bool append,
+            cell* part, cell* seek, cell* allow, cell* as);
+
 void register_type();
 
 } // namespace zel::url

@@ -24,6 +24,7 @@
 #include "runtime/file_io.hpp"
 #include "runtime/memory.hpp"
 #include "runtime/os_services.hpp"
+#include "runtime/platform/clipboard.hpp"
 #include "runtime/print_hooks.hpp"
 #include "runtime/unicode.hpp"
 
@@ -216,16 +217,11 @@ void tracing() {
     answer_logic(trace::active);
 }
 
-// The clipboard service is not part of this build yet: reading fails, writing checks its
-// argument and fails.
 void read_clipboard() {
-    answer_logic(false);
+    answer(*clipboard::fetch_contents());
 }
 void write_clipboard() {
-    u32 t = type_of(arg(0));
-    if (t != type_id::none && t != type_id::string && t != type_id::block && t != type_id::image)
-        error::raise(err::E("script", "invalid-arg"), arg(0));
-    answer_logic(false);
+    answer_logic(clipboard::store_contents(arg(0)));
 }
 
 // Standard output that refuses the bytes raises the error a failed print raises.

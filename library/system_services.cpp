@@ -24,6 +24,7 @@
 #include "evaluator/stack.hpp"
 #include "lexer/lexer.hpp"
 #include "library/boot_args.hpp"
+#include "library/cache_files.hpp"
 #include "library/routine_table.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/errors.hpp"
@@ -119,6 +120,8 @@ const routines::definition table[] = {
     {"_gc-active?", "[]", gc_active},
     {"_gc-series-cycles", "[]", gc_series_cycles},
     {"_gc-nodes-cycles", "[]", gc_nodes_cycles},
+    {"_replace-file", "[path [file!] data [binary!]]", cache_files::replace_file_routine},
+    {"_text-of-bytes", "[data [binary!]]", cache_files::text_of_bytes_routine},
 };
 
 // A field of an object as a copy (none! when the value is not an object or has no such field):

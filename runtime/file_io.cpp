@@ -284,6 +284,10 @@ cell* read_path(const cell* file, const cell* part, const cell* seek, bool binar
     case read_status::done:
         break;
     }
+    return push_read_bytes(bytes, binary, lines, whole);
+}
+
+cell* push_read_bytes(const std::string& bytes, bool binary, bool lines, bool whole) {
     if (bytes.empty()) return push_empty(binary, lines);
     if (binary)
         return binary::push_from_bytes(reinterpret_cast<const u8*>(bytes.data()),

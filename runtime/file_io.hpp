@@ -61,6 +61,10 @@ bool names_dir(std::string_view os_name);
 // string!, binary! or a block of lines; it raises access/cannot-open when the file cannot be
 // read.
 cell* read_path(const cell* file, const cell* part, const cell* seek, bool binary, bool lines);
+// Bytes read in, as `read_path` gives them: a binary!, a block of lines, or text with CR LF and a
+// lone CR turned into LF (invalid UTF-8 raises access/invalid-utf8; a sequence cut off at the
+// end is invalid only when `whole`). Answers the cell on the data stack.
+cell* push_read_bytes(const std::string& bytes, bool binary, bool lines, bool whole = true);
 // Raises access/cannot-open when the folder cannot be listed.
 cell* list_directory(const cell* file);
 // `file` null writes to standard output. A string! goes out as UTF-8 with its line ends as they

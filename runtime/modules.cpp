@@ -55,10 +55,11 @@ const stage stages[] = {
     // Folders, clean-path, split-path; do-file and extract-boot-args.
     {kind::module, "library/file_helpers.zel"},
     {kind::module, "library/script_runner.zel"},
-    {kind::module, "library/load.zel"},    // suffix?, load, save
-    {kind::module, "library/aliases.zel"}, // dt, time-it and the aliases
-    {kind::module, "library/system.zel"},  // the system object
-    {kind::module, "library/parse_trace.zel"}, // parse-trace, transcode-trace, scan
+    {kind::module, "library/load.zel"},         // suffix?, load, save
+    {kind::module, "library/remote_cache.zel"}, // path-thru, read-thru and their kin
+    {kind::module, "library/aliases.zel"},      // dt, time-it and the aliases
+    {kind::module, "library/system.zel"},       // the system object
+    {kind::module, "library/parse_trace.zel"},  // parse-trace, transcode-trace, scan
     {kind::adopt_system},
     {kind::module, "library/operators.zel"}, // the infix operators
     // register-scheme; url-parser, decode-url and encode-url
