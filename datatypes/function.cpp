@@ -10,7 +10,6 @@
 #include "datatypes/symbol.hpp"
 #include "datatypes/text_out.hpp"
 #include "datatypes/words_rt.hpp"
-#include "library/library_code.hpp"
 #include "evaluator/actions.hpp"
 #include "evaluator/stack.hpp"
 #include "runtime/errors.hpp"
@@ -143,11 +142,6 @@ u32 build_value(const cell* spec_in, const cell* body_in, u32 ctx, u32 owner, u3
     if (owner) init_integer(side_cell(fn_slot, side::owner), static_cast<i32>(owner));
     if (bind) context::bind_block_words(&body_copy, ctx, false);
     *context::self_cell(ctx) = *fn_slot;
-    // A function that library code makes while it runs (collect's keep, a helper of math) is
-    // the library's too: hidden from call listings and traces like its maker.
-    if (is_any_block_type(type_of(body)) && body->w2 &&
-        (buffer_of(body->w2)->flags & buffer_flag::library_code))
-        library_code::mark_function(fn_slot);
     cell result = *fn_slot;
     stack::top = saved;
     stack::push_value(&result);
