@@ -25,7 +25,9 @@ struct contribution {
     u32 unit = 1;
 };
 
-bool direct_contribution(cell* value, contribution& c) {
+// A /part limit (0 or more) is applied while reading, so appending a few characters of a long
+// text costs those characters, not the whole text.
+bool direct_contribution(cell* value, contribution& c, i32 part = -1) {
     u32 t = type_of(value);
     if (t == type_id::char_) {
         c.cps.assign(1, static_cast<char32_t>(value->w2));
@@ -33,7 +35,12 @@ bool direct_contribution(cell* value, contribution& c) {
         return true;
     }
     if (!is_text_type(t)) return false;
-    c.cps = codepoints_of(value);
+    if (part < 0 || t == type_id::tag) {
+        c.cps = codepoints_of(value);
+    } else {
+        text_view v = view(value);
+        c.cps = codepoints_at(v.node, v.head, std::min<u32>(static_cast<u32>(part), v.from_head()));
+    }
     c.unit = checked_unit(buffer_of(value->w2));
     if (t == type_id::tag) c.cps = U"<" + c.cps + U">";
     return true;
@@ -125,7 +132,7 @@ void append(cell* series, cell* value, i32 part, bool only, i32 dup, bool notify
     u32 start = length_of(node);
     if (notify) notify_owner(series, "append", start, part);
     contribution c;
-    if (direct_contribution(value, c)) {
+    if (direct_contribution(value, c, part)) {
         if (part >= 0 && static_cast<u32>(part) < c.cps.size()) c.cps.resize(part);
         if (c.cps.empty()) return;
         splice(series, length_of(node), 0, c.cps, c.unit, static_cast<u64>(dup));
@@ -155,7 +162,7 @@ void insert(cell* series, cell* value, i32 part, bool only, i32 dup, bool) {
         return;
     }
     contribution c;
-    if (direct_contribution(value, c)) {
+    if (direct_contribution(value, c, part >= 1 ? part : -1)) {
         if (part >= 1 && static_cast<u32>(part) < c.cps.size()) c.cps.resize(part);
     } else {
         c = formed_contribution(series, value, part);

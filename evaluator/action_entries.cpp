@@ -167,9 +167,35 @@ void insert_entry(const i32* r, bool append) {
 void append(const i32* r) { insert_entry(r, true); }
 void insert(const i32* r) { insert_entry(r, false); }
 
+// /part of change measures the series being changed, not the value put in: a count, or a
+// position in that same series. Nothing of the series is replaced for a count below 1, but the
+// value still goes in.
+bool change_part_and_dup(const i32* r, i32& part, i32& dup) {
+    part = -1;
+    dup = 1;
+    if (cell* p = ref_cell(r, 0)) {
+        cell* series = arg(0);
+        u32 st = type_of(series);
+        if (type_of(p) == type_id::integer) {
+            part = int_of(p);
+        } else if (type_of(p) == st && p->w2 == series->w2 && st != type_id::port) {
+            part = static_cast<i32>(p->w1) - static_cast<i32>(series->w1);
+        } else {
+            cell w{type_id::word, 0, sym::part, 0xFFFFFFFF};
+            error::raise(err::E("script", "invalid-refine-arg"), &w, p);
+        }
+        if (part < 0) part = 0;
+    }
+    if (cell* d = ref_cell(r, 2)) {
+        dup = int_of(d);
+        if (dup < 1) return false;
+    }
+    return true;
+}
+
 void change(const i32* r) {
     i32 part, dup;
-    if (!part_and_dup(r, 0, 2, part, dup)) {
+    if (!change_part_and_dup(r, part, dup)) {
         stack::top = stack::arguments + 1;
         return;
     }

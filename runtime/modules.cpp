@@ -48,8 +48,11 @@ const stage stages[] = {
     {kind::module, "library/constants.zel"}, // base words, typesets, colours
     {kind::module, "library/core.zel"},      // the first library functions
     {kind::predicates},
+    {kind::module, "library/converters.zel"}, // to-integer and the other converters
     {kind::module, "library/helpers.zel"}, // context, charset, cause-error, mod, modulo ...
     {kind::module, "library/files.zel"},   // file name helpers
+    // collect, extract, split, replace, rejoin, sum and the other series helpers
+    {kind::module, "library/series.zel"},
     // sin, cos, sqrt and the other short names of math natives
     {kind::module, "library/math_shorthands.zel"},
     // Folders, clean-path, split-path; do-file and extract-boot-args.
@@ -58,6 +61,7 @@ const stage stages[] = {
     {kind::module, "library/load.zel"},         // suffix?, load, save
     {kind::module, "library/remote_cache.zel"}, // path-thru, read-thru and their kin
     {kind::module, "library/aliases.zel"},      // dt, time-it and the aliases
+    {kind::module, "library/math.zel"},         // math, clock, date zones, send
     {kind::module, "library/system.zel"},       // the system object
     {kind::module, "library/parse_trace.zel"},  // parse-trace, transcode-trace, scan
     {kind::adopt_system},
