@@ -61,6 +61,8 @@ const stage stages[] = {
     {kind::module, "library/parse_trace.zel"}, // parse-trace, transcode-trace, scan
     {kind::adopt_system},
     {kind::module, "library/operators.zel"}, // the infix operators
+    {kind::module, "library/reactivity.zel"},   // reactor templates, system/reactivity, react
+    {kind::module, "library/preprocessor.zel"}, // preprocessor, expand-directives
     {kind::module, "library/version.zel"},   // system/version as a value
     // The command line; the console: completion, input, shell words, the console object and
     // its configuration.
