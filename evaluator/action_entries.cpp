@@ -167,19 +167,22 @@ void insert_entry(const i32* r, bool append) {
 void append(const i32* r) { insert_entry(r, true); }
 void insert(const i32* r) { insert_entry(r, false); }
 
-// /part of change measures the series being changed, not the value put in: a count, or a
-// position in that same series. Nothing of the series is replaced for a count below 1, but the
-// value still goes in.
+// /part of change counts the units of the series that the value replaces: a count, or a position
+// in the series itself (the value may be any value, a word or an integer as well as a series).
 bool change_part_and_dup(const i32* r, i32& part, i32& dup) {
     part = -1;
     dup = 1;
+    cell* series = arg(0);
     if (cell* p = ref_cell(r, 0)) {
-        cell* series = arg(0);
         u32 st = type_of(series);
         if (type_of(p) == type_id::integer) {
             part = int_of(p);
         } else if (type_of(p) == st && p->w2 == series->w2 && st != type_id::port) {
-            part = static_cast<i32>(p->w1) - static_cast<i32>(series->w1);
+            u32 len = used_units(buffer_of(series->w2));
+            u32 from = series->w1 > len ? len : series->w1;
+            u32 to = p->w1 > len ? len : p->w1;
+            // A position before the head replaces nothing, as a count of 0 does.
+            part = to > from ? static_cast<i32>(to - from) : 0;
         } else {
             cell w{type_id::word, 0, sym::part, 0xFFFFFFFF};
             error::raise(err::E("script", "invalid-refine-arg"), &w, p);

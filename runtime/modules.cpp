@@ -68,6 +68,8 @@ const stage stages[] = {
     {kind::module, "library/operators.zel"}, // the infix operators
     // register-scheme; url-parser, decode-url and encode-url
     {kind::module, "library/url_parser.zel"},
+    {kind::module, "library/reactivity.zel"},   // reactor templates, system/reactivity, react
+    {kind::module, "library/preprocessor.zel"}, // preprocessor, expand-directives
     {kind::module, "library/version.zel"},   // system/version as a value
     // The command line; the console: completion, input, shell words, the console object and
     // its configuration.
