@@ -59,6 +59,9 @@ const stage stages[] = {
     {kind::module, "library/aliases.zel"}, // dt, time-it and the aliases
     {kind::module, "library/system.zel"},  // the system object
     {kind::module, "library/parse_trace.zel"}, // parse-trace, transcode-trace, scan
+    // load-json, to-json, load-csv, to-csv and their codecs in system/codecs
+    {kind::module, "library/json.zel"},
+    {kind::module, "library/csv.zel"},
     {kind::adopt_system},
     {kind::module, "library/operators.zel"}, // the infix operators
     {kind::module, "library/version.zel"},   // system/version as a value
