@@ -55,9 +55,9 @@ const stage stages[] = {
     // Folders, clean-path, split-path; do-file and extract-boot-args.
     {kind::module, "library/file_helpers.zel"},
     {kind::module, "library/script_runner.zel"},
-    {kind::module, "library/load.zel"},        // suffix?, load, save
-    {kind::module, "library/aliases.zel"},     // dt, time-it and the aliases
-    {kind::module, "library/system.zel"},      // the system object
+    {kind::module, "library/load.zel"},    // suffix?, load, save
+    {kind::module, "library/aliases.zel"}, // dt, time-it and the aliases
+    {kind::module, "library/system.zel"},  // the system object
     {kind::module, "library/parse_trace.zel"}, // parse-trace, transcode-trace, scan
     // load-json, to-json, load-csv, to-csv and their codecs in system/codecs
     {kind::module, "library/json.zel"},
