@@ -64,6 +64,9 @@ const stage stages[] = {
     {kind::module, "library/math.zel"},         // math, clock, date zones, send
     {kind::module, "library/system.zel"},       // the system object
     {kind::module, "library/parse_trace.zel"},  // parse-trace, transcode-trace, scan
+    // load-json, to-json, load-csv, to-csv and their codecs in system/codecs
+    {kind::module, "library/json.zel"},
+    {kind::module, "library/csv.zel"},
     {kind::adopt_system},
     {kind::module, "library/operators.zel"}, // the infix operators
     // register-scheme; url-parser, decode-url and encode-url
