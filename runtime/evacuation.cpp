@@ -124,11 +124,23 @@ const std::vector<std::pair<const u8*, const u8*>>& static_data() {
         dl_iterate_phdr(
             [](dl_phdr_info* info, std::size_t, void* out) {
                 auto* list = static_cast<std::vector<std::pair<const u8*, const u8*>>*>(out);
+                // The relocation table and the other read-only-after-start data (RELRO) start
+                // a writable segment; nothing can store a node there, and the low halves of its
+                // addresses would only pin frames by accident.
+                const u8* relro_end = nullptr;
+                for (int i = 0; i < info->dlpi_phnum; i++) {
+                    const ElfW(Phdr)& p = info->dlpi_phdr[i];
+                    if (p.p_type == PT_GNU_RELRO)
+                        relro_end = reinterpret_cast<const u8*>(info->dlpi_addr + p.p_vaddr) +
+                                    p.p_memsz;
+                }
                 for (int i = 0; i < info->dlpi_phnum; i++) {
                     const ElfW(Phdr)& p = info->dlpi_phdr[i];
                     if (p.p_type != PT_LOAD || !(p.p_flags & PF_W)) continue;
                     auto* at = reinterpret_cast<const u8*>(info->dlpi_addr + p.p_vaddr);
-                    list->push_back({at, at + p.p_memsz});
+                    const u8* end = at + p.p_memsz;
+                    if (relro_end && relro_end > at && relro_end <= end) at = relro_end;
+                    if (at < end) list->push_back({at, end});
                 }
                 return 1; // the first object is the program
             },
@@ -188,9 +200,12 @@ bool run() {
     for (u32 f = mem.first_node_frame; f; f = frame_of(f)->next)
         if (frame_of(f)->free_list && !frame_of(f)->evacuated)
             free += frame_of(f)->node_count - frame_of(f)->used;
-    // Stress mode moves a frame at every collection, whatever its use, so that a node reference
-    // the collector does not rewrite shows up at once instead of after a rare evacuation.
+    // Stress mode moves a frame every few collections, whatever its use, so that a node
+    // reference the collector does not rewrite shows up at once instead of after a rare
+    // evacuation. Not at every collection: stress collects at every allocation, and scanning
+    // the roots and forwarding every reference each time would make the stress runs too slow.
     bool eager = gc::stress;
+    if (eager && gc::series_cycles % stress_period != 0) return false;
     if (free <= spare_nodes && !eager) return false;
 
     std::vector<u32> candidates; // from the last frame to the first
@@ -220,7 +235,7 @@ bool run() {
     if (eager) {
         // One frame, a different one each time; a frame of its own receives when others lack room.
         for (std::size_t k = 0; k < candidates.size(); k++) {
-            u32 f = candidates[(k + gc::series_cycles) % candidates.size()];
+            u32 f = candidates[(k + gc::series_cycles / stress_period) % candidates.size()];
             if (is_pinned(f) || !movable(f)) continue;
             if (room_outside(f) < frame_of(f)->used) {
                 u64 frame_bytes = sizeof(node_frame) + 4ull * memory::nodes_per_new_frame() + 4096;

@@ -13,6 +13,7 @@ constexpr u32 stable_mask = 0x3F;   // the last six history bits: unchanged over
 constexpr u32 sparse_limit = 5000;  // a frame must use fewer nodes than this
 constexpr u32 spare_nodes = 10000;  // and more than this many free nodes must remain
 constexpr u32 map_capacity = 20000; // the forwarding map's first size
+constexpr u32 stress_period = 8;    // stress mode evacuates at every eighth collection
 
 namespace detail {
 extern bool map_live;

@@ -69,6 +69,12 @@ def run_measured(script, timeout=120):
     return code, out.decode("utf-8", "replace"), usage.ru_maxrss * 1024
 
 
+# A sanitizer build leaves the C++ heap uncapped (its allocator stands in for ours) and its peak
+# memory includes the sanitizer's shadow: the heap copy case and the peak checks need a plain build.
+SANITIZED = bool(os.environ.get("ZEL_SANITIZED"))
+if SANITIZED:
+    CASES = [c for c in CASES if "heap copy" not in c[0]]
+
 for what, code in CASES:
     # Caught: the error comes, the program goes on and its memory comes back.
     rc, out, peak = run_measured(f"r: try [{code}]\nprint [\"caught:\" r/id]\n{RECOVER}")
@@ -76,7 +82,7 @@ for what, code in CASES:
     check("caught: no-memory" in out, f"{what}: no-memory is raised\n{out[-600:]}")
     check("reclaimed: true" in out, f"{what}: the memory is reclaimed\n{out[-600:]}")
     check("goes on: 1000" in out, f"{what}: the script goes on\n{out[-600:]}")
-    check(0 < peak <= CAP + SLACK, f"{what}: peak memory {peak >> 20} MiB within the cap")
+    check(SANITIZED or 0 < peak <= CAP + SLACK, f"{what}: peak memory {peak >> 20} MiB within the cap")
 
 # Uncaught, from the command line: the report and exit code 1.
 rc, out, peak = run_measured(CASES[0][1])

@@ -128,7 +128,12 @@ TEST(Evacuation, LocalsOfARunningFunctionFollowTheirNodes) {
                                 " [a: append copy \"local \" i b: reduce [a i]]] g: none "
                                 "loop 8 [recycle] reduce [a b/1 same? a b/1 b/2]] evac-f",
                             "[\"local " + half + "\" \"local " + half + "\" true " + half + "]"));
+#ifndef ZEL_SANITIZE
+    // The sanitizer's larger stack frames keep stale words that may pin the frame by chance.
     EXPECT_GT(gc::nodes_cycles, cycles);
+#else
+    (void)cycles;
+#endif
 }
 
 TEST(Evacuation, FramesHeldByCodeOrAHoldStayInPlace) {
