@@ -75,7 +75,11 @@ TEST(Evacuation, EmptiesSparseFramesAndRewritesEveryReference) {
     u32 cycles = gc::nodes_cycles;
     recycle_until_stable();
     EXPECT_GT(gc::nodes_cycles, cycles);
-    EXPECT_LT(memory::count_node_frames(), frames);
+    // Stress mode moves one frame at a time and may open a frame to receive it: the count of
+    // frames need not fall there, but every reference must still be rewritten (below).
+    if (!gc::stress) {
+        EXPECT_LT(memory::count_node_frames(), frames);
+    }
 
     // Every reference into the kept values names a live node that leads back to it: one left
     // naming a node of a released frame would fail here instead of reading freed memory.
