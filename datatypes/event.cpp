@@ -6,6 +6,7 @@
 #include "datatypes/context.hpp"
 #include "datatypes/pair.hpp"
 #include "datatypes/registry.hpp"
+#include "datatypes/scalar_common.hpp"
 #include "datatypes/symbol.hpp"
 #include "datatypes/text_out.hpp"
 #include "evaluator/stack.hpp"
@@ -206,6 +207,7 @@ cell* eval_path(cell* parent, cell* element, cell* value, const path_step& step)
     }
     if (index == 1 && is_any_word_type(type_of(value))) {
         if (u32 id = type_from(value)) parent->w1 = id;
+        scalar::store_back(parent, step);
         reached = *value;
         return &reached;
     }
