@@ -189,6 +189,7 @@ measure_result measure_wrapped(const std::u32string& text, int limit) {
             if (line == 0) break; // wider than the whole width
             ++r.lines;
             line = 0;
+            if (w > limit) break;
         }
         line += w;
         r.width = std::max(r.width, line);
