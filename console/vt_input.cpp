@@ -1,7 +1,6 @@
 // Key decoding: a small state machine over ECMA-48 control sequences (CSI and SS3) and UTF-8.
 #include "console/vt_input.hpp"
 
-#include <vector>
 
 #include "runtime/process.hpp"
 
@@ -15,14 +14,24 @@ void put_key(std::deque<event>& out, i32 code) {
     out.push_back({event::key, code, 0, 0});
 }
 
-// The numbers of a parameter string such as "1;5" (an empty field counts as 0).
-std::vector<int> numbers(const std::string& params) {
-    std::vector<int> out(1, 0);
+// The numbers of a parameter string such as "1;5" (an empty field counts as 0). The string is
+// capped at max_params bytes, so it never holds more numbers than that.
+struct number_list {
+    int values[max_params + 1];
+    std::size_t count = 1;
+    std::size_t size() const { return count; }
+    int operator[](std::size_t i) const { return values[i]; }
+};
+number_list numbers(const std::string& params) {
+    number_list out;
+    out.values[0] = 0;
     for (char c : params) {
-        if (c == ';')
-            out.push_back(0);
-        else if (c >= '0' && c <= '9' && out.back() < 100000)
-            out.back() = out.back() * 10 + (c - '0');
+        if (c == ';') {
+            out.values[out.count++] = 0;
+        } else if (c >= '0' && c <= '9' && out.values[out.count - 1] < 100000) {
+            int& v = out.values[out.count - 1];
+            v = v * 10 + (c - '0');
+        }
     }
     return out;
 }
@@ -101,7 +110,7 @@ void decoder::ground(u8 b, std::deque<event>& out) {
 void decoder::control_sequence(u8 final, std::deque<event>& out) {
     state_ = state::ground;
     bool sgr_mouse = !params_.empty() && params_[0] == '<';
-    std::vector<int> n = numbers(params_);
+    number_list n = numbers(params_);
     if (dialect_ == dialect::gui && !intermediates_ && (final == 'M' || final == 'm') &&
         n.size() == 3 && (sgr_mouse || params_.empty() || params_[0] != '?')) {
         // The SGR form carries the button as it is; the urxvt form adds 32 to it.

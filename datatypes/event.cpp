@@ -67,7 +67,7 @@ const cell* stored(const cell* ev, u32 i) {
 }
 
 cell field(const cell* ev, u32 index) {
-    cell out;
+    cell out{};
     init_none(&out);
     u32 flags = ev->w3;
     bool made = ev->header & header_bit::made;
@@ -124,11 +124,11 @@ cell* make(cell*, cell* spec, u32) {
     static cell made;
     made = cell{type_id::event | header_bit::made, 0, 0, 0};
     if (!is(spec, type_id::block)) {
-        cell t;
+        cell t{};
         init_datatype(&t, type_id::event);
         error::raise(err::E("script", "bad-make-arg"), &t, spec);
     }
-    cell kept[4];
+    cell kept[4] = {};
     bool keep[4] = {false, false, false, false};
     series_buffer* b = buffer_of(spec->w2);
     u32 n = used_units(b);
@@ -224,7 +224,7 @@ cell* pick(cell* value, i32, cell* index) {
     } else {
         i = field_index(index);
         if (!i) {
-            cell target;
+            cell target{};
             init_datatype(&target, type_id::event);
             error::raise(err::E("script", "cannot-use"), index, &target);
         }
@@ -252,7 +252,7 @@ cell* push_backend(u32 type, const cell& face, float x, float y, const cell& key
     stack::push_value(&key);
     stack::push_value(&picked);
     cell block{type_id::block, 0, memory::new_cell_series(5), 0};
-    cell fields[5];
+    cell fields[5] = {};
     fields[0] = held[0];
     init_none(&fields[1]);
     pair::init_cell(&fields[2], static_cast<i32>(x), static_cast<i32>(y));

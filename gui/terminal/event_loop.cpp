@@ -112,7 +112,7 @@ void backend::enter_terminal() {
         write("\x1b[?1049h\x1b[2J");
         frame.alternate = true;
     }
-    if (tty && mouse_event != mouse_on_) set_mouse(mouse_event);
+    if (tty && mouse_wanted != mouse_on_) set_mouse(mouse_wanted);
     update_restore_bytes();
     // Only a terminal at both ends answers; elsewhere the answer would land in the user's shell.
     if (tty && !frame.full_screen) write("\x1b[6n");
@@ -142,6 +142,7 @@ void backend::leave_terminal() {
     timers.clear();
     click_state = click_counter = 0;
     mouse_on_ = false;
+    mouse_.reset();
     owner_ = false;
     update_restore_bytes();
 }
@@ -171,9 +172,12 @@ void backend::decode(std::string_view bytes) {
         items.pop_front();
         if (item.kind == input_item::cursor) {
             frame.top_row = item.y;
-            continue;
+        } else if (item.kind == input_item::mouse) {
+            mouse_event m;
+            if (mouse_.convert(item, frame.top_row, m) && on_mouse) on_mouse(m);
+        } else if (on_input) {
+            on_input(item);
         }
-        if (on_input) on_input(item);
     }
 }
 

@@ -71,11 +71,12 @@ class backend {
     void console_resume();
 
     // What the script side sets and the loop reads.
-    bool mouse_event = true;
+    bool mouse_wanted = true; // the platform's mouse-event?
     int open_windows = 0;
 
     // Where input and ticks go; the window layer sets these. Without them input is dropped.
-    std::function<void(const input_item&)> on_input;
+    std::function<void(const input_item&)> on_input; // keys
+    std::function<void(const mouse_event&)> on_mouse;
     std::function<void(u32 widget)> on_timer;
     std::function<void(int columns, int rows)> on_resize;
     // Paints the current window into the screen buffer; answers whether it shows a caret.
@@ -109,6 +110,7 @@ class backend {
     terminal::port& port_;
     clock& clock_;
     input_decoder decoder_;
+    mouse_reports mouse_;
     std::string pending_; // bytes read and not decoded yet this pass
     int depth_ = 0;
     bool raw_ = false;

@@ -42,7 +42,7 @@ cell* field_slot(const cell& object, std::string_view name) {
 }
 
 cell field_of(const cell& object, std::string_view name) {
-    cell none;
+    cell none{};
     init_none(&none);
     cell* s = field_slot(object, name);
     return s ? *s : none;
@@ -54,7 +54,7 @@ bool word_is(const cell& w, std::string_view text) {
 }
 
 [[noreturn]] void raise_invalid_type(const cell* value) {
-    cell t;
+    cell t{};
     init_datatype(&t, type_of(value));
     error::raise(err::E("script", "invalid-type"), &t);
 }
@@ -93,25 +93,25 @@ void none_result() {
 }
 
 void make_null_handle() {
-    cell h;
+    cell h{};
     routines::answer(*handle::init_cell(&h, 0, handle::kind::none));
 }
 
 void get_screen_size() {
     terminal::screen_size s = terminal_size();
-    cell p;
+    cell p{};
     routines::answer(*pair::init_cell(&p, s.columns, s.rows));
 }
 
 void size_text() {
     cell face = *arg(0), value = *arg(1);
-    cell text;
+    cell text{};
     if (is(&value, type_id::string)) text = value;
     else if (is_none(&value)) text = field_of(face, "text");
     else raise_invalid_type(&value);
     if (!is(&text, type_id::string)) return none_result();
     tui::measure_result m = tui::measure(text_of(&text));
-    cell p;
+    cell p{};
     routines::answer(*point2d::init_cell(&p, static_cast<float>(m.width), static_cast<float>(m.lines)));
 }
 
@@ -157,7 +157,13 @@ void redraw() {
 }
 
 void do_event_loop() {
-    routines::answer_logic(tui::program_backend().do_events(is_truthy(arg(0))));
+    bool no_wait = is_truthy(arg(0));
+    cell word = context::global_word(symbol::intern_text("system"));
+    cell platform = field_of(field_of(*context::word_value_address(&word), "view"), "platform");
+    cell mouse = field_of(platform, "mouse-event?");
+    tui::backend& b = tui::program_backend();
+    b.mouse_wanted = is_truthy(&mouse);
+    routines::answer_logic(b.do_events(no_wait));
 }
 
 void exit_event_loop() {
@@ -184,7 +190,7 @@ void text_box_metrics() {
     else if (is(&a, type_id::pair)) x = int_of(&a), y = static_cast<i32>(a.w3);
     else if (is(&a, type_id::point2d)) x = point_x(&a), y = point_y(&a);
     tui::metric m = tui::text_box_metric(text_of(&text), limit, int_of(arg(2)), x, y);
-    cell out;
+    cell out{};
     switch (m.kind) {
     case tui::metric::point:
         point2d::init_cell(&out, static_cast<float>(m.x), static_cast<float>(m.y));
@@ -216,12 +222,6 @@ void tui_start() {
     b.on_resize = set_screen_size;
     print_hooks::set_console_hooks([] { tui::program_backend().console_suspend(); },
                                    [] { tui::program_backend().console_resume(); });
-    none_result();
-}
-
-// mouse-event? as the script last set it, read when a loop starts.
-void set_mouse_event() {
-    tui::program_backend().mouse_event = is_truthy(arg(0));
     none_result();
 }
 
@@ -290,7 +290,6 @@ const routines::definition private_table[] = {
     {"_widget-data", "[face [object!]]", none_result},
     {"_set-face-ui", "[face [object!] ui [string!]]", none_result},
     {"_tui-start", "[depth [integer!]]", tui_start},
-    {"_tui-mouse-event", "[on [logic!]]", set_mouse_event},
 };
 
 const routines::definition global_table[] = {

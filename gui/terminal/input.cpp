@@ -40,6 +40,33 @@ void input_decoder::convert(std::deque<vt_input::event>& events, std::deque<inpu
     events.clear();
 }
 
+bool mouse_reports::convert(const input_item& r, int top_row, mouse_event& out) {
+    constexpr u32 over = 12, wheel = 11;
+    out = {0, static_cast<float>(r.x), static_cast<float>(r.y - top_row), r.flags};
+    int button = r.code;
+    if (button <= 2) {
+        bool press = !r.release;
+        if (press != pressed_) {
+            pressed_ = press;
+            out.type = static_cast<u32>(button * 2 + (press ? 0 : 1) + 1);
+            return true;
+        }
+        out.flags |= event_flag::down; // held while moving
+        out.type = over;
+        return true;
+    }
+    if (button == 3) {
+        out.type = over;
+        return true;
+    }
+    if (button == 4 || button == 5) {
+        out.type = wheel;
+        out.wheel = button == 4 ? 1 : -1;
+        return true;
+    }
+    return false;
+}
+
 void input_decoder::pass(std::string_view bytes, std::deque<input_item>& out) {
     std::deque<vt_input::event> events;
     if (bytes.empty()) {

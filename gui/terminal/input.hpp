@@ -29,6 +29,27 @@ struct input_item {
     bool release = false;
 };
 
+// A mouse report as the GUI sees it: a button event (type 1-6: down, up, mid-down, mid-up,
+// alt-down, alt-up), a motion (`over`, 12) or a wheel turn (`wheel`, 11, amount +1 or -1), at a
+// cell relative to the frame's top row.
+struct mouse_event {
+    u32 type;
+    float x, y;
+    u32 flags;
+    int wheel = 0;
+};
+
+// Press and release transitions: a press reported while the button is already down is a drag.
+class mouse_reports {
+  public:
+    // Nothing for a report that means nothing (other buttons).
+    bool convert(const input_item& report, int top_row, mouse_event& out);
+    void reset() { pressed_ = false; }
+
+  private:
+    bool pressed_ = false; // the last transition seen was a press
+};
+
 class input_decoder {
   public:
     // Decodes the bytes of one pass. An unfinished sequence waits for the next pass; when a pass

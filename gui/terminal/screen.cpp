@@ -1,6 +1,8 @@
 // Screen cells to terminal bytes.
 #include "gui/terminal/screen.hpp"
 
+#include <algorithm>
+
 #include "console/utf8_stream.hpp"
 
 namespace zel::tui {
@@ -55,6 +57,16 @@ constexpr const char* table16_params[18][2] = {
     {"46", "36"},   {"47", "37"},   {"0", "0"},     {"49", "39"},   {"100", "90"}, {"101", "91"},
     {"102", "92"},  {"103", "93"},  {"104", "94"},  {"105", "95"},  {"106", "96"}, {"107", "97"}};
 
+void append_number(std::string& out, u32 n) {
+    char digits[10];
+    int k = 0;
+    do {
+        digits[k++] = static_cast<char>('0' + n % 10);
+        n /= 10;
+    } while (n);
+    while (k) out += digits[--k];
+}
+
 void append_colour(std::string& out, u32 code, bool foreground) {
     u32 kind = code >> 24, value = code & 0xFFFFFF;
     out += "\x1b[";
@@ -67,12 +79,15 @@ void append_colour(std::string& out, u32 code, bool foreground) {
         break;
     case 2:
         out += foreground ? "38;5;" : "48;5;";
-        out += std::to_string(value & 0xFF);
+        append_number(out, value & 0xFF);
         break;
     case 4:
         out += foreground ? "38;2;" : "48;2;";
-        out += std::to_string(value >> 16 & 0xFF) + ';' + std::to_string(value >> 8 & 0xFF) + ';' +
-               std::to_string(value & 0xFF);
+        append_number(out, value >> 16 & 0xFF);
+        out += ';';
+        append_number(out, value >> 8 & 0xFF);
+        out += ';';
+        append_number(out, value & 0xFF);
         break;
     default:
         out += '0';
@@ -82,7 +97,7 @@ void append_colour(std::string& out, u32 code, bool foreground) {
 
 void append_number_sequence(std::string& out, int n, char final) {
     out += "\x1b[";
-    out += std::to_string(n);
+    append_number(out, static_cast<u32>(n));
     out += final;
 }
 
@@ -137,7 +152,8 @@ std::string frame_bytes(const screen_buffer& buffer, frame_state& state, bool sh
     int w = buffer.width(), h = buffer.height();
     std::string out;
     if (w <= 0 || h <= 0) return out;
-    out.reserve(2000);
+    // Most cells take a character and a colour change or two.
+    out.reserve(std::max<std::size_t>(2000, static_cast<std::size_t>(w) * h * 12));
     if (state.full_screen) {
         out += "\x1b[H";
     } else {

@@ -93,3 +93,31 @@ TEST(GuiInput, EscapeWaitsForAPassThatBringsNothing) {
 
 } // namespace
 } // namespace zel::tui
+
+namespace zel::tui {
+namespace {
+
+TEST(GuiInput, MouseReportsBecomeButtonMotionAndWheelEvents) {
+    // Reports as the terminal sends them, with the frame's top row at 2.
+    input_decoder d;
+    mouse_reports m;
+    std::deque<input_item> items;
+    d.pass("\x1b[<0;10;5M\x1b[<32;12;5M\x1b[<0;10;5m\x1b[<35;3;3M\x1b[<64;1;1M\x1b[<65;1;1M"
+           "\x1b[<2;1;4M\x1b[<2;1;4m\x1b[<1;1;4M\x1b[<3;1;4m",
+           items);
+    std::string got;
+    for (const input_item& i : items) {
+        mouse_event e;
+        if (!m.convert(i, 2, e)) continue;
+        got += std::to_string(e.type) + "@" + std::to_string(static_cast<int>(e.x)) + "," +
+               std::to_string(static_cast<int>(e.y));
+        if (e.flags & event_flag::down) got += "+down";
+        if (e.wheel) got += e.wheel > 0 ? "+1" : "-1";
+        got += " ";
+    }
+    EXPECT_EQ(got, "1@9,2 12@11,2+down 2@9,2 12@2,0 11@0,-2+1 11@0,-2-1 5@0,1 6@0,1 3@0,1 "
+                   "12@0,1 ");
+}
+
+} // namespace
+} // namespace zel::tui
