@@ -163,6 +163,7 @@ bool backend::read_input(int timeout_ms) {
 }
 
 void backend::decode(std::string_view bytes) {
+    if (bytes.empty() && !decoder_.pending()) return; // an idle pass does no work
     std::deque<input_item> items;
     decoder_.pass(bytes, items);
     while (!items.empty()) {

@@ -56,6 +56,8 @@ class input_decoder {
     // brings nothing at all, an Escape left waiting is the Escape key.
     void pass(std::string_view bytes, std::deque<input_item>& out);
     void reset() { decoder_ = vt_input::decoder(vt_input::dialect::gui); }
+    // Something is waiting to be completed by the next pass.
+    bool pending() const { return decoder_.pending(); }
 
   private:
     void convert(std::deque<vt_input::event>& events, std::deque<input_item>& out);

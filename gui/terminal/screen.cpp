@@ -57,42 +57,59 @@ constexpr const char* table16_params[18][2] = {
     {"46", "36"},   {"47", "37"},   {"0", "0"},     {"49", "39"},   {"100", "90"}, {"101", "91"},
     {"102", "92"},  {"103", "93"},  {"104", "94"},  {"105", "95"},  {"106", "96"}, {"107", "97"}};
 
-void append_number(std::string& out, u32 n) {
-    char digits[10];
-    int k = 0;
-    do {
-        digits[k++] = static_cast<char>('0' + n % 10);
-        n /= 10;
-    } while (n);
-    while (k) out += digits[--k];
+// Sequences are built in a small local buffer and appended in one piece.
+struct sequence {
+    char text[48];
+    int n = 0;
+    void put(const char* s) {
+        while (*s) text[n++] = *s++;
+    }
+    void put(char c) { text[n++] = c; }
+    void number(u32 v) {
+        char digits[10];
+        int k = 0;
+        do {
+            digits[k++] = static_cast<char>('0' + v % 10);
+            v /= 10;
+        } while (v);
+        while (k) text[n++] = digits[--k];
+    }
+};
+
+void append_number(std::string& out, u32 v) {
+    sequence q;
+    q.number(v);
+    out.append(q.text, static_cast<std::size_t>(q.n));
 }
 
 void append_colour(std::string& out, u32 code, bool foreground) {
     u32 kind = code >> 24, value = code & 0xFFFFFF;
-    out += "\x1b[";
+    sequence q;
+    q.put("\x1b[");
     switch (kind) {
     case 0:
-        out += foreground ? "39" : "49";
+        q.put(foreground ? "39" : "49");
         break;
     case 1:
-        out += value < 18 ? table16_params[value][foreground ? 1 : 0] : "0";
+        q.put(value < 18 ? table16_params[value][foreground ? 1 : 0] : "0");
         break;
     case 2:
-        out += foreground ? "38;5;" : "48;5;";
-        append_number(out, value & 0xFF);
+        q.put(foreground ? "38;5;" : "48;5;");
+        q.number(value & 0xFF);
         break;
     case 4:
-        out += foreground ? "38;2;" : "48;2;";
-        append_number(out, value >> 16 & 0xFF);
-        out += ';';
-        append_number(out, value >> 8 & 0xFF);
-        out += ';';
-        append_number(out, value & 0xFF);
+        q.put(foreground ? "38;2;" : "48;2;");
+        q.number(value >> 16 & 0xFF);
+        q.put(';');
+        q.number(value >> 8 & 0xFF);
+        q.put(';');
+        q.number(value & 0xFF);
         break;
     default:
-        out += '0';
+        q.put('0');
     }
-    out += 'm';
+    q.put('m');
+    out.append(q.text, static_cast<std::size_t>(q.n));
 }
 
 void append_number_sequence(std::string& out, int n, char final) {
@@ -153,7 +170,7 @@ std::string frame_bytes(const screen_buffer& buffer, frame_state& state, bool sh
     std::string out;
     if (w <= 0 || h <= 0) return out;
     // Most cells take a character and a colour change or two.
-    out.reserve(std::max<std::size_t>(2000, static_cast<std::size_t>(w) * h * 12));
+    out.reserve(std::max<std::size_t>(2000, static_cast<std::size_t>(w) * h * 24));
     if (state.full_screen) {
         out += "\x1b[H";
     } else {
