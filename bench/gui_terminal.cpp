@@ -17,8 +17,9 @@ template <class F> double median_ms(F&& f, int runs = 15) {
     for (int i = 0; i < runs; ++i) {
         auto start = std::chrono::steady_clock::now();
         f();
-        t.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-                        .count());
+        t.push_back(
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                .count());
     }
     std::sort(t.begin(), t.end());
     return t[t.size() / 2];
@@ -30,7 +31,11 @@ int main() {
     using namespace zel::tui;
     screen_buffer b;
     b.size_to(200, 60);
-    const zel::u32 flags[] = {0, attr::bold, attr::dim | attr::bold, attr::reverse, attr::underline,
+    const zel::u32 flags[] = {0,
+                              attr::bold,
+                              attr::dim | attr::bold,
+                              attr::reverse,
+                              attr::underline,
                               attr::italic | attr::strike};
     for (int y = 0; y < 60; ++y)
         for (int x = 0; x < 200; ++x)
@@ -46,8 +51,9 @@ int main() {
     std::printf("frame 200x60, varied attributes: %.3f ms (%zu bytes)\n", frame, bytes);
 
     std::string input;
-    const char* pieces[] = {"abc", "\x1b[A", "\x1b[<0;10;5M", "\x1b[<35;120;40M", "\xe2\x82\xac",
-                            "\x1b[<0;10;5m", "\r", "\x1b[15~"};
+    const char* pieces[] = {
+        "abc",           "\x1b[A", "\x1b[<0;10;5M", "\x1b[<35;120;40M", "\xe2\x82\xac",
+        "\x1b[<0;10;5m", "\r",     "\x1b[15~"};
     for (int i = 0; input.size() < (1u << 20); ++i) input += pieces[i % 8];
     std::size_t items = 0;
     double decode = median_ms([&] {

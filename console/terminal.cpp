@@ -2,8 +2,8 @@
 // restoring them, which fault and termination handlers do, needs nothing but tcsetattr and write.
 #include "console/terminal.hpp"
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <poll.h>

@@ -1,7 +1,6 @@
 // Key decoding: a small state machine over ECMA-48 control sequences (CSI and SS3) and UTF-8.
 #include "console/vt_input.hpp"
 
-
 #include "runtime/process.hpp"
 
 namespace zel::vt_input {
@@ -60,15 +59,24 @@ i32 tilde_key(int n) {
 // F5 to F12 in their "~" form; 0 for other numbers.
 int function_number(int n) {
     switch (n) {
-    case 15: return 5;
-    case 17: return 6;
-    case 18: return 7;
-    case 19: return 8;
-    case 20: return 9;
-    case 21: return 10;
-    case 23: return 11;
-    case 24: return 12;
-    default: return 0;
+    case 15:
+        return 5;
+    case 17:
+        return 6;
+    case 18:
+        return 7;
+    case 19:
+        return 8;
+    case 20:
+        return 9;
+    case 21:
+        return 10;
+    case 23:
+        return 11;
+    case 24:
+        return 12;
+    default:
+        return 0;
     }
 }
 
@@ -191,8 +199,10 @@ void decoder::feed(u8 b, std::deque<event>& out) {
         return;
     case state::string:
         // A terminal string ends at ST (ESC \) or at BEL; nothing of it is a key.
-        if (b == 0x07) state_ = state::ground;
-        else if (b == 0x1B) state_ = state::string_escape;
+        if (b == 0x07)
+            state_ = state::ground;
+        else if (b == 0x1B)
+            state_ = state::string_escape;
         return;
     case state::string_escape:
         state_ = b == '\\' ? state::ground : b == 0x1B ? state::string_escape : state::string;

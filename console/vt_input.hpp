@@ -31,10 +31,10 @@ struct event {
     int row = 0;  // 1-based position of a cursor report or a mouse report
     int column = 0;
     // Keys the editor does not use come as the key `nothing` with these set.
-    int function = 0;       // F1 to F12
-    bool back_tab = false;  // Shift-Tab
-    bool modified = false;  // a cursor or editing key with a modifier parameter
-    bool release = false;   // a mouse report of a released button
+    int function = 0;      // F1 to F12
+    bool back_tab = false; // Shift-Tab
+    bool modified = false; // a cursor or editing key with a modifier parameter
+    bool release = false;  // a mouse report of a released button
 };
 
 // The console reads keys only; the text UI also wants mouse reports, skips terminal strings

@@ -18,28 +18,27 @@ namespace zel::event {
 namespace {
 
 constexpr std::array<std::string_view, type_count> type_names = {
-    "down",  "up",       "mid-down", "mid-up",   "alt-down",  "alt-up",    "aux-down",
-    "aux-up", "click",   "dbl-click", "wheel",   "over",      "key",       "key-down",
-    "key-up", "ime",     "focus",    "unfocus",  "enter",     "zoom",      "pan",
-    "rotate", "two-tap", "press-tap", "select",  "change",    "menu",      "close",
-    "move",  "resize",   "moving",   "resizing", "time",      "drawing",   "scroll",
-    "minimize", "maximize", "restore"};
+    "down",   "up",        "mid-down", "mid-up",   "alt-down", "alt-up",   "aux-down", "aux-up",
+    "click",  "dbl-click", "wheel",    "over",     "key",      "key-down", "key-up",   "ime",
+    "focus",  "unfocus",   "enter",    "zoom",     "pan",      "rotate",   "two-tap",  "press-tap",
+    "select", "change",    "menu",     "close",    "move",     "resize",   "moving",   "resizing",
+    "time",   "drawing",   "scroll",   "minimize", "maximize", "restore"};
 
 struct flag_word {
     std::string_view name;
     u32 bit;
 };
 // The order in which the flags field lists them.
-constexpr flag_word listed_flags[] = {
-    {"away", 0x4000000},  {"down", 0x2000000},     {"mid-down", 0x1000000},
-    {"alt-down", 0x800000}, {"aux-down", 0x400000}, {"control", 0x10000000},
-    {"shift", 0x20000000}, {"alt", 0x40000000}};
+constexpr flag_word listed_flags[] = {{"away", 0x4000000},     {"down", 0x2000000},
+                                      {"mid-down", 0x1000000}, {"alt-down", 0x800000},
+                                      {"aux-down", 0x400000},  {"control", 0x10000000},
+                                      {"shift", 0x20000000},   {"alt", 0x40000000}};
 constexpr u32 command_bit = 0x80000000;
 
 constexpr std::array<std::string_view, 15> field_names = {
-    "type",     "face",      "window",     "offset", "key",    "picked", "flags", "away?",
-    "down?",    "mid-down?", "alt-down?",  "aux-down?", "ctrl?", "shift?", "orientation"};
-constexpr u32 predicate_bits[] = {0x4000000, 0x2000000, 0x1000000, 0x800000,
+    "type",  "face",      "window",    "offset",    "key",   "picked", "flags",      "away?",
+    "down?", "mid-down?", "alt-down?", "aux-down?", "ctrl?", "shift?", "orientation"};
+constexpr u32 predicate_bits[] = {0x4000000, 0x2000000,  0x1000000, 0x800000,
                                   0x400000,  0x10000000, 0x20000000};
 
 bool same_word(u32 symbol, std::string_view text) {
@@ -80,8 +79,10 @@ cell field(const cell* ev, u32 index) {
         if (const cell* c = stored(ev, index - 2)) out = *c;
         break;
     case 4:
-        if (const cell* c = stored(ev, 2)) out = *c;
-        else pair::init_cell(&out, 0, 0);
+        if (const cell* c = stored(ev, 2))
+            out = *c;
+        else
+            pair::init_cell(&out, 0, 0);
         break;
     case 5:
         if (made) {
@@ -91,8 +92,10 @@ cell field(const cell* ev, u32 index) {
         }
         break;
     case 6:
-        if (const cell* c = stored(ev, 3)) out = *c;
-        else init_integer(&out, 0);
+        if (const cell* c = stored(ev, 3))
+            out = *c;
+        else
+            init_integer(&out, 0);
         break;
     case 7: {
         cell block{type_id::block, 0, memory::new_cell_series(8), 0};
@@ -260,8 +263,8 @@ cell* push_backend(u32 type, const cell& face, float x, float y, const cell& key
     fields[4] = held[1];
     for (const cell& c : fields) *memory::append_cell_slot(&block) = c;
     stack::top = base;
-    return stack::push_value(new (&fields[0]) cell{type_id::event | header_bit::backend, type,
-                                                   block.w2, flags});
+    return stack::push_value(new (&fields[0])
+                                 cell{type_id::event | header_bit::backend, type, block.w2, flags});
 }
 
 void register_type() {

@@ -183,7 +183,8 @@ void backend::decode(std::string_view bytes) {
 }
 
 void backend::render() {
-    if (frame.full_screen) frame.top_row = 0;
+    if (frame.full_screen)
+        frame.top_row = 0;
     else if (frame.height > 0 && size().rows < frame.top_row + frame.height)
         frame.top_row = size().rows - frame.height;
     if (!frame.dirty) return;

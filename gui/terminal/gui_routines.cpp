@@ -26,8 +26,12 @@ namespace zel::gui_routines {
 
 namespace {
 
-float point_x(const cell* p) { return std::bit_cast<float>(p->w1); }
-float point_y(const cell* p) { return std::bit_cast<float>(p->w2); }
+float point_x(const cell* p) {
+    return std::bit_cast<float>(p->w1);
+}
+float point_y(const cell* p) {
+    return std::bit_cast<float>(p->w2);
+}
 
 cell* arg(u32 i) {
     return stack::arg(i);
@@ -106,13 +110,17 @@ void get_screen_size() {
 void size_text() {
     cell face = *arg(0), value = *arg(1);
     cell text{};
-    if (is(&value, type_id::string)) text = value;
-    else if (is_none(&value)) text = field_of(face, "text");
-    else raise_invalid_type(&value);
+    if (is(&value, type_id::string))
+        text = value;
+    else if (is_none(&value))
+        text = field_of(face, "text");
+    else
+        raise_invalid_type(&value);
     if (!is(&text, type_id::string)) return none_result();
     tui::measure_result m = tui::measure(text_of(&text));
     cell p{};
-    routines::answer(*point2d::init_cell(&p, static_cast<float>(m.width), static_cast<float>(m.lines)));
+    routines::answer(
+        *point2d::init_cell(&p, static_cast<float>(m.width), static_cast<float>(m.lines)));
 }
 
 void update_font() {
@@ -183,12 +191,17 @@ void text_box_metrics() {
     if (!is(&text, type_id::string)) return none_result();
     cell size = field_of(box, "size");
     int limit = -1;
-    if (is(&size, type_id::pair)) limit = int_of(&size);
-    else if (is(&size, type_id::point2d)) limit = static_cast<int>(point_x(&size));
+    if (is(&size, type_id::pair))
+        limit = int_of(&size);
+    else if (is(&size, type_id::point2d))
+        limit = static_cast<int>(point_x(&size));
     double x = 0, y = 0;
-    if (is(&a, type_id::integer)) x = int_of(&a);
-    else if (is(&a, type_id::pair)) x = int_of(&a), y = static_cast<i32>(a.w3);
-    else if (is(&a, type_id::point2d)) x = point_x(&a), y = point_y(&a);
+    if (is(&a, type_id::integer))
+        x = int_of(&a);
+    else if (is(&a, type_id::pair))
+        x = int_of(&a), y = static_cast<i32>(a.w3);
+    else if (is(&a, type_id::point2d))
+        x = point_x(&a), y = point_y(&a);
     tui::metric m = tui::text_box_metric(text_of(&text), limit, int_of(arg(2)), x, y);
     cell out{};
     switch (m.kind) {

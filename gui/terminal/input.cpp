@@ -23,8 +23,11 @@ void input_decoder::convert(std::deque<vt_input::event>& events, std::deque<inpu
             if (e.modified) break; // keys with modifiers have no meaning here
             i32 c = e.code;
             if (c == vt_input::key::nothing) {
-                if (e.function) out.push_back({input_item::key, key_code::f1 - (e.function - 1), event_flag::special});
-                else if (e.back_tab) out.push_back({input_item::key, 9, event_flag::shift});
+                if (e.function)
+                    out.push_back(
+                        {input_item::key, key_code::f1 - (e.function - 1), event_flag::special});
+                else if (e.back_tab)
+                    out.push_back({input_item::key, 9, event_flag::shift});
             } else if (c < 0) {
                 // The editor's cursor and editing keys share the backend's codes; insert sends
                 // nothing.

@@ -10,8 +10,8 @@
 namespace zel::tui {
 
 namespace key_code {
-constexpr i32 up = -20, down = -21, right = -22, left = -23, end = -24, home = -25,
-              delete_ = -27, page_up = -28, page_down = -29;
+constexpr i32 up = -20, down = -21, right = -22, left = -23, end = -24, home = -25, delete_ = -27,
+              page_up = -28, page_down = -29;
 constexpr i32 f1 = -31; // F1 to F12: -31 to -42
 } // namespace key_code
 
@@ -23,8 +23,8 @@ constexpr u32 special = 0x1, aux_down = 0x400000, alt_down = 0x800000, mid_down 
 
 struct input_item {
     enum kind_t { key, mouse, cursor } kind;
-    i32 code = 0;    // key code; mouse: the button (0-5)
-    u32 flags = 0;   // event flags
+    i32 code = 0;     // key code; mouse: the button (0-5)
+    u32 flags = 0;    // event flags
     int x = 0, y = 0; // mouse: 0-based column and row (terminal rows); cursor: 0-based too
     bool release = false;
 };

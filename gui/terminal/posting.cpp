@@ -28,10 +28,11 @@ cell awake_function() {
 
 // The word of a special key, or none.
 cell key_word(i32 code) {
-    static const char* const names[] = {"up",     "down",  "right",   "left",      "end",
-                                        "home",   "insert", "delete", "page-up",   "page-down"};
+    static const char* const names[] = {"up",   "down",   "right",  "left",    "end",
+                                        "home", "insert", "delete", "page-up", "page-down"};
     std::string name;
-    if (code <= key_code::up && code >= key_code::page_down) name = names[key_code::up - code];
+    if (code <= key_code::up && code >= key_code::page_down)
+        name = names[key_code::up - code];
     else if (code <= key_code::f1 && code >= key_code::f1 - 11)
         name = "F" + std::to_string(key_code::f1 - code + 1);
     if (name.empty()) return cell{type_id::none, 0, 0, 0};
@@ -57,7 +58,8 @@ bool post_event(u32 type, const cell& face, float x, float y, const cell& key, c
 
 bool post_key(const cell& face, i32 code, u32 flags) {
     if (code == 0) return false;
-    cell key = flags & event_flag::special ? key_word(code) : cell{type_id::char_, 0, static_cast<u32>(code), 0};
+    cell key = flags & event_flag::special ? key_word(code)
+                                           : cell{type_id::char_, 0, static_cast<u32>(code), 0};
     cell picked{type_id::integer, 0, static_cast<u32>(code), 0};
     return post_event(event_type::key_down, face, 0, 0, key, picked, flags) ||
            post_event(event_type::key, face, 0, 0, key, picked, flags);

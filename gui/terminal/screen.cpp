@@ -53,9 +53,9 @@ u32 from_rgba(int r, int g, int b, int a) {
 namespace {
 
 constexpr const char* table16_params[18][2] = {
-    {"40", "30"},   {"41", "31"},   {"42", "32"},   {"43", "33"},   {"44", "34"},  {"45", "35"},
-    {"46", "36"},   {"47", "37"},   {"0", "0"},     {"49", "39"},   {"100", "90"}, {"101", "91"},
-    {"102", "92"},  {"103", "93"},  {"104", "94"},  {"105", "95"},  {"106", "96"}, {"107", "97"}};
+    {"40", "30"},  {"41", "31"},  {"42", "32"},  {"43", "33"},  {"44", "34"},  {"45", "35"},
+    {"46", "36"},  {"47", "37"},  {"0", "0"},    {"49", "39"},  {"100", "90"}, {"101", "91"},
+    {"102", "92"}, {"103", "93"}, {"104", "94"}, {"105", "95"}, {"106", "96"}, {"107", "97"}};
 
 // Sequences are built in a small local buffer and appended in one piece.
 struct sequence {
@@ -131,15 +131,18 @@ void append_changes(std::string& out, const screen_cell& p, const screen_cell& q
     } else if (q_dim && !p_dim) {
         out += "\x1b[2m";
     }
-    if (on(p.flags ^ q.flags, attr::reverse)) out += on(q.flags, attr::reverse) ? "\x1b[7m" : "\x1b[27m";
+    if (on(p.flags ^ q.flags, attr::reverse))
+        out += on(q.flags, attr::reverse) ? "\x1b[7m" : "\x1b[27m";
     if (p_bold && !q_bold) {
         out += "\x1b[22m";
         if (q_dim) out += "\x1b[2m";
     } else if (q_bold && !p_bold) {
         out += "\x1b[1m";
     }
-    if (on(p.flags ^ q.flags, attr::italic)) out += on(q.flags, attr::italic) ? "\x1b[3m" : "\x1b[23m";
-    if (on(p.flags ^ q.flags, attr::strike)) out += on(q.flags, attr::strike) ? "\x1b[9m" : "\x1b[29m";
+    if (on(p.flags ^ q.flags, attr::italic))
+        out += on(q.flags, attr::italic) ? "\x1b[3m" : "\x1b[23m";
+    if (on(p.flags ^ q.flags, attr::strike))
+        out += on(q.flags, attr::strike) ? "\x1b[9m" : "\x1b[29m";
     if (on(p.flags ^ q.flags, attr::underline))
         out += on(q.flags, attr::underline) ? "\x1b[4m" : "\x1b[24m";
     if (p.fg != q.fg) append_colour(out, q.fg, true);

@@ -24,9 +24,15 @@ constexpr u32 blink = 0x1, bold = 0x2, dim = 0x4, reverse = 0x8, underline = 0x1
 // A colour code: its kind in the top byte, its value below.
 namespace colour {
 constexpr u32 default_ = 0;
-constexpr u32 table16(u32 index) { return 1u << 24 | index; }
-constexpr u32 palette(u32 index) { return 2u << 24 | index; }
-constexpr u32 rgb24(u32 r, u32 g, u32 b) { return 4u << 24 | r << 16 | g << 8 | b; }
+constexpr u32 table16(u32 index) {
+    return 1u << 24 | index;
+}
+constexpr u32 palette(u32 index) {
+    return 2u << 24 | index;
+}
+constexpr u32 rgb24(u32 r, u32 g, u32 b) {
+    return 4u << 24 | r << 16 | g << 8 | b;
+}
 struct rgb {
     int r, g, b;
 };
@@ -59,12 +65,12 @@ class screen_buffer {
 // Where the last frame left things on the terminal.
 struct frame_state {
     bool dirty = false;
-    bool written = false;   // a UI is on screen
-    int cursor_row = 0;     // row the cursor was left on, from the frame's top
-    int caret_column = -1;  // negative: no caret
+    bool written = false;  // a UI is on screen
+    int cursor_row = 0;    // row the cursor was left on, from the frame's top
+    int caret_column = -1; // negative: no caret
     int caret_row = -1;
-    int top_row = 0;        // the frame's top row on the terminal
-    int height = 0;         // rows of the last frame
+    int top_row = 0; // the frame's top row on the terminal
+    int height = 0;  // rows of the last frame
     bool cursor_hidden = false;
     bool alternate = false; // the alternate screen is on
     bool full_screen = false;

@@ -21,15 +21,24 @@ void apply_sgr(const std::vector<u32>& p, paint_state& s) {
         u32 n = p[i];
         auto flag_of = [](u32 code) -> u32 {
             switch (code) {
-            case 1: return attr::bold;
-            case 2: return attr::dim;
-            case 3: return attr::italic;
-            case 4: return attr::underline;
-            case 5: return attr::blink;
-            case 7: return attr::reverse;
-            case 8: return attr::concealed;
-            case 9: return attr::strike;
-            default: return 0;
+            case 1:
+                return attr::bold;
+            case 2:
+                return attr::dim;
+            case 3:
+                return attr::italic;
+            case 4:
+                return attr::underline;
+            case 5:
+                return attr::blink;
+            case 7:
+                return attr::reverse;
+            case 8:
+                return attr::concealed;
+            case 9:
+                return attr::strike;
+            default:
+                return 0;
             }
         };
         if (n == 0) {

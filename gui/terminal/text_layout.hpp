@@ -35,9 +35,9 @@ void write_text(screen_buffer& buffer, const std::u32string& text, int x, int y,
                 const clip_rect& clip, paint_state& state);
 
 struct measure_result {
-    int width = 0;     // widest line
-    int lines = 1;     // counted from 1
-    int consumed = 0;  // characters taken (measure without wrapping only)
+    int width = 0;    // widest line
+    int lines = 1;    // counted from 1
+    int consumed = 0; // characters taken (measure without wrapping only)
 };
 // Lines end at line feeds; the walk stops when a line reaches `limit` (negative: no limit).
 measure_result measure(const std::u32string& text, int limit = -1);
@@ -57,7 +57,6 @@ struct metric {
     enum kind_t { point, integer, real } kind;
     double x = 0, y = 0;
 };
-metric text_box_metric(const std::u32string& text, int limit, int kind, double arg_x,
-                       double arg_y);
+metric text_box_metric(const std::u32string& text, int limit, int kind, double arg_x, double arg_y);
 
 } // namespace zel::tui

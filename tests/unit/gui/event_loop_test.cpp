@@ -40,7 +40,9 @@ class fake_port final : public terminal::port {
         return static_cast<long>(k);
     }
     void write(std::string_view bytes) override { output += bytes; }
-    std::optional<terminal::screen_size> measure() override { return terminal::screen_size{100, 30}; }
+    std::optional<terminal::screen_size> measure() override {
+        return terminal::screen_size{100, 30};
+    }
     bool input_is_terminal() override { return terminal; }
     bool output_is_terminal() override { return terminal; }
     void enter_raw_mode() override {

@@ -26,13 +26,17 @@ TEST(FrameBytes, AttributeChangesBetweenNeighbouringCells) {
         std::vector<screen_cell> cells;
         std::string body; // between the "\r\x1b[0J" start and the end of the row
     } cases[] = {
-        {"equal attributes write nothing between characters", {ch('a', bold), ch('b', bold)},
+        {"equal attributes write nothing between characters",
+         {ch('a', bold), ch('b', bold)},
          "\x1b[1mab\x1b[22m"},
-        {"dim then bold and dim adds bold only", {ch('a', dim), ch('b', dim | bold)},
+        {"dim then bold and dim adds bold only",
+         {ch('a', dim), ch('b', dim | bold)},
          "\x1b[2ma\x1b[1mb\x1b[22m"},
         {"bold and dim then dim keeps dim after the common off code",
-         {ch('a', dim | bold), ch('b', dim)}, "\x1b[2m\x1b[1ma\x1b[22m\x1b[2mb\x1b[22m"},
-        {"dim and bold then bold keeps bold", {ch('a', dim | bold), ch('b', bold)},
+         {ch('a', dim | bold), ch('b', dim)},
+         "\x1b[2m\x1b[1ma\x1b[22m\x1b[2mb\x1b[22m"},
+        {"dim and bold then bold keeps bold",
+         {ch('a', dim | bold), ch('b', bold)},
          "\x1b[2m\x1b[1ma\x1b[22m\x1b[1mb\x1b[22m"},
         {"every attribute on and off in the fixed order",
          {ch('a', dim | attr::reverse | bold | attr::italic | attr::strike | attr::underline),
@@ -43,10 +47,10 @@ TEST(FrameBytes, AttributeChangesBetweenNeighbouringCells) {
          {ch('a', 0, colour::palette(196), colour::table16(4)), ch('b', 0, colour::rgb24(1, 2, 3)),
           ch('c', 0, colour::table16(8), 7u << 24)},
          "\x1b[38;5;196m\x1b[44ma\x1b[38;2;1;2;3m\x1b[49mb\x1b[0m\x1b[0mc\x1b[39m\x1b[49m"},
-        {"a masked cell writes a star, code 0 a space", {ch('x', attr::masked), ch(0)},
-         "* "},
+        {"a masked cell writes a star, code 0 a space", {ch('x', attr::masked), ch(0)}, "* "},
         {"the second half of a wide character is skipped",
-         {ch(U'日'), ch(0, attr::wide_second), ch('z')}, "日z"},
+         {ch(U'日'), ch(0, attr::wide_second), ch('z')},
+         "日z"},
     };
     for (const auto& c : cases) {
         std::string want = "\r\x1b[0J" + c.body;
@@ -109,8 +113,8 @@ TEST(ColourRule, MatchesTheTerminalsDownConversion) {
     // Palette indexes that tmux chooses for these colours.
     struct {
         int r, g, b, index;
-    } cases[] = {{128, 128, 128, 244}, {255, 0, 0, 196}, {135, 135, 135, 102},
-                 {100, 150, 200, 68},  {0, 0, 0, 16},     {255, 255, 255, 231},
+    } cases[] = {{128, 128, 128, 244}, {255, 0, 0, 196},    {135, 135, 135, 102},
+                 {100, 150, 200, 68},  {0, 0, 0, 16},       {255, 255, 255, 231},
                  {8, 8, 8, 232},       {238, 238, 238, 255}};
     for (const auto& c : cases)
         EXPECT_EQ(colour::from_rgba(c.r, c.g, c.b, 0), colour::palette(c.index))

@@ -58,16 +58,20 @@ TEST(GuiInput, SequencesWholeAndSplitAcrossReads) {
         {"\x1b[3~\x1b[5~\x1b[6~", "S-27 S-28 S-29"},
         {"\x1bOP\x1bOS\x1b[15~\x1b[17~\x1b[21~\x1b[24~", "S-31 S-34 S-35 S-36 S-40 S-42"},
         {"\x1b[Z", "K9+shift"},
-        {"\x1b[2~x", "K120"},    // insert sends nothing
-        {"\x1b[1;5Ax", "K120"},  // nor a key with a modifier
-        {"\x1b" "ab", "K98"},    // Alt-a sends nothing; the b after it is a key
+        {"\x1b[2~x", "K120"},   // insert sends nothing
+        {"\x1b[1;5Ax", "K120"}, // nor a key with a modifier
+        {"\x1b"
+         "ab",
+         "K98"}, // Alt-a sends nothing; the b after it is a key
         {"\x1b[<0;10;5M\x1b[<0;10;5m", "M0@9,4 M0@9,4up"},
         {"\x1b[<64;1;1M\x1b[<65;1;1M", "M4@0,0 M5@0,0"},
         {"\x1b[<2;3;4M", "M2@2,3"},
         {"\x1b[<4;1;1M\x1b[<8;1;1M\x1b[<16;1;1M", "M0@0,0+shift M0@0,0+alt M0@0,0+ctrl"},
         {"\x1b[32;10;5M", "M0@9,4"}, // the urxvt form carries 32 more
         {"\x1b[12;40R", "C39,11"},
-        {"\x1b]0;title\x07" "a\x1b]2;t\x1b\\b", "K97 K98"}, // OSC ends at BEL or ST
+        {"\x1b]0;title\x07"
+         "a\x1b]2;t\x1b\\b",
+         "K97 K98"}, // OSC ends at BEL or ST
         {"\x1bPq#1\x1b\\c", "K99"},
     };
     for (const auto& c : cases) {

@@ -36,8 +36,8 @@ TEST(Posting, OffsetsAreTruncatedAndWheelAmountsAreFloats) {
     cell amount{};
     init_float(&amount, 1.0);
     post_event(event_type::wheel, none, 2.9f, 0.4f, none, amount, 0);
-    EXPECT_TRUE(gives("reduce [last-event/type last-event/offset last-event/picked]",
-                      "[wheel 2x0 1.0]"));
+    EXPECT_TRUE(
+        gives("reduce [last-event/type last-event/offset last-event/picked]", "[wheel 2x0 1.0]"));
     ASSERT_TRUE(gives("system/view/awake: func [e] [none] ()", "unset"));
 }
 
