@@ -98,9 +98,13 @@ cell field(const cell* ev, u32 index) {
             init_integer(&out, 0);
         break;
     case 7: {
-        cell block{type_id::block, 0, memory::new_cell_series(8), 0};
+        // The words first: interning may allocate, and the new block must not be left unheld.
+        cell words[8];
+        u32 count = 0;
         for (const flag_word& f : listed_flags)
-            if (flags & f.bit) *memory::append_cell_slot(&block) = word_cell(f.name);
+            if (flags & f.bit) words[count++] = word_cell(f.name);
+        cell block{type_id::block, 0, memory::new_cell_series(8), 0};
+        for (u32 i = 0; i < count; ++i) *memory::append_cell_slot(&block) = words[i];
         out = block;
         break;
     }
@@ -151,13 +155,14 @@ cell* make(cell*, cell* spec, u32) {
             if (vt == type_id::char_) made.w3 = (made.w3 & ~0xFFFFu) | (value.w2 & 0xFFFF);
         } else if (same_word(sym, "flags")) {
             if (vt != type_id::block) continue;
-            series_buffer* fb = buffer_of(value.w2);
-            for (u32 j = value.w1; j < used_units(fb); ++j) {
+            for (u32 j = value.w1; j < used_units(buffer_of(value.w2)); ++j) {
+                // Read afresh each time: interning a name may move the block.
                 const cell* w = head_cell(buffer_of(value.w2)) + j;
                 if (!is_any_word_type(type_of(w))) continue;
+                u32 word = w->w2;
                 for (const flag_word& f : listed_flags)
-                    if (same_word(w->w2, f.name)) made.w3 |= f.bit;
-                if (same_word(w->w2, "command")) made.w3 |= command_bit;
+                    if (same_word(word, f.name)) made.w3 |= f.bit;
+                if (same_word(word, "command")) made.w3 |= command_bit;
             }
         } else if (same_word(sym, "face") || same_word(sym, "window")) {
             if (vt != type_id::object) continue;
@@ -263,8 +268,8 @@ cell* push_backend(u32 type, const cell& face, float x, float y, const cell& key
     fields[4] = held[1];
     for (const cell& c : fields) *memory::append_cell_slot(&block) = c;
     stack::top = base;
-    return stack::push_value(new (&fields[0])
-                                 cell{type_id::event | header_bit::backend, type, block.w2, flags});
+    cell made{type_id::event | header_bit::backend, type, block.w2, flags};
+    return stack::push_value(&made);
 }
 
 void register_type() {
