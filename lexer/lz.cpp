@@ -23,23 +23,26 @@ u32 read_u32(const u8* p) {
 }
 
 class bit_reader {
-public:
+  public:
     bit_reader(const u8* p, const u8* end) : p_(p), end_(end) {}
     // False when the input ends first.
     bool get(int n, u32* value) {
-        while (count_ < n) {
-            if (p_ >= end_) return false;
-            buf_ |= static_cast<u64>(*p_++) << count_;
-            count_ += 8;
+        if (count_ < n) {
+            while (count_ <= 56 && p_ < end_) {
+                buf_ |= static_cast<u64>(*p_++) << count_;
+                count_ += 8;
+            }
+            if (count_ < n) return false;
         }
         *value = static_cast<u32>(buf_ & ((1ull << n) - 1));
         buf_ >>= n;
         count_ -= n;
         return true;
     }
-    const u8* position() const { return p_; }
+    // The first byte no symbol touched: whole bytes read ahead are given back.
+    const u8* position() const { return p_ - count_ / 8; }
 
-private:
+  private:
     const u8* p_;
     const u8* end_;
     u64 buf_ = 0;
@@ -47,7 +50,7 @@ private:
 };
 
 class bit_writer {
-public:
+  public:
     explicit bit_writer(std::vector<u8>& out) : out_(out) {}
     void put(u32 value, int n) {
         buf_ |= static_cast<u64>(value) << count_;
@@ -64,7 +67,7 @@ public:
         count_ = 0;
     }
 
-private:
+  private:
     std::vector<u8>& out_;
     u64 buf_ = 0;
     int count_ = 0;
@@ -72,12 +75,18 @@ private:
 
 // The length code of L = copy length - 3 (0 to 563).
 void put_length(bit_writer& w, u32 l) {
-    if (l < 4) w.put(1 | l << 1, 3);
-    else if (l < 8) w.put(2 | (l - 4) << 2, 4);
-    else if (l < 12) w.put(4 | (l - 8) << 3, 5);
-    else if (l < 20) w.put(8 | (l - 12) << 4, 7);
-    else if (l < 52) w.put(16 | (l - 20) << 5, 10);
-    else w.put((l - 52) << 5, 14);
+    if (l < 4)
+        w.put(1 | l << 1, 3);
+    else if (l < 8)
+        w.put(2 | (l - 4) << 2, 4);
+    else if (l < 12)
+        w.put(4 | (l - 8) << 3, 5);
+    else if (l < 20)
+        w.put(8 | (l - 12) << 4, 7);
+    else if (l < 52)
+        w.put(16 | (l - 20) << 5, 10);
+    else
+        w.put((l - 52) << 5, 14);
 }
 
 // The distance code of d = distance - 1 (0 to 262,143).
@@ -85,8 +94,10 @@ void put_distance(bit_writer& w, u32 d) {
     u32 k = 2;
     while (d >= (1u << (k + 1))) k++;
     w.put(k - 2, 4);
-    if (k == 2) w.put(d, 3);
-    else w.put(d - (1u << k), static_cast<int>(k));
+    if (k == 2)
+        w.put(d, 3);
+    else
+        w.put(d - (1u << k), static_cast<int>(k));
 }
 
 void compress_chunk(const u8* src, u32 n, std::vector<u8>& out, std::vector<int>& head3,
@@ -161,7 +172,8 @@ void compress_chunk(const u8* src, u32 n, std::vector<u8>& out, std::vector<int>
 
 } // namespace
 
-std::optional<std::vector<u8>> decompress(const u8* block, std::size_t length, std::size_t max_size) {
+std::optional<std::vector<u8>> decompress(const u8* block, std::size_t length,
+                                          std::size_t max_size) {
     if (length < 8) return std::nullopt;
     u32 packed = read_u32(block), unpacked = read_u32(block + 4);
     if (packed > length - 8 || unpacked > max_size) return std::nullopt;

@@ -48,7 +48,7 @@ struct target {
 };
 
 class decoder {
-public:
+  public:
     decoder(const u8* start, const u8* data, const u8* end, const cell* root)
         : start_(start), p_(data), end_(end), root_(*root) {}
 
@@ -80,7 +80,7 @@ public:
 
     bool symbols_flag_ = false;
 
-private:
+  private:
     // ---- reading ----
     [[noreturn]] void fail() const { fail_at(p_); }
     [[noreturn]] void fail_at(const u8* at) const {
@@ -143,6 +143,7 @@ private:
         const u8* at = p_;
         u32 i = number();
         if (i >= symbol_count_) fail_at(at);
+        last_symbol_ = i;
         if (!symbols_[i]) {
             const u8* o = offsets_ + 4 * static_cast<std::size_t>(i);
             u32 offset = o[0] | o[1] << 8 | o[2] << 16 | static_cast<u32>(o[3]) << 24;
@@ -153,6 +154,16 @@ private:
             symbols_[i] = symbol::intern_text(std::string_view(name, len));
         }
         return symbols_[i];
+    }
+
+    // The global context's word for a symbol of the table, as the lexer makes it (found or added
+    // case-insensitively); the same for every use of the symbol in this data.
+    cell global_word() {
+        u32 sym = symbol();
+        u32 i = last_symbol_;
+        if (words_.size() <= i) words_.resize(symbol_count_);
+        if (!words_[i].header) words_[i] = word::intern_literal(symbol::text_view(sym));
+        return words_[i];
     }
 
     // ---- targets ----
@@ -219,8 +230,10 @@ private:
     void read(target& t) {
         runtime::check_stack();
         if (++depth_ > fmt::max_depth) fail();
-        if (compact_) read_compact(t);
-        else read_plain(t);
+        if (compact_)
+            read_compact(t);
+        else
+            read_plain(t);
         depth_--;
     }
 
@@ -231,19 +244,27 @@ private:
         for (;;) {
             at = p_;
             h = byte();
-            if (h == fmt::newline) nl = true;
-            else if (h == fmt::reference) ref = true;
-            else if (h == fmt::assignment) fail_at(at); // start-up assignments only at boot
-            else break;
+            if (h == fmt::newline)
+                nl = true;
+            else if (h == fmt::reference)
+                ref = true;
+            else if (h == fmt::assignment)
+                fail_at(at); // start-up assignments only at boot
+            else
+                break;
         }
         u32 nl_bit = nl ? cell_flag::newline : 0;
         if (h >= 0x80) {
             if (ref) fail_at(at);
             cell c;
-            if (h < 0xC0) init_integer(&c, h & 0x3F);
-            else if (h == fmt::logic_true || h == fmt::logic_false) init_logic(&c, h == fmt::logic_true);
-            else if (h == fmt::back_reference) c = resolve();
-            else fail_at(at);
+            if (h < 0xC0)
+                init_integer(&c, h & 0x3F);
+            else if (h == fmt::logic_true || h == fmt::logic_false)
+                init_logic(&c, h == fmt::logic_true);
+            else if (h == fmt::back_reference)
+                c = resolve();
+            else
+                fail_at(at);
             c.header |= nl_bit;
             place(t, c);
             return;
@@ -377,7 +398,8 @@ private:
         case type_id::money: {
             scalar();
             bool negative = compact_ ? f : (h & fmt::plain::money_sign) != 0;
-            if (compact_) std::memcpy(&c.w1, take(12), 12);
+            if (compact_)
+                std::memcpy(&c.w1, take(12), 12);
             else {
                 c.w1 = u32le();
                 c.w2 = u32le();
@@ -388,8 +410,9 @@ private:
         }
         case type_id::issue: {
             scalar();
-            cell w = word::issue_from_literal(symbol::text_view(symbol()));
-            w.header |= nl;
+            // As the lexer makes it: the global context's word, retyped.
+            cell w = global_word();
+            w.header = type_id::issue | nl;
             place(t, w);
             return;
         }
@@ -447,21 +470,21 @@ private:
 
     void read_word(target& t, u32 type, bool f, bool ref, u32 nl, const u8* at, u32 h) {
         bool global = compact_ ? !f : (h & fmt::plain::global) != 0;
-        u32 sym = symbol();
         if (global) {
+            cell w = global_word();
             if (!compact_) u32le(); // the slot it had
-            cell w = type == type_id::refinement ? word::refinement_from_literal(symbol::text_view(sym))
-                                                 : word::intern_literal(symbol::text_view(sym));
-            w.header = (w.header & ~0xFFu) | type | nl;
+            w.header = type | nl;
             place(t, w);
             return;
         }
+        u32 sym = symbol();
         i32 index = signed_number();
         u32 ctx;
         if (ref) {
             cell owner = resolve();
             u32 ot = type_of(&owner);
-            if (ot != type_id::object && !(is_any_word_type(ot) && ot != type_id::issue && owner.w1))
+            if (ot != type_id::object &&
+                !(is_any_word_type(ot) && ot != type_id::issue && owner.w1))
                 fail_at(at);
             ctx = owner.w1;
             if (index < 0 || static_cast<u32>(index) >= context::key_count(ctx)) fail_at(at);
@@ -747,6 +770,8 @@ private:
     const u8* names_ = nullptr;
     u32 names_size_ = 0, symbol_count_ = 0;
     std::vector<u32> symbols_;
+    std::vector<cell> words_;
+    u32 last_symbol_ = 0;
     u32 depth_ = 0;
 };
 

@@ -24,7 +24,7 @@ namespace {
 namespace fmt = format;
 
 class encoder {
-public:
+  public:
     explicit encoder(bool compact) : compact_(compact) {}
 
     std::vector<u8> run(const cell* value) {
@@ -49,7 +49,7 @@ public:
         return out;
     }
 
-private:
+  private:
     // ---- bytes ----
     void byte(u32 b) { records_.push_back(static_cast<u8>(b)); }
     void u32le(u32 v) {
@@ -65,8 +65,10 @@ private:
     // A count or index: a varint, or a 32-bit word in the plain form.
     void number(u32 v) { compact_ ? varint(v) : u32le(v); }
     void signed_number(i32 v) {
-        if (compact_) varint((static_cast<u32>(v) << 1) ^ static_cast<u32>(v >> 31));
-        else u32le(static_cast<u32>(v));
+        if (compact_)
+            varint((static_cast<u32>(v) << 1) ^ static_cast<u32>(v >> 31));
+        else
+            u32le(static_cast<u32>(v));
     }
     void raw(const u8* p, std::size_t n) {
         records_.insert(records_.end(), p, p + n);
@@ -86,8 +88,10 @@ private:
               (ref ? fmt::plain::reference : 0));
     }
     void series_head(u32 head_index) {
-        if (!compact_) u32le(head_index);
-        else if (head_index) varint(head_index);
+        if (!compact_)
+            u32le(head_index);
+        else if (head_index)
+            varint(head_index);
     }
 
     u32 symbol_index(u32 id) {
@@ -374,7 +378,8 @@ private:
         bool f = bitset ? (b->flags & bitset::negated_flag) != 0 : c->w1 != 0;
         u32 bits = 0;
         if (!compact_) {
-            if (is_any_string_type(t) || t == type_id::vector) bits = unit << fmt::plain::unit_shift;
+            if (is_any_string_type(t) || t == type_id::vector)
+                bits = unit << fmt::plain::unit_shift;
             if (bitset && f) bits |= fmt::plain::complemented;
         }
         head(t, f, known != nullptr, nl, bits);

@@ -64,7 +64,7 @@ void hand_over_currency_list() {
 }
 } // namespace
 
-void init_runtime() {
+void init_core() {
     const char* stress = std::getenv("ZEL_GC_STRESS");
     gc::stress = stress && std::strcmp(stress, "1") == 0;
     cycle_stack::set_up();
@@ -101,6 +101,10 @@ void init_runtime() {
     lexer_callback::install();
     // From here on an allocation that finds no room collects first.
     gc::active = true;
+}
+
+void init_runtime() {
+    init_core();
     // The library: its modules evaluated in their fixed order.
     std::string failure;
     if (!modules::run_all(&failure)) {

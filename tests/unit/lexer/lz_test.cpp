@@ -67,12 +67,12 @@ TEST(Lz, RefusesBlocksThatLie) {
         for (int i = 0; i < 4; i++) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
         return b;
     };
-    EXPECT_TRUE(refuses(with_u32(8, 0)));           // chunk of 0 bytes
-    EXPECT_TRUE(refuses(with_u32(8, 1048577)));     // chunk over 1 MiB
-    EXPECT_TRUE(refuses(with_u32(0, 1 << 20)));     // packed size past the input
-    EXPECT_TRUE(refuses(with_u32(4, 999)));         // fewer bytes than stated
-    EXPECT_TRUE(refuses(with_u32(4, 1001)));        // more stated than the chunks make
-    EXPECT_TRUE(refuses(good, 999));                // stated size above the caller's bound
+    EXPECT_TRUE(refuses(with_u32(8, 0)));       // chunk of 0 bytes
+    EXPECT_TRUE(refuses(with_u32(8, 1048577))); // chunk over 1 MiB
+    EXPECT_TRUE(refuses(with_u32(0, 1 << 20))); // packed size past the input
+    EXPECT_TRUE(refuses(with_u32(4, 999)));     // fewer bytes than stated
+    EXPECT_TRUE(refuses(with_u32(4, 1001)));    // more stated than the chunks make
+    EXPECT_TRUE(refuses(good, 999));            // stated size above the caller's bound
     EXPECT_TRUE(refuses(bytes(good.begin(), good.end() - 1)));
     for (std::size_t cut = 0; cut < good.size(); cut++) {
         bytes b(good.begin(), good.begin() + cut);
