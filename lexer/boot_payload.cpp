@@ -1,4 +1,4 @@
-// The boot payload's directory: module count, then per module its path and its serialized data,
+// The boot payload's directory: a CRC-32 of what follows, module count, then per module its path and its serialized data,
 // each with a 32-bit length, all inside the LZ-compressed block that the build made.
 #include "lexer/boot_payload.hpp"
 
@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "lexer/lz.hpp"
+#include "runtime/checksum.hpp"
 #include "runtime/embedded.hpp"
 #include "runtime/process.hpp"
 
@@ -45,6 +46,8 @@ const std::vector<entry>& directory() {
         p += 4;
         return v;
     };
+    u32 crc = take_u32();
+    if (checksum::crc32(p, static_cast<std::size_t>(end - p)) != crc) corrupted();
     u32 n = take_u32();
     for (u32 i = 0; i < n; i++) {
         u32 len = take_u32();

@@ -744,13 +744,8 @@ class decoder {
     void read_op(target& t, u32 nl, const u8* at, u32 h) {
         cell* holder = push(cell{type_id::block, 0, memory::new_cell_series(1), 0});
         target inner{holder->w2, false};
-        if (compact_) {
-            read(inner);
-        } else {
-            // The wrapped value's record without a header word of its own.
-            u32 wrapped = (h >> fmt::plain::wrapped_shift) & 0xFF;
-            read_body(inner, wrapped, false, false, 0, at, wrapped);
-        }
+        // The wrapped value as a record of its own (with its own header word when plain).
+        read(inner);
         series_buffer* b = buffer_of(holder->w2);
         if (used_units(b) != 1) fail_at(at);
         cell c = *head_cell(b);

@@ -3,8 +3,9 @@
 // writes a C++ file holding the boot payload: a directory of module paths and the serialized
 // modules, compressed with the payload's LZ codec.
 //
-// Payload layout (before compression), little-endian: module count (u32); per module its path
-// length (u32), the path, the serialized data's length (u32), the data.
+// Payload layout (before compression), little-endian: CRC-32 of the rest (u32), module count
+// (u32); per module its path length (u32), the path, the serialized data's length (u32), the
+// data. The CRC makes any damage to the payload fail start-up instead of changing the library.
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -17,6 +18,7 @@
 #include "lexer/lexer.hpp"
 #include "lexer/lz.hpp"
 #include "lexer/zelbin.hpp"
+#include "runtime/checksum.hpp"
 #include "runtime/embedded.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/memory.hpp"
@@ -130,6 +132,11 @@ int main(int argc, char** argv) {
                      error::last_code());
         return 1;
     }
+    u32 crc = checksum::crc32(payload.data(), payload.size());
+    std::vector<u8> framed;
+    put_u32(framed, crc);
+    framed.insert(framed.end(), payload.begin(), payload.end());
+    payload.swap(framed);
     auto packed = lz::compress(payload.data(), payload.size());
     if (!packed) {
         std::fprintf(stderr, "payload: the payload does not compress\n");
