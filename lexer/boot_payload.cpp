@@ -1,5 +1,6 @@
-// The boot payload's directory: a CRC-32 of what follows, module count, then per module its path and its serialized data,
-// each with a 32-bit length, all inside the LZ-compressed block that the build made.
+// The boot payload's directory: a CRC-32 of what follows, module count, then per module its path
+// and its serialized data, each with a 32-bit length, all inside the LZ-compressed block that the
+// build made.
 #include "lexer/boot_payload.hpp"
 
 #include <cstdio>

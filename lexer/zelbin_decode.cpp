@@ -5,6 +5,7 @@
 // that a path back to it (a cycle) resolves. New nodes stay on the data stack until placed.
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include "datatypes/binary.hpp"
@@ -12,6 +13,7 @@
 #include "datatypes/block.hpp"
 #include "datatypes/context.hpp"
 #include "datatypes/error.hpp"
+#include "datatypes/function.hpp"
 #include "datatypes/hash.hpp"
 #include "datatypes/map.hpp"
 #include "datatypes/native.hpp"
@@ -194,6 +196,7 @@ class decoder {
         u32 n = number();
         if (n < 1 || n > fmt::max_path || n > left()) fail_at(at);
         cell current = root_;
+        cell part;
         for (u32 k = 0; k < n; k++) {
             u32 i = number();
             u32 t = type_of(&current);
@@ -203,8 +206,20 @@ class decoder {
                 if (i < used_units(b)) next = head_cell(b) + i;
             } else if (is_any_word_type(t) && t != type_id::issue) {
                 u32 ctx = current.w1;
-                if (ctx && !context::is_stack(ctx) && i < context::key_count(ctx))
+                if (ctx && !context::is_stack(ctx) && i < context::key_count(ctx)) {
                     next = context::values_base(ctx) + i;
+                } else if (ctx && context::is_stack(ctx) && i < 2 &&
+                           is(context::self_cell(ctx), type_id::function)) {
+                    cell fn = *context::self_cell(ctx);
+                    part = function_part(&fn, i);
+                    next = &part;
+                }
+            } else if (t == type_id::function ||
+                       (t == type_id::op && ((current.header >> 16) & 0xFF) == type_id::function)) {
+                if (i < 2) {
+                    part = function_part(&current, i);
+                    next = &part;
+                }
             } else if (t == type_id::native || t == type_id::action) {
                 series_buffer* b = buffer_of(current.w2);
                 if (i < used_units(b)) next = head_cell(b) + i;
@@ -217,6 +232,12 @@ class decoder {
             current = *next;
         }
         return current;
+    }
+
+    // A function's spec (0) or body (1) block.
+    static cell function_part(const cell* fn, u32 i) {
+        if (i == 0) return cell{type_id::block, 0, fn->w2, 0};
+        return *function::side_cell(fn, function::side::body);
     }
 
     static bool referable(u32 t) {
@@ -451,12 +472,13 @@ class decoder {
             return read_native(t, type, nl, at);
         case type_id::op:
             return read_op(t, nl, at, h);
+        case type_id::function:
+            return read_function(t, ref, nl, at, false, nullptr);
         case type_id::routine:
         case type_id::triple:
         case type_id::handle:
         case type_id::port:
         case type_id::event:
-        case type_id::function:
         case type_id::image: {
             cell dt;
             init_datatype(&dt, type);
@@ -483,9 +505,11 @@ class decoder {
         if (ref) {
             cell owner = resolve();
             u32 ot = type_of(&owner);
-            if (ot != type_id::object &&
-                !(is_any_word_type(ot) && ot != type_id::issue && owner.w1))
-                fail_at(at);
+            bool owner_ok =
+                ot == type_id::object || ot == type_id::function ||
+                (ot == type_id::op && ((owner.header >> 16) & 0xFF) == type_id::function) ||
+                (is_any_word_type(ot) && ot != type_id::issue && owner.w1);
+            if (!owner_ok) fail_at(at);
             ctx = owner.w1;
             if (index < 0 || static_cast<u32>(index) >= context::key_count(ctx)) fail_at(at);
             place(t, cell{type | nl, ctx, sym, static_cast<u32>(index)});
@@ -494,6 +518,13 @@ class decoder {
         // The owner inline: an object record whose values come after the word is placed.
         const u8* owner_at = p_;
         u8 oh = compact_ ? byte() : static_cast<u8>(u32le());
+        if ((oh & 0x3F) == type_id::function) {
+            read_function(t, false, 0, owner_at, true, [&](u32 fctx) {
+                if (index < 0 || static_cast<u32>(index) >= context::key_count(fctx)) fail_at(at);
+                place(t, cell{type | nl, fctx, sym, static_cast<u32>(index)});
+            });
+            return;
+        }
         if ((oh & 0x3F) != type_id::object) fail_at(owner_at);
         signed_number(); // the class id: a decoded object has none
         u32 k;
@@ -633,7 +664,7 @@ class decoder {
     }
 
     // The keys of an inline context record; the context comes back on the data stack's top.
-    u32 read_context_keys(u32* k, bool* values) {
+    u32 read_context_keys(u32* k, bool* values, bool function = false) {
         const u8* at = p_;
         u32 flags;
         if (compact_) {
@@ -644,17 +675,24 @@ class decoder {
             if ((h & 0xFF) != type_id::context) fail_at(at);
             flags = (h >> fmt::plain::context_shift) & 0x1F;
         }
-        if (flags & fmt::context_bits::stack) fail_at(at); // only a function's context
+        // A function's context keeps its values on the data stack; an object's never does.
+        if (((flags & fmt::context_bits::stack) != 0) != function) fail_at(at);
         *k = count(1);
         *values = flags & fmt::context_bits::values;
-        u32 ctx = context::new_node(*k, false, true, nullptr, context::kind::object);
+        if (function && *values) fail_at(at);
+        u32 ctx = function ? context::new_node(*k, true, false, nullptr, context::kind::function)
+                           : context::new_node(*k, false, true, nullptr, context::kind::object);
         push(cell{type_id::object, ctx, 0, 0});
         cell unset;
         init_unset(&unset);
         for (u32 i = 0; i < *k; i++) {
             const u8* key_at = p_;
             cell w{type_id::word, 0, symbol(), 0};
-            if (!context::add_word_if_absent(ctx, &w, &unset)) fail_at(key_at);
+            if (context::find_symbol_index(ctx, w.w2, true) >= 0) fail_at(key_at);
+            if (function)
+                context::find_or_add_word(ctx, &w);
+            else
+                context::add_word_if_absent(ctx, &w, &unset);
         }
         stack::drop_values(1);
         return ctx;
@@ -702,6 +740,100 @@ class decoder {
         stack::drop_values(1);
     }
 
+    // A function: its context's keys, then the spec and the body decoded straight into the blocks
+    // it was made with. Inline (as a word's owner) the function is not placed; `placed` puts the
+    // word instead, before the spec and body that may lead back to it.
+    void read_function(target& t, bool ref, u32 nl, const u8* at, bool inline_owner,
+                       const std::function<void(u32)>& placed) {
+        if (ref) {
+            cell c = resolve();
+            u32 ct = type_of(&c);
+            if (ct == type_id::op && ((c.header >> 16) & 0xFF) == type_id::function) {
+            } else if (is_any_word_type(ct) && ct != type_id::issue && c.w1 &&
+                       is(context::self_cell(c.w1), type_id::function)) {
+                c = *context::self_cell(c.w1);
+            } else if (ct != type_id::function) {
+                fail_at(at);
+            }
+            c.header =
+                (c.header & ~(0xFFu | cell_flag::newline | 0xFF0000u)) | type_id::function | nl;
+            place(t, c);
+            return;
+        }
+        u32 spec_cells = count(compact_ ? 1 : 4);
+        u32 body_cells = count(compact_ ? 1 : 4);
+        u32 k;
+        bool values;
+        u32 ctx = read_context_keys(&k, &values, true);
+        cell* base = stack::top;
+        push(cell{type_id::object, ctx, 0, 0});
+        cell* spec = push(cell{type_id::block, 0, memory::new_cell_series(spec_cells), 0});
+        cell* body = push(cell{type_id::block, 0, memory::new_cell_series(body_cells), 0});
+        function::build_value(spec, body, ctx, 0, 0);
+        cell* fn = stack::top - 1;
+        *function::side_cell(fn, function::side::body) = *body;
+        if (inline_owner) {
+            placed(ctx);
+        } else {
+            cell c = *fn;
+            c.header |= nl;
+            place(t, c);
+        }
+        read_function_block(spec->w2);
+        read_function_block(body->w2);
+        // The spec must make the very context the record gave, or a call would misread it.
+        u32 made = context::new_from_spec(spec, true, false, context::kind::function);
+        if (context::key_count(made) != k) fail_at(at);
+        for (u32 i = 0; i < k; i++)
+            if (symbol::canonical_id(context::key_word(made, i)->w2) !=
+                symbol::canonical_id(context::key_word(ctx, i)->w2))
+                fail_at(at);
+        stack::top = base;
+    }
+
+    // The spec or body record of a function, decoded into its prepared block.
+    void read_function_block(u32 node) {
+        const u8* at = p_;
+        bool ref = false;
+        if (compact_) {
+            u8 h;
+            for (;;) {
+                h = byte();
+                if (h == fmt::newline) continue;
+                if (h == fmt::reference)
+                    ref = true;
+                else
+                    break;
+            }
+            if ((h & 0x3F) != type_id::block) fail_at(at);
+            if (h & fmt::head_flag) varint();
+        } else {
+            while (skip_padding()) {
+            }
+            u32 h = u32le();
+            if ((h & 0xFF) != type_id::block) fail_at(at);
+            ref = h & fmt::plain::reference;
+            u32le();
+        }
+        target inner{node, false};
+        if (ref) {
+            // A block met before: its cells, copied.
+            cell c = resolve();
+            if (!is_any_block_type(type_of(&c))) fail_at(at);
+            u32 n = used_units(buffer_of(c.w2));
+            for (u32 i = 0; i < n; i++) place(inner, head_cell(buffer_of(c.w2))[i]);
+            return;
+        }
+        u32 n = count(compact_ ? 1 : 4);
+        for (u32 i = 0; i < n; i++) {
+            if (!compact_ && skip_padding()) {
+                i--;
+                continue;
+            }
+            read(inner);
+        }
+    }
+
     void read_error(target& t, u32 nl, const u8* at) {
         i32 code = static_cast<i32>(number());
         cell spec;
@@ -742,6 +874,21 @@ class decoder {
     }
 
     void read_op(target& t, u32 nl, const u8* at, u32 h) {
+        // An op of a function is placed before the function's spec and body, which may lead back
+        // to it.
+        const u8* inner_at = p_;
+        if (compact_ ? (left() > 0 && (*p_ & 0x3F) == type_id::function)
+                     : (left() >= 4 && *p_ == type_id::function)) {
+            p_ += compact_ ? 1 : 4;
+            if (!compact_ && (inner_at[2] & 0x08)) fail_at(inner_at); // no reference here
+            if (compact_ && (*inner_at & fmt::head_flag)) fail_at(inner_at);
+            read_function(t, false, 0, inner_at, true, [&](u32 fctx) {
+                cell fn = *context::self_cell(fctx);
+                fn.header = type_id::op | (type_id::function << 16) | nl;
+                place(t, fn);
+            });
+            return;
+        }
         cell* holder = push(cell{type_id::block, 0, memory::new_cell_series(1), 0});
         target inner{holder->w2, false};
         // The wrapped value as a record of its own (with its own header word when plain).
@@ -750,7 +897,7 @@ class decoder {
         if (used_units(b) != 1) fail_at(at);
         cell c = *head_cell(b);
         u32 wt = type_of(&c);
-        if (wt != type_id::native && wt != type_id::action) fail_at(at);
+        if (wt != type_id::native && wt != type_id::action && wt != type_id::function) fail_at(at);
         c.header = type_id::op | (wt << 16) | nl;
         place(t, c);
         stack::drop_values(1);

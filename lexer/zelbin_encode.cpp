@@ -9,6 +9,7 @@
 #include "datatypes/binary.hpp"
 #include "datatypes/bitset.hpp"
 #include "datatypes/context.hpp"
+#include "datatypes/function.hpp"
 #include "datatypes/symbol.hpp"
 #include "evaluator/stack.hpp"
 #include "lexer/zelbin.hpp"
@@ -269,6 +270,8 @@ class encoder {
             return write_object(c, nl, false);
         case type_id::error:
             return write_error(c, nl);
+        case type_id::function:
+            return write_function(c, nl, false);
         case type_id::native:
         case type_id::action:
             head(t, false, false, nl);
@@ -282,7 +285,9 @@ class encoder {
             return;
         case type_id::op: {
             u32 wrapped = (c->header >> 16) & 0xFF;
-            if (wrapped != type_id::native && wrapped != type_id::action) no_codec(c);
+            if (wrapped != type_id::native && wrapped != type_id::action &&
+                wrapped != type_id::function)
+                no_codec(c);
             if (compact_) {
                 if (nl) byte(fmt::newline);
                 byte(type_id::op);
@@ -333,7 +338,7 @@ class encoder {
         if (!global) {
             u32 owner = type_of(context::self_cell(ctx));
             global = owner == type_id::none || owner == type_id::unset || owner == type_id::block;
-            if (!global && owner != type_id::object) no_codec(c);
+            if (!global && owner != type_id::object && owner != type_id::function) no_codec(c);
         }
         if (global) {
             head(t, false, false, nl, fmt::plain::global);
@@ -347,7 +352,11 @@ class encoder {
         signed_number(static_cast<i32>(c->w3));
         if (known) return path(*known);
         open(ctx);
-        write_object(context::self_cell(ctx), false, true);
+        const cell* self = context::self_cell(ctx);
+        if (is(self, type_id::function))
+            write_function(self, false, true);
+        else
+            write_object(self, false, true);
         close();
     }
 
@@ -468,6 +477,28 @@ class encoder {
         }
         signed_number(static_cast<i32>(c->w2));
         write_context(ctx);
+        if (!inline_owner) close();
+    }
+
+    // A function: the cell counts of spec and body, its context's keys, then the spec and the
+    // body as elements 0 and 1 of its level.
+    void write_function(const cell* c, bool nl, bool inline_owner) {
+        u32 ctx = c->w1;
+        if (!inline_owner) {
+            const std::vector<u32>* known = seen(ctx);
+            head(type_id::function, false, known != nullptr, nl);
+            if (known) return path(*known);
+            open(ctx);
+        } else {
+            head(type_id::function, false, false, false);
+        }
+        cell spec{type_id::block, 0, c->w2, 0};
+        cell body = *function::side_cell(c, function::side::body);
+        number(used_units(buffer_of(spec.w2)));
+        number(used_units(buffer_of(body.w2)));
+        write_context(ctx);
+        write(&spec);
+        write(&body);
         if (!inline_owner) close();
     }
 

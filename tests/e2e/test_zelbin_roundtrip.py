@@ -19,13 +19,14 @@ values: reduce [
     #{DEADBEEF} charset "abc" complement charset "xyz" make vector! [integer! 16 [1 2 3]]
     make vector! [float! 64 [1.5 2.5]] make hash! [a 1 b 2] make map! [k "v" 2 [3]]
     make object! [a: 1 b: [2 3] c: make object! [d: "e"]] :append :+ next [1 2 3] next "abc"
+    func [x /local y] [y: x * 2 y + 1] make op! func [a b] [a - b]
 ]
 foreach compact reduce [true false] [
     system/codecs/zelbin/compact?: compact
     foreach v values [
         b: save/as none :v 'zelbin
         back: load/as b 'zelbin
-        ok: either any [action? :v op? :v] [equal? mold :v mold :back] [equal? :v :back]
+        ok: either any [action? :v op? :v function? :v] [equal? mold :v mold :back] [equal? :v :back]
         unless ok [print ["MISMATCH" compact type? :v mold :v mold :back]]
     ]
     b: save/as none values 'zelbin
@@ -49,7 +50,7 @@ def script(name, text, env=None, timeout=300):
 for env in (None, {"ZEL_GC_STRESS": "1"}):
     out = script("roundtrip.zel", ROUND_TRIP, env)
     check("MISMATCH" not in out, f"round trip ({env}): {out[-600:]!r}")
-    check("true 62" in out and "false 62" in out, f"round trip ({env}): {out[-300:]!r}")
+    check("true 64" in out and "false 64" in out, f"round trip ({env}): {out[-300:]!r}")
 
 # Damaged encodings of a value with every kind of record, both forms.
 out = script("encode.zel", ROUND_TRIP + """

@@ -1,0 +1,17 @@
+// Fuzz harness of the boot payload's LZ decompressor, and of a round trip through its compressor.
+#include <cstddef>
+#include <cstdint>
+
+#include "lexer/lz.hpp"
+
+using namespace zel;
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    lz::decompress(data, size, std::size_t{1} << 24);
+    auto packed = lz::compress(data, size);
+    if (packed) {
+        auto back = lz::decompress(packed->data(), packed->size(), size);
+        if (!back || *back != std::vector<uint8_t>(data, data + size)) __builtin_trap();
+    }
+    return 0;
+}
