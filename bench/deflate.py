@@ -18,4 +18,4 @@ one = "".join(parts).encode()
 data = one * 100
 packed = zlib.compress(data, 6)
 back = zlib.decompress(packed)
-print(len(data), len(packed), "true" if data == back else "false")
+print(len(data), "true" if data == back else "false")

@@ -646,7 +646,7 @@ class inflater {
         if ((len ^ 0xFFFF) != nlen) return bad_data;
         if (len > length_ - at) return stored_beyond;
         if (!reserve(len)) return too_small;
-        std::memcpy(out_.data() + n_, src_ + at, len);
+        if (len) std::memcpy(out_.data() + n_, src_ + at, len);
         n_ += len;
         pos_ = at + len;
         return ok;

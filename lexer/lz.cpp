@@ -176,7 +176,10 @@ std::optional<std::vector<u8>> decompress(const u8* block, std::size_t length,
                                           std::size_t max_size) {
     if (length < 8) return std::nullopt;
     u32 packed = read_u32(block), unpacked = read_u32(block + 4);
-    if (packed > length - 8 || unpacked > max_size) return std::nullopt;
+    // A copy of 566 bytes takes at least 22 bits: no stream expands more than 206 times, so a
+    // stated size beyond that is a lie, refused before it drives the allocation.
+    if (packed > length - 8 || unpacked > max_size || unpacked > u64{packed} * 207)
+        return std::nullopt;
     std::vector<u8> out(unpacked);
     std::size_t n = 0;
     const u8* p = block + 8;
