@@ -129,10 +129,9 @@ class decoder {
         const u8* at = p_;
         p_ += n;
         if (!compact_)
-            while ((p_ - start_body()) % 4 && p_ < end_) p_++;
+            while ((p_ - start_) % 4 && p_ < end_) p_++; // plain data is padded to 4 bytes
         return at;
     }
-    const u8* start_body() const { return start_; }
     bool skip_padding() {
         if (left() >= 4 && p_[0] == 0 && p_[1] == 0 && p_[2] == 0 && p_[3] == 0) {
             p_ += 4;
@@ -725,8 +724,6 @@ class decoder {
             return;
         }
         signed_number(); // the class id: a decoded object has none
-        if (compact_ ? false : false) {
-        }
         u32 k;
         bool values;
         u32 ctx = read_context_keys(&k, &values);
