@@ -239,11 +239,22 @@ class decoder {
         return *function::side_cell(fn, function::side::body);
     }
 
-    static bool referable(u32 t) {
-        return is_any_block_type(t) || is_any_string_type(t) || t == type_id::vector ||
-               t == type_id::binary || t == type_id::native || t == type_id::action ||
-               t == type_id::op || t == type_id::function || t == type_id::routine ||
-               t == type_id::bitset || t == type_id::map || t == type_id::image;
+    // A reference may only take a series of the kind its own type reads: a block over another
+    // value's cells, a text or bytes over units of a width they read. Anything else would make
+    // one type read another's memory.
+    static bool holds_cells(const cell* c) {
+        u32 t = type_of(c);
+        bool ok = is_any_block_type(t) || t == type_id::map || t == type_id::native ||
+                  t == type_id::action || t == type_id::function ||
+                  (t == type_id::op && ((c->header >> 16) & 0xFF) != type_id::routine);
+        return ok && unit_of(buffer_of(c->w2)) == sizeof(cell);
+    }
+    static bool holds_units(const cell* c, u32 type) {
+        u32 t = type_of(c);
+        if (type == type_id::vector) return t == type_id::vector;
+        if (!is_any_string_type(t) && t != type_id::binary && t != type_id::bitset) return false;
+        u32 unit = unit_of(buffer_of(c->w2));
+        return is_any_string_type(type) ? unit == 1 || unit == 2 || unit == 4 : unit == 1;
     }
 
     // ---- records ----
@@ -543,7 +554,8 @@ class decoder {
         u32 head = compact_ ? (f ? varint() : 0) : u32le();
         if (ref) {
             cell c = resolve();
-            if (!referable(type_of(&c))) fail_at(at);
+            if (!holds_cells(&c)) fail_at(at);
+            if (type_of(&c) != type) c.w3 = 0; // word 3 means something else in the source
             c.header = type | nl;
             c.w1 = head;
             if (type == type_id::hash) {
@@ -585,7 +597,10 @@ class decoder {
         if (!bitset) head = compact_ ? (f ? varint() : 0) : u32le();
         if (ref) {
             cell c = resolve();
-            if (!referable(type_of(&c))) fail_at(at);
+            if (!holds_units(&c, type)) fail_at(at);
+            bool same_kind = type_of(&c) == type;
+            if (type == type_id::vector && !same_kind) fail_at(at); // no element kind to take
+            if (!same_kind) c.w3 = 0;
             c.header = type | nl;
             if (!bitset) c.w1 = head;
             place(t, c);

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "datatypes/binary.hpp"
 #include "datatypes/bitset.hpp"
@@ -276,13 +277,12 @@ class encoder {
         case type_id::action:
             head(t, false, false, nl);
             number(c->w1 + 1);
-            // The spec as a block record; paths through the native reach its cells.
-            head(type_id::block, false, false, false);
-            series_head(0);
-            open(0);
-            write_block_content(cell{type_id::block, 0, c->w2, 0}, c->w2);
-            close();
-            return;
+            {
+                // The spec as a block record at the native's own level: a path through the native
+                // reaches its cells, and a spec met before is written as a path to it.
+                cell spec{type_id::block, 0, c->w2, 0};
+                return write_block(&spec, type_id::block, false);
+            }
         case type_id::op: {
             u32 wrapped = (c->header >> 16) & 0xFF;
             if (wrapped != type_id::native && wrapped != type_id::action &&
@@ -502,13 +502,16 @@ class encoder {
         if (!inline_owner) close();
     }
 
+    // An error has no record by reference: one that holds itself cannot be written.
     void write_error(const cell* c, bool nl) {
+        if (!errors_open_.insert(c->w1).second) no_codec(c);
         head(type_id::error, false, false, nl);
         const cell* fields = context::values_base(c->w1);
         number(fields[0].w2);
         open(0);
         for (u32 i = 3; i < 9; i++) write(context::values_base(c->w1) + i);
         close();
+        errors_open_.erase(c->w1);
     }
 
     bool compact_;
@@ -519,6 +522,7 @@ class encoder {
     std::vector<u32> path_;
     u32 counter_ = 0;
     std::unordered_map<u32, std::vector<u32>> seen_;
+    std::unordered_set<u32> errors_open_;
 };
 
 } // namespace
