@@ -72,16 +72,21 @@ static_assert(std::size(keyword_text) == static_cast<std::size_t>(kw::count));
 
 struct symbols {
     std::array<u32, static_cast<std::size_t>(kw::count)> keyword{};
+    // The keyword of each canonical symbol id up to the largest keyword's: one look per rule word.
+    std::vector<u8> keyword_by_id;
     u32 pick = 0, only = 0, after = 0;
     u32 ev_push = 0, ev_pop = 0, ev_fetch = 0, ev_match = 0, ev_iterate = 0, ev_paren = 0,
         ev_end = 0, callback = 0;
 };
 
-const symbols& syms() {
+const symbols& make_syms() {
     static symbols s = [] {
         symbols t;
         for (std::size_t i = 1; i < t.keyword.size(); i++)
             t.keyword[i] = symbol::canonical_id(symbol::intern_text(keyword_text[i]));
+        t.keyword_by_id.assign(*std::max_element(t.keyword.begin(), t.keyword.end()) + 1, 0);
+        for (std::size_t i = 1; i < t.keyword.size(); i++)
+            t.keyword_by_id[t.keyword[i]] = static_cast<u8>(i);
         auto canon = [](const char* text) { return symbol::canonical_id(symbol::intern_text(text)); };
         t.pick = canon("pick");
         t.only = canon("only");
@@ -99,13 +104,18 @@ const symbols& syms() {
     return s;
 }
 
+// Every rule step asks for these: a plain pointer read instead of a guarded static each time.
+const symbols* syms_cache = nullptr;
+inline const symbols& syms() {
+    if (!syms_cache) syms_cache = &make_syms();
+    return *syms_cache;
+}
+
 kw keyword_of(const cell& item) {
     if (!is(&item, type_id::word)) return kw::none_kw;
     u32 c = symbol::canonical_id(item.w2);
-    const symbols& s = syms();
-    for (std::size_t i = 1; i < s.keyword.size(); i++)
-        if (s.keyword[i] == c) return static_cast<kw>(i);
-    return kw::none_kw;
+    const std::vector<u8>& by_id = syms().keyword_by_id;
+    return c < by_id.size() ? static_cast<kw>(by_id[c]) : kw::none_kw;
 }
 
 bool is_word_named(const cell& item, u32 canonical) {
@@ -250,8 +260,11 @@ class engine {
 
     // -- trace and evaluation --
 
+    // Called at every step: only a traced parse pays for more than the test.
     void trace(u32 event, const cell& rules, u32 ri, u32 p) {
-        if (!callback_) return;
+        if (callback_) call_tracer(event, rules, ri, p);
+    }
+    void call_tracer(u32 event, const cell& rules, u32 ri, u32 p) {
         cell* base = stack::top;
         cell fn = *callback_;
         stack::push_value(&fn);
