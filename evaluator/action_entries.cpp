@@ -167,9 +167,38 @@ void insert_entry(const i32* r, bool append) {
 void append(const i32* r) { insert_entry(r, true); }
 void insert(const i32* r) { insert_entry(r, false); }
 
+// /part of change counts the units of the series that the value replaces: a count, or a position
+// in the series itself (the value may be any value, a word or an integer as well as a series).
+bool change_part_and_dup(const i32* r, i32& part, i32& dup) {
+    part = -1;
+    dup = 1;
+    cell* series = arg(0);
+    if (cell* p = ref_cell(r, 0)) {
+        u32 st = type_of(series);
+        if (type_of(p) == type_id::integer) {
+            part = int_of(p);
+        } else if (type_of(p) == st && p->w2 == series->w2 && st != type_id::port) {
+            u32 len = used_units(buffer_of(series->w2));
+            u32 from = series->w1 > len ? len : series->w1;
+            u32 to = p->w1 > len ? len : p->w1;
+            // A position before the head replaces nothing, as a count of 0 does.
+            part = to > from ? static_cast<i32>(to - from) : 0;
+        } else {
+            cell w{type_id::word, 0, sym::part, 0xFFFFFFFF};
+            error::raise(err::E("script", "invalid-refine-arg"), &w, p);
+        }
+        if (part < 0) part = 0;
+    }
+    if (cell* d = ref_cell(r, 2)) {
+        dup = int_of(d);
+        if (dup < 1) return false;
+    }
+    return true;
+}
+
 void change(const i32* r) {
     i32 part, dup;
-    if (!part_and_dup(r, 0, 2, part, dup)) {
+    if (!change_part_and_dup(r, part, dup)) {
         stack::top = stack::arguments + 1;
         return;
     }
@@ -345,7 +374,7 @@ const action_def table[62] = {
     {"length?", R"~(["Returns the number of values in the series, from the current index to the tail" series [series! port! bitset! map! tuple! none!] return: [integer! none!]])~", length},
     {"move", R"~(["Moves one or more elements from one series to another position or series" origin [series! port!] target [series! port!] /part "Limit the number of values inserted" length [integer!] return: [series! port!]])~", move},
     {"next", R"~(["Returns a series at the next index" series [series! port!] return: [series! port!]])~", stack_action<act::slot::next>},
-    {"pick", R"~(["Returns the series value at a given index" series [series! port! bitset! pair! point2D! point3D! tuple! money! date! time!] index [scalar! any-string! any-word! block! logic! time!] return: [any-type!]])~", pick},
+    {"pick", R"~(["Returns the series value at a given index" series [series! port! bitset! pair! point2D! point3D! tuple! money! date! time! event!] index [scalar! any-string! any-word! block! logic! time!] return: [any-type!]])~", pick},
     {"poke", R"~(["Replaces the series value at a given index, and returns the new value" series [series! port! bitset!] index [scalar! any-string! any-word! block! logic!] value [any-type!] return: [series! port! bitset!]])~", poke},
     {"put", R"~(["Replaces the value following a key, and returns the new value" series [series! port! map! object!] key [scalar! any-string! any-word! binary!] value [any-type!] /case "Perform a case-sensitive search" return: [series! port! map! object!]])~", put},
     {"remove", R"~(["Returns the series at the same index after removing a value" series [series! port! bitset! map! none!] /part "Removes a number of values, or values up to the given series index" length [number! char! series!] /key "Removes a key in map" key [scalar! any-string! any-word! binary! block!] return: [series! port! bitset! map! none!]])~", remove},
