@@ -99,6 +99,7 @@ const stage stages[] = {
     {kind::console_init},
     {kind::module, "console/config.zel"},
     {kind::console_bind},
+    {kind::module, "console/help.zel"}, // help, ?, what, source, about
     {kind::mark_library},
 };
 
