@@ -1402,8 +1402,8 @@ u32 gather_arguments(const cell* callable_in, u32 node, u32 index, bool push, co
         }
     }
     // The call. Its event names it by the path written, or by the function itself when no word
-    // names it.
-    if (trace::on) {
+    // names it; the library's own calls are not shown.
+    if (trace::on && !(buffer_of(node)->flags & buffer_flag::library_code)) {
         const cell* ref = path ? path : name.w2 == sym::anon ? &callable : &name;
         trace::send(trace::event::call, 0, -1, &callable, ref);
         if (pending) goto unwind;
@@ -1437,13 +1437,14 @@ namespace {
 // A function body while a trace is active: the function's header may switch tracing on or off
 // for its body, and the body is framed by the prolog and epilog events.
 void evaluate_traced_body(const cell* fn, const cell* body, const cell* name) {
-    // Only a header that switched tracing puts it back: `trace false` inside traced code lasts
-    // past the return of the function that called it.
+    // Only a header that switched tracing puts it back, and not over a `trace <logic>` made
+    // meanwhile: that one lasts past the return of the function that called it.
     struct restore_tracing {
         bool switched = false;
         bool was = trace::on;
+        u32 switches = trace::switches;
         ~restore_tracing() {
-            if (switched) trace::on = was;
+            if (switched && switches == trace::switches) trace::on = was;
         }
     } restore;
     if (!trace::in_tracer) {

@@ -16,6 +16,7 @@ bool on = false;
 bool active = false;
 bool in_tracer = false;
 u32 mask = default_mask;
+u32 switches = 0;
 
 namespace {
 cell* callback = nullptr; // a rooted cell: the tracer, or none

@@ -220,6 +220,7 @@ void tracing() {
 // Events resume or pause inside a traced evaluation; outside one nothing is switched on.
 void switch_tracing() {
     trace::on = is_truthy(arg(0)) && trace::active;
+    trace::switches++;
     answer_unset();
 }
 
