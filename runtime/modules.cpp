@@ -5,6 +5,8 @@
 #include "console/console_binding.hpp"
 #include "console/console_routines.hpp"
 #include "datatypes/error.hpp"
+#include "datatypes/event.hpp"
+#include "gui/terminal/gui_routines.hpp"
 #include "datatypes/string_buffer.hpp"
 #include "evaluator/interp.hpp"
 #include "evaluator/stack.hpp"
@@ -35,6 +37,8 @@ enum class kind {
     // console's modules, the binding after them.
     console_begin,
     console_bind,
+    // The GUI: event! and the global routines before its script side.
+    gui_types,
 };
 
 struct stage {
@@ -64,6 +68,9 @@ const stage stages[] = {
     {kind::module, "library/math.zel"},         // math, clock, date zones, send
     {kind::module, "library/system.zel"},       // the system object
     {kind::module, "library/parse_trace.zel"},  // parse-trace, transcode-trace, scan
+    // load-json, to-json, load-csv, to-csv and their codecs in system/codecs
+    {kind::module, "library/json.zel"},
+    {kind::module, "library/csv.zel"},
     {kind::adopt_system},
     {kind::module, "library/operators.zel"}, // the infix operators
     // register-scheme; url-parser, decode-url and encode-url
@@ -75,6 +82,9 @@ const stage stages[] = {
     // The command line; the console: completion, input, shell words, the console object and
     // its configuration.
     {kind::module, "library/command_line.zel"},
+    {kind::gui_types},
+    {kind::module, "gui/view.zel"},     // system/view, the face templates, the support functions
+    {kind::module, "gui/platform.zel"}, // the TUI helpers and the platform object, started
     {kind::console_begin},
     {kind::module, "console/complete.zel"},
     {kind::console_input},
@@ -158,6 +168,10 @@ bool run_stage(const stage& s, std::string* failure) {
         return true;
     case kind::console_bind:
         console_binding::bind_console_code();
+        return true;
+    case kind::gui_types:
+        event::register_type();
+        gui_routines::bind_globals();
         return true;
     }
     return true;
