@@ -1448,8 +1448,10 @@ void evaluate_traced_body(const cell* fn, const cell* body, const cell* name) {
         }
     } restore;
     if (!trace::in_tracer) {
-        if (fn->header & function::flag::trace) restore.switched = true, trace::on = true;
-        else if (fn->header & function::flag::no_trace) restore.switched = true, trace::on = false;
+        if (fn->header & (function::flag::trace | function::flag::no_trace)) {
+            restore.switched = true;
+            trace::on = fn->header & function::flag::trace;
+        }
     }
     if (trace::on) trace::send(trace::event::prolog, body->w2, -1, fn, name);
     if (!pending) evaluate_block(body, true);

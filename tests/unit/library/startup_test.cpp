@@ -102,7 +102,8 @@ TEST(SystemObject, InitialValues) {
         {"system/state/last-error", "none"},
         {"system/options/float/pretty?", "true"},
         {"system/options/float/full?", "false"},
-        {"reduce [object? system/console object? system/view object? system/reactivity object? system/tools]",
+        {"reduce [object? system/console object? system/view object? system/reactivity object? "
+         "system/tools]",
          "[true true true true]"},
         {"words-of system/tools",
          "[fun-stk expr-stk watching profiling indent hist-length dbg-usage options calc-max "
