@@ -665,6 +665,11 @@ void evaluate_block(const cell* block, bool pass_result) {
         }
         stack::top = start;
     }
+    struct restore_paren {
+        u32 node = trace::paren_node;
+        ~restore_paren() { trace::paren_node = node; }
+    } restore;
+    if (trace::on && type_of(block) == type_id::paren) trace::paren_node = node;
     cell body = body_word();
     stack::open_frame(&body, frame_header::block);
     if (trace::on)
