@@ -2,18 +2,24 @@
 // in file order: each may use what the earlier stages bound and nothing later.
 #include "runtime/modules.hpp"
 
+#include <functional>
+
 #include "console/console_binding.hpp"
 #include "console/console_routines.hpp"
+#include "datatypes/block.hpp"
 #include "datatypes/error.hpp"
 #include "datatypes/event.hpp"
 #include "gui/terminal/gui_routines.hpp"
 #include "datatypes/string_buffer.hpp"
 #include "evaluator/interp.hpp"
 #include "evaluator/stack.hpp"
+#include "lexer/boot_payload.hpp"
 #include "lexer/lexer.hpp"
+#include "lexer/zelbin.hpp"
 #include "library/library_code.hpp"
 #include "library/routine_table.hpp"
 #include "library/system_services.hpp"
+#include "runtime/collector.hpp"
 #include "runtime/cycle_stack.hpp"
 #include "runtime/embedded.hpp"
 #include "runtime/errors.hpp"
@@ -97,6 +103,10 @@ const stage stages[] = {
     {kind::mark_library},
 };
 
+// Loads a module's code into the cell and evaluates it; false with the error report on failure.
+bool evaluate_loaded(std::string_view path, std::string* failure,
+                     const std::function<void(cell*)>& load);
+
 // The report of the error in flight, as text.
 std::string error_text() {
     cell* base = stack::top;
@@ -138,12 +148,26 @@ std::string exit_text(u32 code) {
 bool run_stage(const stage& s, std::string* failure) {
     switch (s.what) {
     case kind::module: {
-        std::string_view text = embedded_text(s.path);
-        if (text.empty()) {
+        std::span<const u8> data = boot_payload::module_data(s.path);
+        if (data.empty()) {
             *failure = std::string("missing module ") + s.path;
             return false;
         }
-        return evaluate_source(s.path, text, failure);
+        return evaluate_loaded(s.path, failure, [&](cell* code) {
+            // No collection while the payload is decoded: its cells are the library's for good.
+            struct collector_off {
+                bool was = gc::active;
+                collector_off() { gc::active = false; }
+                ~collector_off() { gc::active = was; }
+            } off;
+            cell* decoded = block::push_new(1);
+            zelbin::decode(data.data(), data.size(), decoded, decoded);
+            // The payload holds the module's block as its one value.
+            series_buffer* b = buffer_of(decoded->w2);
+            if (used_units(b) != 1 || !is(head_cell(b), type_id::block))
+                error::raise(err::E("script", "invalid-data"), decoded);
+            *code = *head_cell(b);
+        });
     }
     case kind::routines:
         routines::bind_runtime_routines();
@@ -187,6 +211,17 @@ std::string_view embedded_text(std::string_view path) {
 }
 
 bool evaluate_source(std::string_view path, std::string_view text, std::string* failure) {
+    return evaluate_loaded(path, failure, [&](cell* code) {
+        lexer::scan_options options;
+        u32 consumed = 0;
+        lexer::scan_utf8(code, reinterpret_cast<const u8*>(text.data()),
+                         static_cast<u32>(text.size()), options, &consumed);
+    });
+}
+
+namespace {
+bool evaluate_loaded(std::string_view path, std::string* failure,
+                     const std::function<void(cell*)>& load) {
     cell* base = stack::top;
     stack::mark mark = stack::save();
     u32 cycles = cycle_stack::depth();
@@ -201,10 +236,7 @@ bool evaluate_source(std::string_view path, std::string_view text, std::string* 
     try {
         cell none{type_id::none, 0, 0, 0};
         cell* code = stack::push_value(&none);
-        lexer::scan_options options;
-        u32 consumed = 0;
-        lexer::scan_utf8(code, reinterpret_cast<const u8*>(text.data()),
-                         static_cast<u32>(text.size()), options, &consumed);
+        load(code);
         system_services::bind_private_words(code);
         interp::evaluate_block(code, false);
         if (interp::pending) return fail("left " + exit_text(interp::pending));
@@ -216,6 +248,7 @@ bool evaluate_source(std::string_view path, std::string_view text, std::string* 
     stack::top = base;
     return true;
 }
+} // namespace
 
 bool run_all(std::string* failure) {
     system_services::set_up();
