@@ -665,6 +665,11 @@ void evaluate_block(const cell* block, bool pass_result) {
         }
         stack::top = start;
     }
+    struct restore_paren {
+        u32 node = trace::paren_node;
+        ~restore_paren() { trace::paren_node = node; }
+    } restore;
+    if (trace::on && type_of(block) == type_id::paren) trace::paren_node = node;
     cell body = body_word();
     stack::open_frame(&body, frame_header::block);
     if (trace::on)
@@ -1401,7 +1406,13 @@ u32 gather_arguments(const cell* callable_in, u32 node, u32 index, bool push, co
             }
         }
     }
-    // The call.
+    // The call. Its event names it by the path written, or by the function itself when no word
+    // names it; the library's own calls are not shown.
+    if (trace::on && !(buffer_of(node)->flags & buffer_flag::library_code)) {
+        const cell* ref = path ? path : name.w2 == sym::anon ? &callable : &name;
+        trace::send(trace::event::call, 0, -1, &callable, ref);
+        if (pending) goto unwind;
+    }
     switch (t) {
     case type_id::function: invoke_function(&callable, parent_context, &name); break;
     case type_id::routine: call_routine(&callable); break;
@@ -1431,13 +1442,21 @@ namespace {
 // A function body while a trace is active: the function's header may switch tracing on or off
 // for its body, and the body is framed by the prolog and epilog events.
 void evaluate_traced_body(const cell* fn, const cell* body, const cell* name) {
+    // Only a header that switched tracing puts it back, and not over a `trace <logic>` made
+    // meanwhile: that one lasts past the return of the function that called it.
     struct restore_tracing {
+        bool switched = false;
         bool was = trace::on;
-        ~restore_tracing() { trace::on = was; }
+        u32 switches = trace::switches;
+        ~restore_tracing() {
+            if (switched && switches == trace::switches) trace::on = was;
+        }
     } restore;
     if (!trace::in_tracer) {
-        if (fn->header & function::flag::trace) trace::on = true;
-        else if (fn->header & function::flag::no_trace) trace::on = false;
+        if (fn->header & (function::flag::trace | function::flag::no_trace)) {
+            restore.switched = true;
+            trace::on = fn->header & function::flag::trace;
+        }
     }
     if (trace::on) trace::send(trace::event::prolog, body->w2, -1, fn, name);
     if (!pending) evaluate_block(body, true);

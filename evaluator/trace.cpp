@@ -16,6 +16,8 @@ bool on = false;
 bool active = false;
 bool in_tracer = false;
 u32 mask = default_mask;
+u32 switches = 0;
+u32 paren_node = 0;
 
 namespace {
 cell* callback = nullptr; // a rooted cell: the tracer, or none
@@ -118,7 +120,7 @@ void send(u32 ev, u32 code, i32 position, const cell* value, const cell* referen
     cell* offset = stack::reserve_slot();
     init_integer(offset, -1);
     if (code) {
-        *code_cell = cell{type_id::block, 0, code, 0};
+        *code_cell = cell{code == paren_node ? type_id::paren : type_id::block, 0, code, 0};
         if (position >= 0 && static_cast<u32>(position) <= used_units(buffer_of(code)))
             init_integer(offset, position);
     } else {

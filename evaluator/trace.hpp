@@ -17,6 +17,11 @@ extern bool on;        // events are sent
 extern bool active;    // a traced evaluation is under way (a tracer is installed)
 extern bool in_tracer; // the tracer is running
 extern u32 mask;
+// Counts the switches of `trace <logic>`: a function body that switched tracing for itself puts
+// the flag back only when no such switch came meanwhile.
+extern u32 switches;
+// The paren being evaluated while tracing (0 for none): its events carry it as a paren.
+extern u32 paren_node;
 
 // The events a tracer asks for: the words of a block at the head of its body, else every event.
 u32 mask_from_tracer(const cell* tracer);

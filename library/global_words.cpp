@@ -69,7 +69,7 @@ constexpr std::string_view library_head[] = {
     "quit-return", "set-quiet", "set-slot-quiet", "shift-right", "shift-left", "shift-logical",
     "last-lf?", "get-current-dir", "set-current-dir", "create-dir", "exists?", "os-info",
     "as-color", "as-ipv4", "as-rgba", "count-chars", "stack-size?", "pick-stack", "frame-index?",
-    "collect-calls", "tracing?", "read-clipboard", "write-clipboard", "write-stdout",
+    "collect-calls", "tracing?", "switch-tracing", "read-clipboard", "write-clipboard", "write-stdout",
 };
 // clang-format on
 

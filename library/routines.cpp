@@ -217,6 +217,13 @@ void tracing() {
     answer_logic(trace::active);
 }
 
+// Events resume or pause inside a traced evaluation; outside one nothing is switched on.
+void switch_tracing() {
+    trace::on = is_truthy(arg(0)) && trace::active;
+    trace::switches++;
+    answer_unset();
+}
+
 void read_clipboard() {
     answer(*clipboard::fetch_contents());
 }
@@ -294,6 +301,7 @@ const definition runtime_routines[] = {
     {"frame-index?", "[]", frame_index},
     {"collect-calls", "[blk [block!]]", collect_calls},
     {"tracing?", "[]", tracing},
+    {"switch-tracing", R"~(["Internal Use Only" on? [logic!]])~", switch_tracing},
     {"read-clipboard",
      R"~(["Return the contents of the system clipboard" return: [any-type!] "false on failure, none if empty, otherwise: string!, block! of files!, or an image!"])~",
      read_clipboard},

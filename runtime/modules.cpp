@@ -84,6 +84,7 @@ const stage stages[] = {
     {kind::module, "library/reactivity.zel"},   // reactor templates, system/reactivity, react
     {kind::module, "library/preprocessor.zel"}, // preprocessor, expand-directives
     {kind::module, "library/version.zel"},   // system/version as a value
+    {kind::module, "library/tools.zel"},        // trace, profile, debug and system/tools
     // The command line; the console: completion, input, shell words, the console object and
     // its configuration.
     {kind::module, "library/command_line.zel"},

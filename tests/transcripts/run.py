@@ -2,7 +2,8 @@
 """Runs console transcripts against the built zel.
 
 A transcript is written as a user sees the console: a line that begins with ">> " is typed input
-(a continuation line begins with the continuation prompt the console shows, such as "[    "),
+(a continuation line begins with the continuation prompt the console shows, such as "[    ", and
+a line typed at the debugger begins with "debug> "),
 and every line up to the next input line is the exact output expected for it. Lines that begin
 with ";;" are comments. The inputs are fed to zel on its standard input (no prompts are written
 then) and the whole output, banner removed, is compared with the expected output. A mismatch is
@@ -18,7 +19,7 @@ import sys
 import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-INPUT = re.compile(r"^(>> |\[    |\{    |\(    |<    |\"    )")
+INPUT = re.compile(r"^(>> |\[    |\{    |\(    |<    |\"    |debug> )")
 
 
 def parse(path):

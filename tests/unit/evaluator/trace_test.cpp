@@ -37,6 +37,22 @@ TEST(Trace, CallsSetsAndValues) {
                       "[none x:]"));
 }
 
+TEST(Trace, CallsNamedByWordPathOrFunction) {
+    // The call event comes after the arguments and before the body; its reference is the word,
+    // the path written, or the function itself when nothing names it.
+    EXPECT_TRUE(gives("log: copy [] t: func [e c o v r f] [[open call prolog return] "
+                      "append log e  if e = 'call [append/only log either function? :r [1] [:r]]] "
+                      "g: func [x] [x] do/trace [g 2] :t log",
+                      "[open call g prolog return]"));
+    EXPECT_TRUE(gives("log: copy [] t: func [e c o v r f] [[call] append/only log :r] "
+                      "o: context [f: func [] [1]] do/trace [o/f append/only [] 1] :t "
+                      "reduce [mold log/1 mold log/2]",
+                      "[\"o/f\" \"append/only\"]"));
+    EXPECT_TRUE(gives("log: copy [] t: func [e c o v r f] [[call] append log function? :r] "
+                      "do/trace [do reduce [func [] [1]]] :t log",
+                      "[false false false true]"));
+}
+
 TEST(Trace, FunctionBodiesAndThrows) {
     EXPECT_TRUE(
         gives("log: copy [] t: func [e c o v r f] [[prolog epilog throw catch] append log e] "

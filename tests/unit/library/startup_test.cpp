@@ -102,8 +102,16 @@ TEST(SystemObject, InitialValues) {
         {"system/state/last-error", "none"},
         {"system/options/float/pretty?", "true"},
         {"system/options/float/full?", "false"},
-        {"reduce [object? system/console object? system/view object? system/reactivity system/tools]",
-         "[true true true none]"},
+        {"reduce [object? system/console object? system/view object? system/reactivity object? "
+         "system/tools]",
+         "[true true true true]"},
+        {"words-of system/tools",
+         "[fun-stk expr-stk watching profiling indent hist-length dbg-usage options calc-max "
+         "show-context show-parents show-stack show-watching do-command debugger tracers "
+         "profiler do-handler run-restoring]"},
+        {"words-of system/tools/tracers",
+         "[emit opening-marker closing-markers mold-part dumper push drop pop top-of step "
+         "mold-size free data guided-trace inspector]"},
         {"words-of system/reactivity",
          "[relations queue eat-events? debug? types! not-safe! add-relation identify-sources "
          "eval eval-reaction pending? check]"},
@@ -196,11 +204,11 @@ TEST(LibraryCode, NoTraceEventsInsideLibraryBodies) {
     // probe's own steps are not events; the user's block run by attempt is traced.
     const char* tracer = "r: copy [] t: func [event code offset value ref frame] [append r event] ";
     EXPECT_TRUE(gives(std::string(tracer) + "do/trace [probe 1] :t r",
-                      "[init enter fetch open fetch push return expr exit end]"));
+                      "[init enter fetch open fetch push call return expr exit end]"));
     libtest::outcome o = run(std::string(tracer) + "do/trace [attempt [1 + 2]] :t r");
     ASSERT_FALSE(o.raised) << o.molded;
     // The inner block's steps are there.
-    EXPECT_NE(o.molded.find("enter fetch push fetch open fetch push return expr exit"),
+    EXPECT_NE(o.molded.find("enter fetch push fetch open fetch push call return expr exit"),
               std::string::npos)
         << o.molded;
 }
