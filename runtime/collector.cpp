@@ -114,9 +114,11 @@ void mark_cell(const cell* c) {
     case type_id::bitset:
     case type_id::vector:
     case type_id::binary:
-    case type_id::image:
         set_node_mark(&w2);
         if (w3) set_node_mark(&w3);
+        break;
+    case type_id::image: // word 3 is the size, not a node
+        set_node_mark(&w2);
         break;
     case type_id::symbol:
         set_node_mark(&w3);
