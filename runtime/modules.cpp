@@ -59,6 +59,7 @@ const stage stages[] = {
     {kind::module, "library/remote_cache.zel"}, // path-thru, read-thru and their kin
     {kind::module, "library/aliases.zel"},      // dt, time-it and the aliases
     {kind::module, "library/system.zel"},       // the system object
+    {kind::module, "library/image_codecs.zel"}, // the image codecs of system/codecs
     {kind::module, "library/parse_trace.zel"},  // parse-trace, transcode-trace, scan
     {kind::adopt_system},
     {kind::module, "library/operators.zel"}, // the infix operators

@@ -181,6 +181,36 @@ TIFF* open_stream(tiff_stream* s, const char* mode) {
                           tiff_map, tiff_unmap);
 }
 
+// 8-bit RGB or RGBA strips with unassociated alpha are read as they are, exactly;
+// everything else goes through libtiff's RGBA reader, whose output is premultiplied.
+bool read_plain_rgb(TIFF* tif, u32 width, u32 height, pixels& out) {
+    u16 bits = 0, samples = 0, photometric = 0, planar = PLANARCONFIG_CONTIG, extra_count = 0;
+    u16* extra = nullptr;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_EXTRASAMPLES, &extra_count, &extra);
+    if (TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric) != 1) return false;
+    u16 orientation = ORIENTATION_TOPLEFT;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_ORIENTATION, &orientation);
+    bool alpha = samples == 4 && extra_count == 1 && extra && extra[0] == EXTRASAMPLE_UNASSALPHA;
+    if (bits != 8 || photometric != PHOTOMETRIC_RGB || planar != PLANARCONFIG_CONTIG ||
+        orientation != ORIENTATION_TOPLEFT || TIFFIsTiled(tif) || !(samples == 3 || alpha) ||
+        u64(TIFFScanlineSize64(tif)) < u64(width) * samples)
+        return false;
+    std::vector<u8> row(std::size_t(TIFFScanlineSize64(tif)));
+    out.words.resize(u64(width) * height);
+    for (u32 y = 0; y < height; y++) {
+        if (TIFFReadScanline(tif, row.data(), y, 0) != 1) return false;
+        u32* into = out.words.data() + std::size_t(y) * width;
+        for (u32 x = 0; x < width; x++) {
+            const u8* p = row.data() + std::size_t(x) * samples;
+            into[x] = u32(samples == 4 ? p[3] : 255) << 24 | u32(p[0]) << 16 | u32(p[1]) << 8 | p[2];
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 bool decode_tiff(const u8* bytes, std::size_t n, pixels& out) {
@@ -193,16 +223,18 @@ bool decode_tiff(const u8* bytes, std::size_t n, pixels& out) {
     bool ok = TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width) == 1 &&
               TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height) == 1 && width > 0 && height > 0 &&
               size_allowed(width, height);
-    if (ok) {
+    out.width = width;
+    out.height = height;
+    if (ok && !read_plain_rgb(tif, width, height, out)) {
         std::vector<u32> raster(u64(width) * height);
         ok = TIFFReadRGBAImageOriented(tif, width, height, raster.data(), ORIENTATION_TOPLEFT, 1) == 1;
         if (ok) {
-            out.width = width;
-            out.height = height;
             out.words.resize(raster.size());
             for (std::size_t i = 0; i < raster.size(); i++) {
-                u32 p = raster[i];
-                out.words[i] = TIFFGetA(p) << 24 | TIFFGetR(p) << 16 | TIFFGetG(p) << 8 | TIFFGetB(p);
+                u32 p = raster[i], a = TIFFGetA(p);
+                auto plain = [a](u32 c) { return a == 0 || a == 255 ? c : std::min<u32>(255, (c * 255 + a / 2) / a); };
+                out.words[i] = a << 24 | plain(TIFFGetR(p)) << 16 | plain(TIFFGetG(p)) << 8 |
+                               plain(TIFFGetB(p));
             }
         }
     }
