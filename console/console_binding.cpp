@@ -16,6 +16,7 @@
 #include "datatypes/words_rt.hpp"
 #include "evaluator/stack.hpp"
 #include "library/library_code.hpp"
+#include "runtime/collector.hpp"
 #include "runtime/memory.hpp"
 #include "runtime/roots.hpp"
 
@@ -184,9 +185,16 @@ class binder {
 
 } // namespace
 
+// The library's values are compared after the console's modules ran: the collector sees (and
+// rewrites) them meanwhile.
+void mark_library_values() {
+    for (cell& c : library_values) gc::mark_cell(&c);
+}
+
 void note_library_words() {
     u32 n = slot_count(context::global_node());
     library_values.assign(global_values(), global_values() + n);
+    gc::add_mark_callback(mark_library_values);
 }
 
 void bind_console_code() {
@@ -208,6 +216,9 @@ void bind_console_code() {
     if (const cell* fn = field(context::word_value_address(&completion), "complete-input"))
         kept[2] = *fn;
 
+    gc::remove_mark_callback(mark_library_values);
+    // The binder keeps nodes in its own tables.
+    gc::evacuation_hold hold;
     binder b(ctx);
     // The words the console's modules set: new ones, and old ones given new values (`halt`).
     u32 n = slot_count(context::global_node());

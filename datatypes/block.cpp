@@ -42,6 +42,19 @@ std::vector<cell> cells_of(const cell* b) {
     return std::vector<cell>(cells(b) + h, cells(b) + length_of(b));
 }
 
+cell_run cells_in_place(const cell* b, u32 target_node) {
+    u32 h = series::clamped_head(b);
+    cell_run run{b->w2, h, length_of(b) - h};
+    if (run.node != target_node || run.count == 0) return run;
+    cell* slot = init_none(stack::reserve_slot());
+    u32 node = memory::new_cell_series(run.count);
+    *slot = cell{type_id::block, 0, node, 0};
+    series_buffer* s = buffer_of(node);
+    std::memcpy(head_cell(s), run.first(), std::size_t(run.count) * sizeof(cell));
+    s->tail += run.count * static_cast<u32>(sizeof(cell));
+    return {node, 0, run.count};
+}
+
 series_buffer* make_room(const cell* b, u64 n, bool spare) {
     return series::ensure_room(b->w2, n, spare);
 }
@@ -99,11 +112,14 @@ void drop_last(cell* b) {
 }
 
 void append_cells_from_head(const cell* source, const cell* target) {
-    std::vector<cell> from = cells_of(source);
-    if (from.empty()) return;
-    series_buffer* s = make_room(target, from.size(), true);
-    std::memcpy(tail_cell(s), from.data(), from.size() * sizeof(cell));
-    s->tail += static_cast<u32>(from.size() * sizeof(cell));
+    cell* base = stack::top;
+    cell_run from = cells_in_place(source, target->w2);
+    if (from.count) {
+        series_buffer* s = make_room(target, from.count, true);
+        std::memcpy(tail_cell(s), from.first(), std::size_t(from.count) * sizeof(cell));
+        s->tail += from.count * static_cast<u32>(sizeof(cell));
+    }
+    stack::top = base;
 }
 
 void init_cell(cell* c, i32 n) {
@@ -157,18 +173,21 @@ void insert_one(cell* b, const cell* value, bool advance, bool at_start) {
 }
 
 void insert_cells_of(cell* target, const cell* source) {
-    std::vector<cell> from = cells_of(source);
-    if (from.empty()) return;
-    u32 length = length_of(target);
-    u32 at = series::clamped_head(target);
-    u32 n = static_cast<u32>(from.size());
-    series_buffer* s = make_room(target, n, true);
-    cell* base = head_cell(s);
-    std::memmove(base + at + n, base + at, (length - at) * sizeof(cell));
-    std::memcpy(base + at, from.data(), n * sizeof(cell));
-    s->tail += n * sizeof(cell);
-    series::index_sync::inserted(target, at, n, length);
-    target->w1 = at + n;
+    cell* stack_base = stack::top;
+    cell_run from = cells_in_place(source, target->w2);
+    u32 n = from.count;
+    if (n) {
+        u32 length = length_of(target);
+        u32 at = series::clamped_head(target);
+        series_buffer* s = make_room(target, n, true);
+        cell* base = head_cell(s);
+        std::memmove(base + at + n, base + at, (length - at) * sizeof(cell));
+        std::memcpy(base + at, from.first(), n * sizeof(cell));
+        s->tail += n * sizeof(cell);
+        series::index_sync::inserted(target, at, n, length);
+        target->w1 = at + n;
+    }
+    stack::top = stack_base;
 }
 
 void insert_into_below() {
@@ -249,11 +268,13 @@ bool duplicated_kind(u32 t, bool all_kinds) {
 // A block of b's type holding its cells from the head, in `out` (which must not move).
 void duplicate_into(cell* out, const cell* b, bool deep, bool all_kinds) {
     cell source = *b;
-    std::vector<cell> from = cells_of(&source);
-    u32 node = memory::new_cell_series(static_cast<u32>(from.size()));
+    u32 h = series::clamped_head(&source);
+    u32 count = length_of(&source) - h;
+    u32 node = memory::new_cell_series(count);
+    // The source is read after the allocation, which may have moved it.
     series_buffer* s = buffer_of(node);
-    if (!from.empty()) std::memcpy(head_cell(s), from.data(), from.size() * sizeof(cell));
-    s->tail += static_cast<u32>(from.size() * sizeof(cell));
+    if (count) std::memcpy(head_cell(s), cells(&source) + h, std::size_t(count) * sizeof(cell));
+    s->tail += count * static_cast<u32>(sizeof(cell));
     *out = cell{type_of(&source), 0, node, 0};
     if (!deep) return;
     // A block that holds itself would be duplicated without end.
@@ -262,12 +283,14 @@ void duplicate_into(cell* out, const cell* b, bool deep, bool all_kinds) {
         error::raise(err::E("internal", "no-cycle"));
     }
     cycle_stack::guard g(source.w2);
-    for (u32 i = 0; i < from.size(); i++) {
-        if (!duplicated_kind(type_of(&from[i]), all_kinds)) continue;
+    // The copy's own cells are the ones to duplicate: it is rooted through `out`.
+    for (u32 i = 0; i < count; i++) {
+        cell item = head_cell(buffer_of(node))[i];
+        if (!duplicated_kind(type_of(&item), all_kinds)) continue;
         cell* slot = stack::reserve_slot();
-        duplicate_into(slot, &from[i], true, all_kinds);
+        duplicate_into(slot, &item, true, all_kinds);
         cell copy = *slot;
-        cell_ops::set_newline(&copy, cell_ops::has_newline(&from[i]));
+        cell_ops::set_newline(&copy, cell_ops::has_newline(&item));
         head_cell(buffer_of(node))[i] = copy;
         stack::drop_values(1);
     }

@@ -47,6 +47,18 @@ result run(const cell* series, const cell* value, const request& r);
 namespace zel::block {
 // The cells of a block from its head, copied out of the buffer.
 std::vector<cell> cells_of(const cell* b);
+
+// The cells of a block from its head, read where they lie: `first()` is valid until the next
+// allocation. When they lie in `target`'s own buffer, whose cells move, they are first copied
+// into a block pushed on the data stack (the caller drops it). Nothing is copied to the heap, so
+// a long block costs no memory outside the arena.
+struct cell_run {
+    u32 node = 0;
+    u32 head = 0;
+    u32 count = 0;
+    const cell* first() const { return head_cell(buffer_of(node)) + head; }
+};
+cell_run cells_in_place(const cell* b, u32 target_node);
 // Grows the block's buffer so that n more cells fit (twice the need with `spare`).
 series_buffer* make_room(const cell* b, u64 n, bool spare);
 } // namespace zel::block

@@ -34,27 +34,29 @@ u32 clamp_head(cell* b) {
 }
 
 // The cells a value stands for: a block's cells from its head (unless `only`), else itself.
-// A single value is held inline: appending one value is the common case and takes no heap.
+// A single value is held inline: appending one value is the common case and takes no heap. A
+// block's cells are read where they lie (`data()` after the target has grown), or from a copy on
+// the data stack when they lie in the target itself; the copy goes with this object.
 class source_cells {
   public:
-    source_cells(const cell* value, bool only) {
+    source_cells(const cell* value, bool only, u32 target_node) : base_(stack::top) {
         if (!only && is_any_block_type(type_of(value))) {
-            many_ = cells_of(value);
-            data_ = many_.data();
-            size_ = many_.size();
+            run_ = cells_in_place(value, target_node);
+            size_ = run_.count;
         } else {
             one_ = *value;
         }
     }
+    ~source_cells() { stack::top = base_; }
     source_cells(const source_cells&) = delete;
     source_cells& operator=(const source_cells&) = delete;
-    const cell* data() const { return data_; }
+    const cell* data() const { return run_.node ? run_.first() : &one_; }
     std::size_t size() const { return size_; }
 
   private:
+    cell* base_;
     cell one_;
-    std::vector<cell> many_;
-    const cell* data_ = &one_;
+    cell_run run_;
     std::size_t size_ = 1;
 };
 
@@ -90,7 +92,7 @@ namespace handlers {
 
 void insert(cell* s, cell* value, i32 part, bool only, i32 dup, bool append) {
     cell v = *value;
-    std::optional<source_cells> src(std::in_place, &v, only);
+    std::optional<source_cells> src(std::in_place, &v, only, s->w2);
     u64 n = src->size();
     if (n == 0 || dup < 1) return;
     u64 count = part < 0 || u64(part) > n ? n : u64(part);
@@ -101,7 +103,7 @@ void insert(cell* s, cell* value, i32 part, bool only, i32 dup, bool append) {
     u32 ev = append ? owner::event::append : owner::event::insert;
     bool told = owner::notify_change(s, ev, &v, static_cast<i32>(at), as_i32(total));
     if (told) {
-        src.emplace(&v, only);
+        src.emplace(&v, only, s->w2);
         count = std::min<u64>(count, src->size());
         total = count * u64(dup);
         h = clamp_head(s);
@@ -125,7 +127,7 @@ void change(cell* s, cell* value, i32 part, bool only, i32 dup) {
     if (dup < 0) dup = 0;
     u32 h = clamp_head(s);
     u32 avail = length_of(s) - h;
-    std::optional<source_cells> src(std::in_place, &v, only);
+    std::optional<source_cells> src(std::in_place, &v, only, s->w2);
     u64 n = src->size();
     u64 inserted = checked_total(n, u64(dup));
     u64 removed = part >= 0 ? std::min<u64>(avail, u64(part)) : std::min<u64>(avail, inserted);
@@ -135,7 +137,7 @@ void change(cell* s, cell* value, i32 part, bool only, i32 dup) {
         h = clamp_head(s);
         avail = length_of(s) - h;
         removed = std::min<u64>(removed, avail);
-        src.emplace(&v, only);
+        src.emplace(&v, only, s->w2);
         n = src->size();
         inserted = n * u64(dup);
     }

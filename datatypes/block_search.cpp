@@ -6,6 +6,7 @@
 #include "datatypes/block_handlers.hpp"
 #include "datatypes/series.hpp"
 #include "evaluator/actions.hpp"
+#include "runtime/collector.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/hash_index.hpp"
 
@@ -84,6 +85,7 @@ result run(const cell* series_cell, const cell* value_cell, const request& r) {
         }
         if (limit >= length) limit = length - 1;
     }
+    gc::evacuation_hold hold; // the matcher keeps the sequence on the heap
     matcher m;
     m.value = *value_cell;
     m.op = r.same ? cop::same : (r.case_ ? cop::strict_equal : cop::find);

@@ -14,6 +14,7 @@
 #include "datatypes/sort_comparator.hpp"
 #include "evaluator/actions.hpp"
 #include "evaluator/stack.hpp"
+#include "runtime/collector.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/owner.hpp"
 #include "runtime/sort.hpp"
@@ -194,6 +195,7 @@ cell* sort(cell* s, bool case_, cell* skip, cell* compare, cell* part, bool all,
     length = used_units(buffer_of(s->w2));
     if (start + n > length) n = std::max<i64>(i64(length) - start, 0) / size * size;
     u32 records = static_cast<u32>(n / size);
+    gc::evacuation_hold hold; // the private copy lies on the heap while comparators run
     std::vector<cell> copy(head_cell(buffer_of(s->w2)) + start,
                            head_cell(buffer_of(s->w2)) + start + n);
     std::vector<u32> order(records);

@@ -12,6 +12,7 @@
 #include "datatypes/words_rt.hpp"
 #include "evaluator/actions.hpp"
 #include "evaluator/stack.hpp"
+#include "runtime/collector.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/memory.hpp"
 
@@ -221,6 +222,7 @@ void collect_body(const cell* block, std::vector<u32>& known_list, std::vector<c
 } // namespace
 
 cell gather_spec_words(cell* spec, const cell* body) {
+    gc::evacuation_hold hold; // `locals` keeps bound words on the heap
     std::vector<u32> known_list;
     std::vector<cell> locals;
     u32 n = length_of(spec);

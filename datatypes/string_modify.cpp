@@ -8,6 +8,7 @@
 #include "datatypes/string_buffer.hpp"
 #include "datatypes/string_common.hpp"
 #include "evaluator/actions.hpp"
+#include "runtime/cycle_stack.hpp"
 #include "runtime/memory.hpp"
 
 namespace zel {
@@ -19,10 +20,38 @@ namespace {
 
 constexpr i32 unlimited = 0x7FFFFFFF;
 
-// What a char!, a text or a tag! contributes, and the unit it brings.
+// What a char!, a text or a tag! contributes, and the unit it brings. A text's code points stay
+// in its buffer in the arena (a copy of a long text made on the heap would escape the arena's
+// cap): they are units [index, index + count) of the buffer behind `node`, a tag's between an
+// opening "<" and a closing ">".
 struct contribution {
-    std::u32string cps;
+    std::u32string cps; // a char's code point
+    u32 node = 0;
+    u32 index = 0, count = 0;
+    bool open = false, close = false;
     u32 unit = 1;
+    u64 length() const { return node ? u64(count) + open + close : cps.size(); }
+    // Keeps the first n code points.
+    void cut(u64 n) {
+        if (!node) {
+            if (n < cps.size()) cps.resize(n);
+            return;
+        }
+        if (open) {
+            if (n == 0) {
+                open = close = false;
+                count = 0;
+                return;
+            }
+            n--;
+        }
+        if (n < count) {
+            count = static_cast<u32>(n);
+            close = false;
+        } else if (n == count) {
+            close = false;
+        }
+    }
 };
 
 bool direct_contribution(cell* value, contribution& c) {
@@ -33,9 +62,12 @@ bool direct_contribution(cell* value, contribution& c) {
         return true;
     }
     if (!is_text_type(t)) return false;
-    c.cps = codepoints_of(value);
-    c.unit = checked_unit(buffer_of(value->w2));
-    if (t == type_id::tag) c.cps = U"<" + c.cps + U">";
+    text_view v = view(value);
+    c.node = v.node;
+    c.index = v.head;
+    c.count = v.from_head();
+    c.unit = v.unit;
+    c.open = c.close = t == type_id::tag;
     return true;
 }
 
@@ -103,16 +135,77 @@ u32 form_onto_tail(cell* s, cell* value, i64 budget, bool count_values) {
 }
 
 // The text that a value other than a char or text contributes to insert and change: formed onto
-// the tail and lifted off it again.
+// the tail, copied into a new string on the data stack and cut off the tail again.
 contribution formed_contribution(cell* s, cell* value, i64 budget) {
     u32 node = s->w2;
     u32 length = length_of(node);
     tail_guard guard(node, length);
     u32 n = form_onto_tail(s, value, budget, false);
+    u32 unit = checked_unit(buffer_of(node));
+    cell* copy = stack::reserve_slot();
+    init_series(copy, type_id::string, n, unit);
+    series_buffer* to = buffer_of(copy->w2);
+    std::memcpy(head_ptr(to), head_ptr(buffer_of(node)) + std::size_t(length) * unit,
+                std::size_t(n) * unit);
+    to->tail = to->head + n * unit;
     contribution c;
-    c.cps = codepoints_at(node, length, n);
-    c.unit = checked_unit(buffer_of(node));
+    c.node = copy->w2;
+    c.count = n;
+    c.unit = unit;
     return c; // the guard cuts the formed text off again
+}
+
+// Replaces `removed` units at `at` by `dup` copies of the contribution, as `splice` does for
+// code points held in memory.
+void splice_contribution(cell* s, u32 at, u32 removed, contribution& c, u64 dup) {
+    if (!c.node) return splice(s, at, removed, c.cps, c.unit, dup);
+    u32 node = s->w2;
+    series_buffer* b = buffer_of(node);
+    u32 length = used_units(b);
+    at = std::min(at, length);
+    removed = std::min(removed, length - at);
+    if (c.node == node && (at < length || removed)) {
+        // The text lies where the units will move: it is read from a copy.
+        cell* copy = stack::reserve_slot();
+        u32 su = checked_unit(buffer_of(c.node));
+        init_series(copy, type_id::string, c.count, su);
+        series_buffer* from = buffer_of(c.node);
+        series_buffer* to = buffer_of(copy->w2);
+        std::memcpy(head_ptr(to), head_ptr(from) + std::size_t(c.index) * su,
+                    std::size_t(c.count) * su);
+        to->tail = to->head + c.count * su;
+        c.node = copy->w2;
+        c.index = 0;
+        b = buffer_of(node);
+    }
+    u32 u = std::max(checked_unit(b), c.unit);
+    u64 n = c.length();
+    u64 total = n * dup;
+    u64 new_length = u64(length) - removed + total;
+    if (total > 0xFFFFFFFFu || new_length * u > 0xF0000000u) raise_no_memory();
+    b = text_buffer::widen_to(b, u); // a text of this very series widens with it
+    u64 need = new_length * u;
+    if (u64(data_end(b) - head_ptr(b)) < need) {
+        u64 grown = std::max<u64>(u64(b->size) * 2, need);
+        b = memory::grow_series(b, static_cast<u32>(std::min<u64>(grown, 0xF0000000u)));
+    }
+    u8* base = head_ptr(b);
+    u32 rest = length - at - removed;
+    std::memmove(base + (at + total) * u, base + std::size_t(at + removed) * u,
+                 std::size_t(rest) * u);
+    u8* p = base + std::size_t(at) * u;
+    u8* w = p;
+    if (c.open) {
+        write(w, u, '<');
+        w += u;
+    }
+    series_buffer* from = buffer_of(c.node);
+    u32 su = checked_unit(from);
+    convert_units(head_ptr(from) + std::size_t(c.index) * su, su, w, u, c.count);
+    w += std::size_t(c.count) * u;
+    if (c.close) write(w, u, '>');
+    if (dup > 1 && n) memory::replicate_bytes(p, static_cast<u32>(n * u), static_cast<u32>(dup));
+    b->tail = b->head + static_cast<u32>(need);
 }
 
 } // namespace
@@ -126,9 +219,10 @@ void append(cell* series, cell* value, i32 part, bool only, i32 dup, bool notify
     if (notify) notify_owner(series, "append", start, part);
     contribution c;
     if (direct_contribution(value, c)) {
-        if (part >= 0 && static_cast<u32>(part) < c.cps.size()) c.cps.resize(part);
-        if (c.cps.empty()) return;
-        splice(series, length_of(node), 0, c.cps, c.unit, static_cast<u64>(dup));
+        if (part >= 0) c.cut(static_cast<u64>(part));
+        if (c.length() == 0) return;
+        stack_scope scope;
+        splice_contribution(series, length_of(node), 0, c, static_cast<u64>(dup));
     } else {
         u32 length = length_of(node);
         tail_guard guard(node, length);
@@ -154,16 +248,18 @@ void insert(cell* series, cell* value, i32 part, bool only, i32 dup, bool) {
         series->w1 = length_of(v.node);
         return;
     }
+    stack_scope scope;
     contribution c;
     if (direct_contribution(value, c)) {
-        if (part >= 1 && static_cast<u32>(part) < c.cps.size()) c.cps.resize(part);
+        if (part >= 1) c.cut(static_cast<u64>(part));
     } else {
         c = formed_contribution(series, value, part);
     }
     v = view(series);
-    splice(series, v.head, 0, c.cps, c.unit, static_cast<u64>(dup));
+    u64 n = c.length();
+    splice_contribution(series, v.head, 0, c, static_cast<u64>(dup));
     notify_owner(series, "inserted", v.head, part < 0 ? 1 : part);
-    u64 at = v.head + u64(c.cps.size()) * static_cast<u64>(dup);
+    u64 at = v.head + n * static_cast<u64>(dup);
     series->w1 = static_cast<u32>(std::min<u64>(at, length_of(v.node)));
 }
 
@@ -178,14 +274,15 @@ void change(cell* series, cell* value, i32 part, bool only, i32 dup) {
         series->w1 = length_of(v.node);
         return;
     }
+    stack_scope scope;
     contribution c;
     if (!direct_contribution(value, c)) c = formed_contribution(series, value, -1);
     // The value may have been formed from this very series: positions are read again.
     v = view(series);
-    u64 total = u64(c.cps.size()) * static_cast<u64>(dup);
+    u64 total = c.length() * static_cast<u64>(dup);
     u64 replaced = part >= 0 ? static_cast<u64>(part) : total;
     replaced = std::min<u64>(replaced, v.from_head());
-    splice(series, v.head, static_cast<u32>(replaced), c.cps, c.unit, static_cast<u64>(dup));
+    splice_contribution(series, v.head, static_cast<u32>(replaced), c, static_cast<u64>(dup));
     notify_owner(series, "changed", v.head, static_cast<i32>(std::min<u64>(total, 0x7FFFFFFF)));
     series->w1 = static_cast<u32>(std::min<u64>(v.head + total, length_of(v.node)));
 }

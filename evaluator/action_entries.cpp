@@ -167,9 +167,38 @@ void insert_entry(const i32* r, bool append) {
 void append(const i32* r) { insert_entry(r, true); }
 void insert(const i32* r) { insert_entry(r, false); }
 
+// /part of change counts the units of the series that the value replaces: a count, or a position
+// in the series itself (the value may be any value, a word or an integer as well as a series).
+bool change_part_and_dup(const i32* r, i32& part, i32& dup) {
+    part = -1;
+    dup = 1;
+    cell* series = arg(0);
+    if (cell* p = ref_cell(r, 0)) {
+        u32 st = type_of(series);
+        if (type_of(p) == type_id::integer) {
+            part = int_of(p);
+        } else if (type_of(p) == st && p->w2 == series->w2 && st != type_id::port) {
+            u32 len = used_units(buffer_of(series->w2));
+            u32 from = series->w1 > len ? len : series->w1;
+            u32 to = p->w1 > len ? len : p->w1;
+            // A position before the head replaces nothing, as a count of 0 does.
+            part = to > from ? static_cast<i32>(to - from) : 0;
+        } else {
+            cell w{type_id::word, 0, sym::part, 0xFFFFFFFF};
+            error::raise(err::E("script", "invalid-refine-arg"), &w, p);
+        }
+        if (part < 0) part = 0;
+    }
+    if (cell* d = ref_cell(r, 2)) {
+        dup = int_of(d);
+        if (dup < 1) return false;
+    }
+    return true;
+}
+
 void change(const i32* r) {
     i32 part, dup;
-    if (!part_and_dup(r, 0, 2, part, dup)) {
+    if (!change_part_and_dup(r, part, dup)) {
         stack::top = stack::arguments + 1;
         return;
     }

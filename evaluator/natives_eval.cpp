@@ -64,10 +64,12 @@ cell expand(const cell* block) {
     cell* holder = stack::push_value(&path);
     *memory::append_cell_slot(holder) = context::global_word(sym::preprocessor);
     *memory::append_cell_slot(holder) = cell{type_id::word, 0, sym::expand, context::unbound};
-    cell code = new_block(2);
+    // preprocessor/expand block none: no job, macros of earlier expansions kept.
+    cell code = new_block(3);
     cell* code_holder = stack::push_value(&code);
     *memory::append_cell_slot(code_holder) = *holder;
     *memory::append_cell_slot(code_holder) = *block;
+    *memory::append_cell_slot(code_holder) = cell{type_id::none, 0, 0, 0};
     interp::step_expression(code_holder->w2, 0, false, true);
     cell result = stack::top[-1];
     if (type_of(&result) != type_id::block) {

@@ -13,6 +13,7 @@
 #include "evaluator/stack.hpp"
 #include "evaluator/trace.hpp"
 #include "lexer/transcode.hpp"
+#include "runtime/collector.hpp"
 #include "runtime/memory.hpp"
 
 namespace zel::lexer_callback {
@@ -134,6 +135,7 @@ class function_callback : public lexer::callback {
   private:
     cell fn_;
     u32 mask_;
+    gc::evacuation_hold hold_; // fn_ lies on the heap while the scan runs language code
 };
 
 std::unique_ptr<lexer::callback> make(const cell* value) {

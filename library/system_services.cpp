@@ -24,8 +24,9 @@
 #include "evaluator/stack.hpp"
 #include "lexer/lexer.hpp"
 #include "library/boot_args.hpp"
-#include "library/image_codecs.hpp"
 #include "library/cache_files.hpp"
+#include "library/image_codecs.hpp"
+#include "library/json_routines.hpp"
 #include "library/routine_table.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/errors.hpp"
@@ -165,9 +166,8 @@ void set_up() {
     cell* o = stack::push_value(&none);
     object::init_cell_empty(o, sizeof table / sizeof table[0]);
     *services = *o;
-    for (auto group :
-         {std::span<const routines::definition>(table), boot_args::private_routines(),
-          image_codecs::private_routines()}) {
+    for (auto group : {std::span<const routines::definition>(table), boot_args::private_routines(),
+                       image_codecs::private_routines(), json_routines::private_routines()}) {
         for (const routines::definition& d : group) {
             cell* r = routines::push_routine(d.interface, d.fn);
             cell key{type_id::word, 0, symbol::intern_text(d.name), context::unbound};

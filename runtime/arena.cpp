@@ -16,6 +16,8 @@ constexpr u64 range = u64(1) << 32;
 u64 cap = range;
 u64 bump = page_size; // the first page stays unmapped so that offset 0 is null
 u64 in_use = 0;
+u64 host = 0; // large heap buffers, counted against the cap
+bool headroom_in_use = false;
 std::map<u32, u64> free_ranges; // offset -> bytes
 constexpr std::size_t populate_threshold = 256 * 1024;
 
@@ -35,13 +37,49 @@ void reserve(u64 limit) {
 bool reserved() { return base != nullptr; }
 
 void set_limit(u64 limit) { cap = (limit == 0 || limit > range) ? range : limit; }
+
+u64 headroom() {
+    // A sixty-fourth of the cap, between 1 MiB and 16 MiB.
+    u64 h = cap / 64;
+    return h < (u64(1) << 20) ? u64(1) << 20 : h > (u64(16) << 20) ? u64(16) << 20 : h;
+}
+void open_headroom() {
+    headroom_in_use = true;
+}
+bool headroom_open() {
+    return headroom_in_use;
+}
+bool close_headroom() {
+    if (headroom_in_use && in_use + host + 2 * headroom() <= cap) headroom_in_use = false;
+    return !headroom_in_use;
+}
 u64 limit() { return cap; }
 u64 bytes_in_use() { return in_use; }
+
+void add_host_bytes(i64 bytes) {
+    host += bytes;
+}
+u64 host_bytes() {
+    return host;
+}
+bool fits(u64 bytes) {
+    return in_use + host + bytes + (headroom_in_use ? 0 : headroom()) <= cap;
+}
+
+bool committed(u32 offset, u32 bytes) {
+    u64 end = u64(offset) + bytes;
+    if (offset < page_size || end > bump) return false;
+    auto next = free_ranges.upper_bound(offset);
+    if (next != free_ranges.end() && next->first < end) return false;
+    if (next == free_ranges.begin()) return true;
+    auto prev = std::prev(next);
+    return u64(prev->first) + prev->second <= offset;
+}
 
 u32 take_pages(std::size_t bytes) {
     if (!base) reserve();
     std::size_t size = round_pages(bytes ? bytes : 1);
-    if (in_use + size > cap) return 0;
+    if (!fits(size)) return 0;
     u32 offset = 0;
     for (auto it = free_ranges.begin(); it != free_ranges.end(); ++it) {
         if (it->second >= size) {

@@ -30,11 +30,29 @@ bool reserved();
 u32 take_pages(std::size_t bytes);
 void release_pages(u32 offset, std::size_t bytes);
 
+// Large heap buffers of the runtime (see host_memory.cpp) count against the same cap.
+void add_host_bytes(i64 bytes);
+u64 host_bytes();
+// Whether `bytes` more fit under the cap (below the headroom unless it is open).
+bool fits(u64 bytes);
+
+// Whether [offset, offset + bytes) lies in blocks that are taken (committed).
+bool committed(u32 offset, u32 bytes);
+
 // Bytes currently handed out, and the cap.
 u64 bytes_in_use();
 u64 limit();
 // Tests shrink the cap to reach the out-of-memory path; 0 restores the whole range.
 void set_limit(u64 limit);
+
+// The last stretch below the cap is kept back: ordinary takes stop short of it, so that raising
+// the out-of-memory error, and the handler that catches it, still find room. Opening it lets
+// takes reach the cap; it closes again once enough was given back.
+u64 headroom();
+void open_headroom();
+bool headroom_open();
+// Closes the headroom when the bytes in use leave it free again; answers whether it is closed.
+bool close_headroom();
 
 inline u8* ptr(u32 offset) { return base + offset; }
 template <class T> inline T* at(u32 offset) { return reinterpret_cast<T*>(base + offset); }

@@ -10,6 +10,8 @@
 #include "datatypes/symbol.hpp"
 #include "evaluator/stack.hpp"
 #include "runtime/cell_pool.hpp"
+#include "runtime/cycle_stack.hpp"
+#include "runtime/evacuation.hpp"
 #include "runtime/ext_res.hpp"
 #include "runtime/hash_index.hpp"
 #include "runtime/memory.hpp"
@@ -25,6 +27,8 @@ u32 series_cycles = 0;
 u32 nodes_cycles = 0;
 
 namespace {
+u32 evacuation_holds = 0;
+
 struct work {
     u32 node;
     bool context;
@@ -63,9 +67,14 @@ bool valid_node(u32 node) {
 }
 
 void mark_index(u32* index);
+
+inline void forward(u32* node) {
+    if (evacuation::forwarding() && *node) *node = evacuation::forward(*node);
+}
 } // namespace
 
 bool set_node_mark(u32* node) {
+    forward(node);
     if (!valid_node(*node)) return false;
     series_buffer* b = buffer_of(*node);
     if (b->flags & buffer_flag::mark) return false;
@@ -74,27 +83,34 @@ bool set_node_mark(u32* node) {
     return true;
 }
 
-void trace_series(u32 node) {
-    if (set_node_mark(&node) && unit_of(buffer_of(node)) == sizeof(cell))
-        work_list.push_back({node, false});
+void trace_series(u32* node) {
+    if (set_node_mark(node) && unit_of(buffer_of(*node)) == sizeof(cell))
+        work_list.push_back({*node, false});
 }
 
-void trace_context(u32 node) {
+void trace_context(u32* node) {
     // Only a context's own buffer is traced as one: a stale or foreign cell naming some other
     // buffer must not send the marking through unrelated memory.
-    if (!valid_node(node)) return;
-    series_buffer* b = buffer_of(node);
+    forward(node);
+    if (!valid_node(*node)) return;
+    series_buffer* b = buffer_of(*node);
     if (unit_of(b) != sizeof(cell) || used_units(b) < 1 || type_of(head_cell(b)) != type_id::context)
         return;
-    if (set_node_mark(&node)) work_list.push_back({node, true});
+    if (set_node_mark(node)) work_list.push_back({*node, true});
 }
 
-void trace_cells(const cell* first, const cell* past) {
-    for (const cell* c = first; c < past; c++) mark_cell(c);
+void trace_cells(cell* first, cell* past) {
+    for (cell* c = first; c < past; c++) mark_cell(c);
 }
 
-void mark_cell(const cell* c) {
-    u32 w1 = c->w1, w2 = c->w2, w3 = c->w3;
+namespace {
+// How a cell's reference is followed: a buffer marked alone, a block traced, a context, a hash
+// index.
+enum class ref { node, series, context, index };
+
+// Calls visit(place, kind) for every node reference the cell holds, by its type.
+template <class Visit> void for_each_reference(cell* c, Visit&& visit) {
+    u32 &w1 = c->w1, &w2 = c->w2, &w3 = c->w3;
     switch (type_of(c)) {
     case type_id::block:
     case type_id::paren:
@@ -103,7 +119,7 @@ void mark_cell(const cell* c) {
     case type_id::set_path:
     case type_id::get_path:
     case type_id::event:
-        if (w2) trace_series(w2);
+        if (w2) visit(w2, ref::series);
         break;
     case type_id::string:
     case type_id::file:
@@ -114,19 +130,19 @@ void mark_cell(const cell* c) {
     case type_id::bitset:
     case type_id::vector:
     case type_id::binary:
-        set_node_mark(&w2);
-        if (w3) set_node_mark(&w3);
+        visit(w2, ref::node);
+        if (w3) visit(w3, ref::node);
         break;
     case type_id::image: // word 3 is the size, not a node
-        set_node_mark(&w2);
+        visit(w2, ref::node);
         break;
     case type_id::symbol:
-        set_node_mark(&w3);
-        if (w2) set_node_mark(&w2);
+        visit(w3, ref::node);
+        if (w2) visit(w2, ref::node);
         break;
     case type_id::context:
-        if (w1) mark_index(&w1);
-        if (w2 && !(c->header & 0x400000)) trace_series(w2);
+        if (w1) visit(w1, ref::index);
+        if (w2 && !(c->header & 0x400000)) visit(w2, ref::series);
         break;
     case type_id::word:
     case type_id::set_word:
@@ -134,44 +150,72 @@ void mark_cell(const cell* c) {
     case type_id::get_word:
     case type_id::refinement:
     case type_id::issue:
-        if (w1) trace_context(w1);
+        if (w1) visit(w1, ref::context);
         break;
     case type_id::native:
     case type_id::action:
     case type_id::op:
-        trace_series(w2);
-        trace_series(w3);
+        visit(w2, ref::series);
+        visit(w3, ref::series);
         if (type_of(c) == type_id::op) {
             u32 src = (c->header >> 16) & 0xFF;
-            if (src == type_id::function || src == type_id::routine) trace_context(w1);
+            if (src == type_id::function || src == type_id::routine) visit(w1, ref::context);
         }
         break;
     case type_id::function:
     case type_id::routine:
-        trace_context(w1);
-        trace_series(w2);
-        trace_series(w3);
+        visit(w1, ref::context);
+        visit(w2, ref::series);
+        visit(w3, ref::series);
         break;
     case type_id::object:
     case type_id::error:
     case type_id::port:
-        if (w1) trace_context(w1);
-        if (w3) trace_series(w3);
+        if (w1) visit(w1, ref::context);
+        if (w3) visit(w3, ref::series);
         break;
     case type_id::hash:
     case type_id::map:
-        trace_series(w2);
-        if (w3) mark_index(&w3);
-        break;
-    case type_id::handle:
-        if (static_cast<i32>(w3) >= 0) ext_res::set_mark(static_cast<i32>(w3));
+        visit(w2, ref::series);
+        if (w3) visit(w3, ref::index);
         break;
     default: break;
     }
 }
 
+// Rewrites the cell's references to evacuated nodes without marking anything (cells the
+// collector holds weakly).
+void forward_cell(cell* c) {
+    for_each_reference(c, [](u32& place, ref) { forward(&place); });
+}
+} // namespace
+
+void mark_cell(cell* c) {
+    if (type_of(c) == type_id::handle) {
+        if (static_cast<i32>(c->w3) >= 0) ext_res::set_mark(static_cast<i32>(c->w3));
+        return;
+    }
+    for_each_reference(c, [](u32& place, ref kind) {
+        switch (kind) {
+        case ref::node:
+            set_node_mark(&place);
+            break;
+        case ref::series:
+            trace_series(&place);
+            break;
+        case ref::context:
+            trace_context(&place);
+            break;
+        case ref::index:
+            mark_index(&place);
+            break;
+        }
+    });
+}
+
 namespace {
 void mark_index(u32* index) {
+    forward(index);
     if (!valid_node(*index)) return;
     series_buffer* b = buffer_of(*index);
     if (unit_of(b) != 1 || used_bytes(b) < sizeof(hash_index::index_record)) return;
@@ -194,21 +238,20 @@ void drain() {
             continue;
         }
         // A context: its key table, its values (unless they live on the data stack), its self.
-        cell ctx = *first;
-        if (ctx.w1) mark_index(&ctx.w1);
-        if (ctx.w2 && !(ctx.header & 0x400000)) trace_series(ctx.w2);
+        if (first->w1) mark_index(&first->w1);
+        if (first->w2 && !(first->header & 0x400000)) trace_series(&first->w2);
         if (past - first > 1) mark_cell(first + 1);
     }
 }
 
 void mark_frames() {
     for (call_frame* f = stack::frame_bottom; f < stack::frame_top; f++) {
-        if (f->word_context) trace_context(f->word_context);
+        if (f->word_context) trace_context(&f->word_context);
         if (f->function_context) {
-            trace_context(f->function_context);
+            trace_context(&f->function_context);
             bool stack_ctx = valid_node(f->function_context) &&
                              (head_cell(buffer_of(f->function_context))->header & 0x400000);
-            if (f->saved_values && !stack_ctx) trace_series(f->saved_values);
+            if (f->saved_values && !stack_ctx) trace_series(&f->saved_values);
         }
         drain();
     }
@@ -216,17 +259,15 @@ void mark_frames() {
 
 void mark_roots() {
     // The stacks' own buffers: marked, not traced; their live parts are traced below.
+    set_node_mark(&roots::root_block()->w2);
     series_buffer* root = buffer_of(roots::root_block()->w2);
-    u32 root_node = roots::root_block()->w2;
-    set_node_mark(&root_node);
     for (cell* c = head_cell(root); c < tail_cell(root); c++) {
         if (type_of(c) == type_id::block && c->w2) {
+            forward(&c->w2);
             series_buffer* b = buffer_of(c->w2);
             if (reinterpret_cast<cell*>(data_start(b)) == stack::bottom ||
-                reinterpret_cast<call_frame*>(data_start(b)) == stack::frame_bottom) {
-                u32 n = c->w2;
-                set_node_mark(&n);
-            }
+                reinterpret_cast<call_frame*>(data_start(b)) == stack::frame_bottom)
+                set_node_mark(&c->w2);
         }
     }
     trace_cells(head_cell(root), tail_cell(root));
@@ -246,7 +287,7 @@ void mark_roots() {
     trace_cells(stack::bottom, stack::top);
     drain();
     mark_frames();
-    trace_series(cell_pool::block()->w2);
+    trace_series(&cell_pool::block()->w2);
     drain();
     for (cell* r : roots_list) mark_cell(r);
     drain();
@@ -339,9 +380,17 @@ void run_collection() {
     if (collecting || !memory::is_set_up() || !stack::bottom) return;
     collecting = true;
     std::atomic_thread_fence(std::memory_order_seq_cst);
-    refill_node_frames();
     outside_marked.clear();
+    if (evacuation::run()) nodes_cycles++;
+    refill_node_frames(); // after the evacuation, which may have made a frame to receive
     mark_roots();
+    if (evacuation::forwarding()) {
+        // What the marking does not rewrite: the molders' cycle stack and the owner table,
+        // whose records hold their series and owners weakly.
+        cycle_stack::forward_nodes(evacuation::forward);
+        if (u32 owners = owner::table())
+            hash_index::forward_records(owners, evacuation::forward, forward_cell);
+    }
     ext_res::sweep_unmarked();
     if (u32 owners = owner::table()) hash_index::sweep_records(owners);
     compact();
@@ -350,12 +399,24 @@ void run_collection() {
     for (u32 node : released) release_node(node);
     released.clear();
     memory::release_empty_node_frames();
+    evacuation::finish();
+    memory::after_collection();
     for (u32 node : outside_marked)
         if (valid_node(node)) buffer_of(node)->flags &= ~buffer_flag::mark;
     outside_marked.clear();
     series_cycles++;
     std::atomic_thread_fence(std::memory_order_seq_cst);
     collecting = false;
+}
+
+bool evacuation_allowed() {
+    return evacuation_holds == 0;
+}
+evacuation_hold::evacuation_hold() {
+    evacuation_holds++;
+}
+evacuation_hold::~evacuation_hold() {
+    evacuation_holds--;
 }
 
 void collect_when_enabled() {

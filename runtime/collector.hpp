@@ -2,7 +2,8 @@
 // (the root block, the symbol table, the live data stack, the call frames, the global context,
 // the cell pool, RAII roots of C++ code and registered mark callbacks), releases unmarked external
 // resources, big series and nodes, and slides live buffers together, re-pointing their nodes.
-// Buffers move; nodes never do.
+// Buffers move. Nodes move only when a sparse node frame is evacuated, and then only nodes that
+// nothing outside the arena can hold: a node in a C++ local or a static never moves.
 #pragma once
 #include <vector>
 
@@ -14,7 +15,7 @@ extern bool active;       // automatic collection on a shortage
 extern bool collecting;   // a collection is under way
 extern bool stress;       // collect before every allocation (ZEL_GC_STRESS=1)
 extern u32 series_cycles; // finished collections
-extern u32 nodes_cycles;  // collections that evacuated node frames (none are evacuated)
+extern u32 nodes_cycles;  // collections that evacuated node frames
 
 void run_collection();
 void collect_when_enabled();
@@ -24,12 +25,24 @@ void reset_counters();
 // Queues a dead buffer's node for release at the end of the collection.
 void queue_node_release(u32 node);
 
-// Marking, for mark callbacks and the units that trace their own structures.
+// Marking, for mark callbacks and the units that trace their own structures. Each takes the
+// place that holds the reference and rewrites it when its node was evacuated.
 bool set_node_mark(u32* node); // true when newly marked
-void trace_series(u32 node);   // marks the node and the cells of its buffer
-void trace_context(u32 node);
-void trace_cells(const cell* first, const cell* past);
-void mark_cell(const cell* c);
+void trace_series(u32* node);  // marks the node and the cells of its buffer
+void trace_context(u32* node);
+void trace_cells(cell* first, cell* past);
+void mark_cell(cell* c);
+
+// Code that keeps nodes where the collector neither sees nor rewrites them (C++ heap
+// containers) holds node evacuation off while it may allocate.
+bool evacuation_allowed();
+class evacuation_hold {
+  public:
+    evacuation_hold();
+    ~evacuation_hold();
+    evacuation_hold(const evacuation_hold&) = delete;
+    evacuation_hold& operator=(const evacuation_hold&) = delete;
+};
 
 using mark_callback = void (*)();
 void add_mark_callback(mark_callback fn);

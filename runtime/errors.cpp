@@ -37,6 +37,13 @@ void raise_value(const cell* value, u32 code) {
     throw unwind{throw_code::error};
 }
 
+void raise_value_unhooked(const cell* value, u32 code) {
+    last = code;
+    *thrown() = *value;
+    runtime::record.last_throw_code = throw_code::error;
+    throw unwind{throw_code::error};
+}
+
 void raise(err::id id, const cell* arg1, const cell* arg2, const cell* arg3) {
     cell value = builder(id, arg1, arg2, arg3);
     raise_value(&value, id.code());

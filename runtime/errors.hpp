@@ -45,6 +45,9 @@ u32 last_code();
 cell* thrown();
 // Throws an error! value that already exists (a re-raise, `cause-error`).
 [[noreturn]] void raise_value(const cell* value, u32 code);
+// The same without the on-raise hook, which may allocate: for running out of memory while the
+// out-of-memory error itself is being raised.
+[[noreturn]] void raise_value_unhooked(const cell* value, u32 code);
 
 // Builds the error! value of an id with its arguments; installed by the error! datatype.
 using builder_fn = cell (*)(err::id id, const cell* arg1, const cell* arg2, const cell* arg3);

@@ -118,6 +118,10 @@ struct tracer {
 void trace_index(u32* index, const tracer& t);
 // After marking: drops records whose key (kind 4: or owner) buffer is unmarked.
 void sweep_records(u32 index);
+// After node evacuation: rewrites the key and the payload cells of every live record (kinds 3
+// and 4) that the collector holds weakly; the table is rehashed on its next use, as after any
+// collection.
+void forward_records(u32 index, u32 (*forward_key)(u32), void (*forward_cell)(cell*));
 
 // Debug listing of the deleted and live buckets.
 void dump(u32 index, std::FILE* out = stdout);

@@ -64,6 +64,7 @@ inline u64 grow_request(const index_record* r) {
 // Collection (and with it node evacuation) is held off while an index is half-made: its fresh
 // arrays are referenced only from C++ locals until the record points at them.
 struct hold_collection {
+    gc::evacuation_hold no_evacuation;
     bool was_active = gc::active;
     hold_collection() { gc::active = false; }
     ~hold_collection() { gc::active = was_active; }

@@ -318,6 +318,19 @@ void sweep_records(u32 index) {
     }
 }
 
+void forward_records(u32 index, u32 (*forward_key)(u32), void (*forward_cell)(cell*)) {
+    index_record* r = record_of(index);
+    if (r->kind < kind::records) return;
+    u32 bytes = record_bytes(r);
+    u32 cells = r->aux / sizeof(cell);
+    for (u32 offset = 0; offset < bytes; offset += r->aux) {
+        cell* rec = record_at(r, offset);
+        if (rec->header != 2 || !rec->w1) continue;
+        rec->w1 = forward_key(rec->w1);
+        for (u32 i = 1; i < cells; i++) forward_cell(rec + i);
+    }
+}
+
 void dump(u32 index, std::FILE* out) {
     index_record* r = record_of(index);
     const u32* flags = flag_words(r);

@@ -2,10 +2,12 @@
 // through compaction. Frames are whole pages of the arena, their size kept in the word before.
 #include "runtime/memory.hpp"
 
+#include <algorithm>
 #include <cstring>
 
 #include "runtime/collector.hpp"
 #include "runtime/errors.hpp"
+#include "runtime/roots.hpp"
 
 namespace zel::memory {
 
@@ -15,8 +17,23 @@ namespace {
 bool set_up_done = false;
 u64 tracked_total = 0;
 u64 tracked_items = 0;
+u64 carved_since = 0; // bytes carved since the last collection
+u64 live_after = 0;   // bytes in use when the last collection ended
+bool raising_no_memory = false;
+cell* prepared_error = nullptr;
 
-[[noreturn]] void no_memory() { error::raise(err::E("internal", "no-memory")); }
+// A shortage collects when enough was carved since the last collection to be worth it.
+bool collection_due(u64 need) {
+    if (!gc::active || gc::collecting) return false;
+    return carved_since + need >= std::max<u64>(collection_budget, live_after / 2);
+}
+
+// The last resort before running out: a collection however recent the last one was.
+bool collect_now() {
+    if (!gc::active || gc::collecting) return false;
+    gc::run_collection();
+    return true;
+}
 
 template <class T> T* frame_at(u32 offset) { return arena::at<T>(offset); }
 
@@ -63,6 +80,9 @@ u32 room(u32 frame) {
 } // namespace
 
 u64 tracked_bytes() { return tracked_total; }
+u32 nodes_per_new_frame() {
+    return gc::stress ? stress_nodes_per_frame : nodes_per_frame;
+}
 u64 tracked_count() { return tracked_items; }
 bool is_set_up() { return set_up_done; }
 
@@ -75,14 +95,58 @@ void set_up() {
     set_up_done = true;
 }
 
-u32 os_alloc_frame(u32 size) {
-    u64 bytes = (u64(size) + 4 + arena::page_size - 1) & ~u64(arena::page_size - 1);
-    if (bytes > 0xFFFFF000u) no_memory();
+namespace {
+// An OS frame, or 0 when the arena has no room for it.
+u32 try_alloc_frame(u64 size) {
+    u64 bytes = (size + 4 + arena::page_size - 1) & ~u64(arena::page_size - 1);
+    if (bytes > 0xFFFFF000u) return 0;
     u32 block = arena::take_pages(bytes);
-    if (!block) no_memory();
+    if (!block) return 0;
     *arena::at<u32>(block) = static_cast<u32>(bytes);
     mem.total += bytes;
     return block + 4;
+}
+} // namespace
+
+void no_memory() {
+    arena::open_headroom();
+    if (raising_no_memory) {
+        if (prepared_error)
+            error::raise_value_unhooked(prepared_error, err::E("internal", "no-memory").code());
+        cell bare{type_id::error, 0, err::E("internal", "no-memory").code(), 0};
+        error::raise_value_unhooked(&bare, bare.w2);
+    }
+    struct raising {
+        raising() { raising_no_memory = true; }
+        ~raising() { raising_no_memory = false; }
+    } guard;
+    error::raise(err::E("internal", "no-memory"));
+}
+
+bool no_memory_ready() {
+    return prepared_error != nullptr;
+}
+
+void prepare_no_memory_error() {
+    cell value = error::builder(err::E("internal", "no-memory"), nullptr, nullptr, nullptr);
+    prepared_error = roots::append(&value);
+}
+
+void after_collection() {
+    u64 live = tracked_total;
+    for (u32 f = mem.first_series_frame; f; f = frame_at<series_frame>(f)->next)
+        live += frame_at<series_frame>(f)->free - (f + sizeof(series_frame));
+    for (u32 b = mem.big_list; b; b = frame_at<big_series>(b)->next)
+        live += frame_at<big_series>(b)->size;
+    live_after = live;
+    carved_since = 0;
+    arena::close_headroom();
+}
+
+u32 os_alloc_frame(u32 size) {
+    u32 frame = try_alloc_frame(size);
+    if (!frame) no_memory();
+    return frame;
 }
 
 void os_free_frame(u32 frame) {
@@ -91,8 +155,10 @@ void os_free_frame(u32 frame) {
     arena::release_pages(frame - 4, bytes);
 }
 
-u32 new_node_frame(u32 n) {
-    u32 frame = os_alloc_frame(sizeof(node_frame) + 4 * n);
+namespace {
+u32 try_new_node_frame(u32 n) {
+    u32 frame = try_alloc_frame(sizeof(node_frame) + 4ull * n);
+    if (!frame) return 0;
     node_frame* f = frame_at<node_frame>(frame);
     *f = node_frame{};
     f->node_count = n;
@@ -114,18 +180,86 @@ u32 new_node_frame(u32 n) {
     return frame;
 }
 
+u32 frame_with_free_node() {
+    for (u32 f = mem.first_node_frame; f; f = frame_at<node_frame>(f)->next) {
+        node_frame* nf = frame_at<node_frame>(f);
+        if (nf->free_list && !nf->evacuated) return f;
+    }
+    return 0;
+}
+
+u32 try_new_series_frame() {
+    u32 s = mem.next_series_size;
+    u32 frame = try_alloc_frame(u64(s) + sizeof(series_frame));
+    if (!frame) return 0;
+    if (s < mem.limit) mem.next_series_size = s * 2 > mem.limit ? mem.limit : s * 2;
+    series_frame* f = frame_at<series_frame>(frame);
+    f->size = s + sizeof(series_frame);
+    f->free = frame + sizeof(series_frame);
+    f->end = frame + f->size;
+    insert_series_frame(frame);
+    return frame;
+}
+
+// A big series block for `need` bytes, appended to the big list; 0 when the arena has no room.
+u32 try_big_block(u64 need) {
+    u32 block = try_alloc_frame(need + sizeof(big_series));
+    if (!block) return 0;
+    big_series* b = frame_at<big_series>(block);
+    b->next = 0;
+    b->prev = 0;
+    b->size = static_cast<u32>(need);
+    if (!mem.big_list) {
+        mem.big_list = block;
+    } else {
+        u32 last = mem.big_list;
+        while (frame_at<big_series>(last)->next) last = frame_at<big_series>(last)->next;
+        frame_at<big_series>(last)->next = block;
+    }
+    return block;
+}
+
+// The series frame a carve of `need` bytes uses.
+u32 frame_for(u64 need) {
+    u32 frame = mem.current_series_frame;
+    if (frame && room(frame) > need) return frame;
+    frame = find_frame_with_room(static_cast<u32>(need));
+    if (frame) return frame;
+    bool collected = false;
+    if (collection_due(need)) {
+        gc::run_collection();
+        collected = true;
+        frame = find_frame_with_room(static_cast<u32>(need));
+        if (frame && room(frame) >= min_frame_room) return frame;
+    }
+    if (need >= mem.next_series_size) mem.next_series_size = mem.limit;
+    if (u32 made = try_new_series_frame()) return made;
+    // The arena is full: collect whatever the budget says, and take any room that is left.
+    if (!frame && !collected && collect_now()) {
+        frame = find_frame_with_room(static_cast<u32>(need));
+        if (!frame) frame = try_new_series_frame();
+    }
+    if (!frame) no_memory();
+    return frame;
+}
+} // namespace
+
+u32 new_node_frame(u32 n) {
+    u32 frame = try_new_node_frame(n);
+    if (!frame) no_memory();
+    return frame;
+}
+
 u32 take_node() {
     u32 frame = mem.current_node_frame;
     if (!frame || !frame_at<node_frame>(frame)->free_list) {
-        frame = 0;
-        for (u32 f = mem.first_node_frame; f; f = frame_at<node_frame>(f)->next) {
-            node_frame* nf = frame_at<node_frame>(f);
-            if (nf->free_list && !nf->evacuated) {
-                frame = f;
-                break;
-            }
+        frame = frame_with_free_node();
+        if (!frame) frame = try_new_node_frame(nodes_per_new_frame());
+        if (!frame && collect_now()) {
+            frame = frame_with_free_node();
+            if (!frame) frame = try_new_node_frame(nodes_per_new_frame());
         }
-        if (!frame) frame = new_node_frame(nodes_per_frame);
+        if (!frame) no_memory();
         mem.current_node_frame = frame;
     }
     node_frame* f = frame_at<node_frame>(frame);
@@ -136,6 +270,16 @@ u32 take_node() {
     return node;
 }
 
+void give_back_node(u32 node) {
+    for (u32 f = mem.first_node_frame; f; f = frame_at<node_frame>(f)->next) {
+        u32 first = f + sizeof(node_frame);
+        if (node >= first && node < first + 4 * frame_at<node_frame>(f)->node_count) {
+            return_node(f, node);
+            return;
+        }
+    }
+}
+
 void return_node(u32 frame, u32 node) {
     node_frame* f = frame_at<node_frame>(frame);
     *arena::at<u32>(node) = f->free_list;
@@ -144,14 +288,8 @@ void return_node(u32 frame, u32 node) {
 }
 
 u32 new_series_frame() {
-    u32 s = mem.next_series_size;
-    if (s < mem.limit) mem.next_series_size = s * 2 > mem.limit ? mem.limit : s * 2;
-    u32 frame = os_alloc_frame(s + sizeof(series_frame));
-    series_frame* f = frame_at<series_frame>(frame);
-    f->size = s + sizeof(series_frame);
-    f->free = frame + sizeof(series_frame);
-    f->end = frame + f->size;
-    insert_series_frame(frame);
+    u32 frame = try_new_series_frame();
+    if (!frame) no_memory();
     return frame;
 }
 
@@ -170,43 +308,20 @@ series_buffer* carve_buffer(u32 units, u32 unit, i32 offset) {
     u32 at;
     u32 big_flag = 0;
     if (need >= mem.limit) {
-        gc::collect_when_enabled();
-        u32 block = os_alloc_frame(static_cast<u32>(need + sizeof(big_series)));
-        big_series* b = frame_at<big_series>(block);
-        b->next = 0;
-        b->prev = 0;
-        b->size = static_cast<u32>(need);
-        if (!mem.big_list) {
-            mem.big_list = block;
-        } else {
-            u32 last = mem.big_list;
-            while (frame_at<big_series>(last)->next) last = frame_at<big_series>(last)->next;
-            frame_at<big_series>(last)->next = block;
-        }
+        if (collection_due(need)) gc::run_collection();
+        u32 block = try_big_block(need);
+        if (!block && collect_now()) block = try_big_block(need);
+        if (!block) no_memory();
         at = block + sizeof(big_series);
         big_flag = buffer_flag::big;
     } else {
-        u32 frame = mem.current_series_frame;
-        if (!frame || room(frame) <= need) {
-            frame = find_frame_with_room(static_cast<u32>(need));
-            if (!frame) {
-                bool collected = false;
-                if (gc::active && !gc::collecting) {
-                    gc::run_collection();
-                    collected = true;
-                    frame = find_frame_with_room(static_cast<u32>(need));
-                }
-                if (!frame || (collected && room(frame) < min_frame_room)) {
-                    if (need >= mem.next_series_size) mem.next_series_size = mem.limit;
-                    frame = new_series_frame();
-                }
-            }
-            mem.current_series_frame = frame;
-        }
+        u32 frame = frame_for(need);
+        mem.current_series_frame = frame;
         series_frame* f = frame_at<series_frame>(frame);
         at = f->free;
         f->free += static_cast<u32>(need);
     }
+    carved_since += need;
     series_buffer* b = buffer_at(at);
     b->size = size;
     b->node = 0;
@@ -226,7 +341,13 @@ series_buffer* carve_buffer(u32 units, u32 unit, i32 offset) {
 
 u32 new_series(u32 units, u32 unit, i32 offset) {
     u32 node = take_node();
-    series_buffer* b = carve_buffer(units, unit, offset);
+    series_buffer* b;
+    try {
+        b = carve_buffer(units, unit, offset);
+    } catch (...) {
+        give_back_node(node); // out of memory: the node taken for the buffer is not leaked
+        throw;
+    }
     b->node = node;
     *arena::at<u32>(node) = arena::offset_of(b);
     return node;
@@ -257,10 +378,11 @@ u32 new_malloc_series(u32 units, u32 unit, u32 offset) {
     bool overflow;
     u32 size = round16(u64(units) * unit, overflow);
     if (overflow) no_memory();
-    u32 node = take_node();
     u64 bytes = u64(size) + sizeof(series_buffer) + 4;
     u32 at = arena::take_pages(bytes);
+    if (!at && collect_now()) at = arena::take_pages(bytes);
     if (!at) no_memory();
+    u32 node = take_node();
     tracked_total += bytes;
     tracked_items++;
     series_buffer* b = buffer_at(at);

@@ -58,6 +58,10 @@ static_assert(sizeof(big_series) == 12);
 namespace memory {
 
 constexpr u32 nodes_per_frame = 10000;
+// Collection stress mode makes small node frames: evacuation moves whole frames, and a small
+// frame is far more often one that nothing outside the arena refers to.
+constexpr u32 stress_nodes_per_frame = 256;
+u32 nodes_per_new_frame();
 constexpr u32 initial_series_frame_size = 1048576;
 constexpr u32 size_limit = 2097152;   // also the big-series threshold
 constexpr u32 min_frame_room = 52428; // below this a collection's frame is not reused
@@ -80,12 +84,27 @@ u64 tracked_count();
 void set_up();
 bool is_set_up();
 
+// Raises `internal`/`no-memory`. The arena's headroom opens for the error and its handler; a
+// shortage met while the error is being raised throws the error made by
+// prepare_no_memory_error (at start-up, while memory is plentiful) instead.
+[[noreturn]] void no_memory();
+void prepare_no_memory_error();
+bool no_memory_ready(); // start-up is over: the error can be raised from anywhere
+
+// The collector reports the end of each collection: shortages collect again only once enough
+// has been carved since (half the bytes still in use, at least `collection_budget`), so that a
+// growing heap costs a bounded number of collections per byte, not one per new frame.
+constexpr u64 collection_budget = 8u << 20;
+void after_collection();
+
 u32 os_alloc_frame(u32 size);
 void os_free_frame(u32 frame);
 
 u32 new_node_frame(u32 n);
 u32 take_node();
 void return_node(u32 frame, u32 node);
+// Returns a node taken for a buffer that could not be made.
+void give_back_node(u32 node);
 u32 new_series_frame();
 u32 find_frame_with_room(u32 bytes);
 series_buffer* carve_buffer(u32 units, u32 unit, i32 offset);

@@ -48,8 +48,11 @@ const stage stages[] = {
     {kind::module, "library/constants.zel"}, // base words, typesets, colours
     {kind::module, "library/core.zel"},      // the first library functions
     {kind::predicates},
+    {kind::module, "library/converters.zel"}, // to-integer and the other converters
     {kind::module, "library/helpers.zel"}, // context, charset, cause-error, mod, modulo ...
     {kind::module, "library/files.zel"},   // file name helpers
+    // collect, extract, split, replace, rejoin, sum and the other series helpers
+    {kind::module, "library/series.zel"},
     // sin, cos, sqrt and the other short names of math natives
     {kind::module, "library/math_shorthands.zel"},
     // Folders, clean-path, split-path; do-file and extract-boot-args.
@@ -58,13 +61,19 @@ const stage stages[] = {
     {kind::module, "library/load.zel"},         // suffix?, load, save
     {kind::module, "library/remote_cache.zel"}, // path-thru, read-thru and their kin
     {kind::module, "library/aliases.zel"},      // dt, time-it and the aliases
+    {kind::module, "library/math.zel"},         // math, clock, date zones, send
     {kind::module, "library/system.zel"},       // the system object
     {kind::module, "library/image_codecs.zel"}, // the image codecs of system/codecs
     {kind::module, "library/parse_trace.zel"},  // parse-trace, transcode-trace, scan
+    // load-json, to-json, load-csv, to-csv and their codecs in system/codecs
+    {kind::module, "library/json.zel"},
+    {kind::module, "library/csv.zel"},
     {kind::adopt_system},
     {kind::module, "library/operators.zel"}, // the infix operators
     // register-scheme; url-parser, decode-url and encode-url
     {kind::module, "library/url_parser.zel"},
+    {kind::module, "library/reactivity.zel"},   // reactor templates, system/reactivity, react
+    {kind::module, "library/preprocessor.zel"}, // preprocessor, expand-directives
     {kind::module, "library/version.zel"},   // system/version as a value
     // The command line; the console: completion, input, shell words, the console object and
     // its configuration.

@@ -24,6 +24,7 @@
 #include "lexer/lexer.hpp"
 #include "library/global_words.hpp"
 #include "library/lexer_callback.hpp"
+#include "runtime/arena.hpp"
 #include "runtime/cell_pool.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/cycle_stack.hpp"
@@ -67,6 +68,13 @@ void hand_over_currency_list() {
 void init_runtime() {
     const char* stress = std::getenv("ZEL_GC_STRESS");
     gc::stress = stress && std::strcmp(stress, "1") == 0;
+    // TEST-ONLY switch: ZEL_ARENA_LIMIT=<bytes> lowers the arena's cap (4 GiB) so that tests reach
+    // the out-of-memory error quickly.
+    if (const char* limit = std::getenv("ZEL_ARENA_LIMIT")) {
+        char* end = nullptr;
+        unsigned long long bytes = std::strtoull(limit, &end, 10);
+        if (end != limit && *end == 0 && bytes > 0) arena::reserve(bytes);
+    }
     cycle_stack::set_up();
     print_hooks::set_up();
     os::set_up();
@@ -74,7 +82,7 @@ void init_runtime() {
     memory::set_up();
     ext_res::set_up_tables();
     types::register_all();
-    memory::new_node_frame(memory::nodes_per_frame);
+    memory::new_node_frame(memory::nodes_per_new_frame());
     memory::mem.current_series_frame = memory::new_series_frame();
     roots::set_up();
     stack::start_up();
@@ -109,6 +117,7 @@ void init_runtime() {
         runtime::exit_process(1);
     }
     hand_over_currency_list();
+    memory::prepare_no_memory_error();
 }
 
 int run(int argc, char** argv) {

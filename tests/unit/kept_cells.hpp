@@ -1,8 +1,8 @@
-// Values a test keeps alive across allocations. A cell names its node, and nodes never move, so a
-// copy held in a C++ local stays valid while the kept cell is marked; the buffer behind it is
-// always re-read through the node. Kept cells live until `release_kept` (a fixture's TearDown, a
-// `kept_scope`) or the end of the test, so a test may hold as many as it needs without minding
-// the stack height.
+// Values a test keeps alive across allocations. A cell names its node, and a node that a C++ local
+// may hold never moves, so a copy held in a local stays valid while the kept cell is marked; the
+// buffer behind it is always re-read through the node. Kept cells live until `release_kept` (a
+// fixture's TearDown, a `kept_scope`) or the end of the test, so a test may hold as many as it
+// needs without minding the stack height.
 #pragma once
 #include <gtest/gtest.h>
 
@@ -30,7 +30,7 @@ inline std::vector<cell>& kept_cells() {
 inline cell keep(const cell& value) {
     static const bool hooked = [] {
         gc::add_mark_callback([] {
-            for (const cell& c : kept_cells()) gc::mark_cell(&c);
+            for (cell& c : kept_cells()) gc::mark_cell(&c);
         });
         return true;
     }();

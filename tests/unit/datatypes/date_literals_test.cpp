@@ -175,7 +175,8 @@ TEST(DateText, AgreesWithPythonZones) {
 
 TEST(DateText, MonthNamesComeFromTheList) {
     // The names are held on the data stack until the list holds them; the list is held here, as
-    // the system object holds it in a running program.
+    // the system object holds it in a running program. `names` keeps copies on the heap.
+    gc::evacuation_hold hold;
     stack::mark m = stack::save();
     std::vector<cell> names;
     for (const char* name : {"Januar", "Februar", "Mä", "April", "Mai", "Juni", "Juli", "August",

@@ -49,13 +49,16 @@ inline cell text_value(const std::string& utf8, u32 type = type_id::string) {
     return c;
 }
 
-// The cells are held on the data stack while the block is made; the caller holds the block.
+// The cells are held on the data stack while the block is made, and taken from there: the
+// collector rewrites those copies when it moves their nodes, not the ones on the heap. The caller
+// holds the block.
 inline cell block_of(const std::vector<cell>& cells) {
     stack::mark m = stack::save();
+    cell* first = stack::top;
     for (const cell& c : cells) stack::push_value(&c);
     held_cell block =
         cell{type_id::block, 0, memory::new_cell_series(static_cast<u32>(cells.size())), 0};
-    for (const cell& c : cells) *memory::append_cell_slot(&block) = c;
+    for (std::size_t i = 0; i < cells.size(); i++) *memory::append_cell_slot(&block) = first[i];
     stack::restore(m);
     return block;
 }

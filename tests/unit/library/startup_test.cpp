@@ -102,8 +102,15 @@ TEST(SystemObject, InitialValues) {
         {"system/state/last-error", "none"},
         {"system/options/float/pretty?", "true"},
         {"system/options/float/full?", "false"},
-        {"reduce [object? system/console system/view system/reactivity system/tools]",
-         "[true none none none]"},
+        {"reduce [object? system/console system/view object? system/reactivity system/tools]",
+         "[true none true none]"},
+        {"words-of system/reactivity",
+         "[relations queue eat-events? debug? types! not-safe! add-relation identify-sources "
+         "eval eval-reaction pending? check]"},
+        {"words-of preprocessor",
+         "[exec protos macros stack syms depth active? trace? s do-quit throw-error syntax-error "
+         "do-safe do-code rebind-all count-args arg-mode? func-arity? value-path? fetch-next eval "
+         "do-macro register-macro reset expand]"},
         {"reduce [type? system/codecs type? system/modules type? system/ports]",
          "[map! block! object!]"},
         {"words-of system/ports", "[]"},
