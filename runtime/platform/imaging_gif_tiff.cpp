@@ -226,12 +226,13 @@ bool decode_tiff(const u8* bytes, std::size_t n, pixels& out) {
     out.width = width;
     out.height = height;
     if (ok && !read_plain_rgb(tif, width, height, out)) {
-        std::vector<u32> raster(u64(width) * height);
-        ok = TIFFReadRGBAImageOriented(tif, width, height, raster.data(), ORIENTATION_TOPLEFT, 1) == 1;
+        // The raster is converted in place: one image-sized buffer, not two.
+        out.words.assign(u64(width) * height, 0);
+        ok = TIFFReadRGBAImageOriented(tif, width, height, out.words.data(), ORIENTATION_TOPLEFT,
+                                       1) == 1;
         if (ok) {
-            out.words.resize(raster.size());
-            for (std::size_t i = 0; i < raster.size(); i++) {
-                u32 p = raster[i], a = TIFFGetA(p);
+            for (std::size_t i = 0; i < out.words.size(); i++) {
+                u32 p = out.words[i], a = TIFFGetA(p);
                 auto plain = [a](u32 c) { return a == 0 || a == 255 ? c : std::min<u32>(255, (c * 255 + a / 2) / a); };
                 out.words[i] = a << 24 | plain(TIFFGetR(p)) << 16 | plain(TIFFGetG(p)) << 8 |
                                plain(TIFFGetB(p));
