@@ -33,38 +33,55 @@ int gif_write(GifFileType* gif, const GifByteType* from, int n) {
     return n;
 }
 
-} // namespace
 
-// The first frame drawn on the logical screen, which starts transparent; the frame's
-// transparent index leaves its pixels transparent.
-bool decode_gif(const u8* bytes, std::size_t n, pixels& out) {
-    memory_reader reader{bytes, n};
-    int error = 0;
-    GifFileType* gif = DGifOpen(&reader, gif_read, &error);
-    if (!gif) return false;
-    bool ok = DGifSlurp(gif) == GIF_OK && gif->ImageCount > 0 && gif->SWidth > 0 &&
-              gif->SHeight > 0 && size_allowed(u32(gif->SWidth), u32(gif->SHeight));
-    if (ok) {
-        const SavedImage& frame = gif->SavedImages[0];
-        const GifImageDesc& d = frame.ImageDesc;
+// The first frame read row by row (giflib's whole-file reader would size its buffers from the
+// file's claims before any check) and drawn on the logical screen, which starts transparent; the
+// frame's transparent index leaves its pixels transparent.
+bool read_first_frame(GifFileType* gif, pixels& out) {
+    if (gif->SWidth <= 0 || gif->SHeight <= 0 || !size_allowed(u32(gif->SWidth), u32(gif->SHeight)))
+        return false;
+    int transparent = NO_TRANSPARENT_COLOR;
+    for (;;) {
+        GifRecordType record;
+        if (DGifGetRecordType(gif, &record) != GIF_OK) return false;
+        if (record == TERMINATE_RECORD_TYPE) return false; // no frame at all
+        if (record == EXTENSION_RECORD_TYPE) {
+            int code = 0;
+            GifByteType* block = nullptr;
+            if (DGifGetExtension(gif, &code, &block) != GIF_OK) return false;
+            if (code == GRAPHICS_EXT_FUNC_CODE && block && block[0] >= 4) {
+                GraphicsControlBlock control{};
+                if (DGifExtensionToGCB(block[0], block + 1, &control) == GIF_OK)
+                    transparent = control.TransparentColor;
+            }
+            while (block)
+                if (DGifGetExtensionNext(gif, &block) != GIF_OK) return false;
+            continue;
+        }
+        if (record != IMAGE_DESC_RECORD_TYPE) continue;
+        if (DGifGetImageDesc(gif) != GIF_OK) return false;
+        const GifImageDesc& d = gif->Image;
         const ColorMapObject* map = d.ColorMap ? d.ColorMap : gif->SColorMap;
-        GraphicsControlBlock control{};
-        control.TransparentColor = NO_TRANSPARENT_COLOR;
-        DGifSavedExtensionToGCB(gif, 0, &control);
-        ok = map && frame.RasterBits && d.Width >= 0 && d.Height >= 0;
-        if (ok) {
-            out.width = u32(gif->SWidth);
-            out.height = u32(gif->SHeight);
-            out.words.assign(u64(out.width) * out.height, 0);
-            for (int y = 0; y < d.Height && ok; y++) {
+        if (!map || d.Width <= 0 || d.Height <= 0 || !size_allowed(u32(d.Width), u32(d.Height)))
+            return false;
+        out.width = u32(gif->SWidth);
+        out.height = u32(gif->SHeight);
+        out.words.assign(u64(out.width) * out.height, 0);
+        std::vector<GifPixelType> line(std::size_t(d.Width));
+        // Interlaced rows come in four passes: every 8th from 0, every 8th from 4, every 4th
+        // from 2, every 2nd from 1.
+        static const int starts[] = {0, 4, 2, 1}, steps[] = {8, 8, 4, 2};
+        int passes = d.Interlace ? 4 : 1;
+        for (int pass = 0; pass < passes; pass++) {
+            int first = d.Interlace ? starts[pass] : 0, step = d.Interlace ? steps[pass] : 1;
+            for (int y = first; y < d.Height; y += step) {
+                if (DGifGetLine(gif, line.data(), d.Width) != GIF_OK) return false;
+                i64 sy = i64(d.Top) + y;
                 for (int x = 0; x < d.Width; x++) {
-                    int index = frame.RasterBits[std::size_t(y) * d.Width + x];
-                    if (index == control.TransparentColor) continue;
-                    if (index >= map->ColorCount) {
-                        ok = false;
-                        break;
-                    }
-                    i64 sx = i64(d.Left) + x, sy = i64(d.Top) + y;
+                    int index = line[std::size_t(x)];
+                    if (index == transparent) continue;
+                    if (index >= map->ColorCount) return false;
+                    i64 sx = i64(d.Left) + x;
                     if (sx >= i64(out.width) || sy >= i64(out.height)) continue;
                     const GifColorType& c = map->Colors[index];
                     out.words[std::size_t(sy) * out.width + std::size_t(sx)] =
@@ -72,7 +89,18 @@ bool decode_gif(const u8* bytes, std::size_t n, pixels& out) {
                 }
             }
         }
+        return true;
     }
+}
+
+} // namespace
+
+bool decode_gif(const u8* bytes, std::size_t n, pixels& out) {
+    memory_reader reader{bytes, n};
+    int error = 0;
+    GifFileType* gif = DGifOpen(&reader, gif_read, &error);
+    if (!gif) return false;
+    bool ok = read_first_frame(gif, out);
     DGifCloseFile(gif, &error);
     return ok;
 }

@@ -103,12 +103,15 @@ def lzw_uncompressed(indexes, bits):
     return bytes([bits]) + blocks + b"\0"
 
 
-def write_gif(pixels, palette, transparent):
+def write_gif(pixels, palette, transparent, interlace=False):
     table = b"".join(bytes(c) for c in palette) + b"\0" * (3 * (256 - len(palette)))
     indexes = [transparent if p[3] == 0 else palette.index(p[:3]) for p in pixels]
+    if interlace:  # rows in four passes: every 8th from 0, from 4, every 4th from 2, 2nd from 1
+        order = [y for first, step in ((0, 8), (4, 8), (2, 4), (1, 2)) for y in range(first, H, step)]
+        indexes = [i for y in order for i in indexes[y * W:(y + 1) * W]]
     gce = b"\x21\xf9\x04\x01\0\0" + bytes([transparent]) + b"\0"
     return (b"GIF89a" + struct.pack("<HHBBB", W, H, 0xF7, 0, 0) + table + gce +
-            b"\x2c" + struct.pack("<HHHHB", 0, 0, W, H, 0) + lzw_uncompressed(indexes, 8) + b"\x3b")
+            b"\x2c" + struct.pack("<HHHHB", 0, 0, W, H, 0x40 if interlace else 0) + lzw_uncompressed(indexes, 8) + b"\x3b")
 
 
 # ---- decoders of what zel writes -------------------------------------------------------------
@@ -264,6 +267,7 @@ with tempfile.TemporaryDirectory() as folder:
         "rgb.tif": (write_tiff(rgb, False), rgb),
         "rgba.tif": (write_tiff(rgba, True), rgba),
         "pal.gif": (write_gif(gif_pixels, few, 200), gif_pixels),
+        "interlaced.gif": (write_gif(gif_pixels, few, 200, True), gif_pixels),
     }
     for name, (data, _) in fixtures.items():
         with open(path(name), "wb") as f:
