@@ -3,10 +3,12 @@ and struct: files made here load with the pixels they were made with (PNG, BMP, 
 exactly); files zel saves decode here to zel's pixels (PNG, BMP, TIFF exactly, GIF exactly for
 an opaque image of few colours, JPEG within a tolerance through zel's own decoder); damaged and
 truncated files raise access/bad-media and never crash; sizes past 65,535 are refused."""
+import http.server
 import os
 import random
 import struct
 import tempfile
+import threading
 import zlib
 
 from zeltest import run_script, check, finish
@@ -282,6 +284,29 @@ with tempfile.TemporaryDirectory() as folder:
         size, _, hex_text = out[k].partition(" ")
         check(size == f"{W}x{H}", f"{name}: size {size}")
         check(argb_pixels(hex_text) == expected, f"{name}: decoded pixels differ")
+
+    # A URL chooses its codec by the answer's MIME type: the path has no suffix.
+    os.environ["no_proxy"] = os.environ["NO_PROXY"] = "127.0.0.1"
+    served = fixtures["rgba.png"][0]
+
+    class Handler(http.server.BaseHTTPRequestHandler):
+        def log_message(self, *args):
+            pass
+
+        def do_GET(self):
+            self.send_response(200)
+            self.send_header("Content-Type", "image/png")
+            self.send_header("Content-Length", str(len(served)))
+            self.end_headers()
+            self.wfile.write(served)
+
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    out = run_script(["Zel []", f"i: load http://127.0.0.1:{server.server_address[1]}/photo",
+                      "print [i/size enbase/base i/argb 16]"])
+    server.shutdown()
+    size, _, hex_text = out[0].partition(" ")
+    check(size == f"{W}x{H}" and argb_pixels(hex_text) == rgba, "image/png by MIME type: " + out[0][:40])
 
     # Encoding: zel saves, Python decodes.
     gradient = [(x * 36, y * 60, 255 - x * 30, 255) for y in range(H) for x in range(W)]
