@@ -2,6 +2,7 @@
 // restoring them, which fault and termination handlers do, needs nothing but tcsetattr and write.
 #include "console/terminal.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -22,6 +23,11 @@ termios saved_mode;
 volatile sig_atomic_t raw_fd = -1;   // the descriptor in raw mode, -1 when none
 volatile sig_atomic_t title_fd = -1; // where the saved title is to be put back, -1 when none
 volatile sig_atomic_t resized = 0;
+// The restore bytes: written only while their length is set, so a handler never sees them half
+// made.
+char restore_text[256];
+volatile sig_atomic_t restore_length = 0;
+volatile sig_atomic_t restore_fd = -1;
 
 struct sigaction previous_term, previous_hup;
 bool term_handled = false, hup_handled = false;
@@ -84,7 +90,7 @@ void hold_termination() {
 
 void release_termination() {
     raw_fd = -1;
-    if (title_fd >= 0) return;
+    if (title_fd >= 0 || restore_length > 0) return;
     if (term_handled) sigaction(SIGTERM, &previous_term, nullptr);
     if (hup_handled) sigaction(SIGHUP, &previous_hup, nullptr);
     term_handled = hup_handled = false;
@@ -185,7 +191,20 @@ void set_title(port& p, std::string_view title) {
     p.write(out);
 }
 
+void set_restore_bytes(int fd, std::string_view bytes) {
+    restore_length = 0;
+    std::size_t n = std::min(bytes.size(), sizeof restore_text - 1);
+    std::copy_n(bytes.data(), n, restore_text);
+    restore_fd = fd;
+    restore_length = static_cast<sig_atomic_t>(n);
+    if (n > 0) hold_termination();
+}
+
 void restore() {
+    if (int n = restore_length; n > 0 && restore_fd >= 0) {
+        restore_length = 0;
+        write_all(restore_fd, std::string_view(restore_text, static_cast<std::size_t>(n)));
+    }
     restore_saved_mode();
     int fd = title_fd;
     if (fd >= 0) {

@@ -76,7 +76,13 @@ class tty_port final : public port {
 // saved on the terminal's title stack, once until restore() puts it back.
 void set_title(port& p, std::string_view title);
 
-// Puts back the mode that raw mode saved and the title that set_title saved. Safe in a signal
+// Bytes that put back what a full-screen program changed on the terminal (mouse reporting, the
+// alternate screen, a hidden cursor), written to fd by restore(); empty bytes forget them. At
+// most 255 bytes are kept.
+void set_restore_bytes(int fd, std::string_view bytes);
+
+// Puts back the modes the program changed (the restore bytes), the mode that raw mode saved and
+// the title that set_title saved. Safe in a signal
 // handler; what is restored once is not restored again.
 void restore();
 

@@ -1,8 +1,6 @@
 // Key decoding: a small state machine over ECMA-48 control sequences (CSI and SS3) and UTF-8.
 #include "console/vt_input.hpp"
 
-#include <vector>
-
 #include "runtime/process.hpp"
 
 namespace zel::vt_input {
@@ -15,14 +13,24 @@ void put_key(std::deque<event>& out, i32 code) {
     out.push_back({event::key, code, 0, 0});
 }
 
-// The numbers of a parameter string such as "1;5" (an empty field counts as 0).
-std::vector<int> numbers(const std::string& params) {
-    std::vector<int> out(1, 0);
+// The numbers of a parameter string such as "1;5" (an empty field counts as 0). The string is
+// capped at max_params bytes, so it never holds more numbers than that.
+struct number_list {
+    int values[max_params + 1];
+    std::size_t count = 1;
+    std::size_t size() const { return count; }
+    int operator[](std::size_t i) const { return values[i]; }
+};
+number_list numbers(const std::string& params) {
+    number_list out;
+    out.values[0] = 0;
     for (char c : params) {
-        if (c == ';')
-            out.push_back(0);
-        else if (c >= '0' && c <= '9' && out.back() < 100000)
-            out.back() = out.back() * 10 + (c - '0');
+        if (c == ';') {
+            out.values[out.count++] = 0;
+        } else if (c >= '0' && c <= '9' && out.values[out.count - 1] < 100000) {
+            int& v = out.values[out.count - 1];
+            v = v * 10 + (c - '0');
+        }
     }
     return out;
 }
@@ -45,6 +53,30 @@ i32 tilde_key(int n) {
         return key::page_down;
     default:
         return key::nothing;
+    }
+}
+
+// F5 to F12 in their "~" form; 0 for other numbers.
+int function_number(int n) {
+    switch (n) {
+    case 15:
+        return 5;
+    case 17:
+        return 6;
+    case 18:
+        return 7;
+    case 19:
+        return 8;
+    case 20:
+        return 9;
+    case 21:
+        return 10;
+    case 23:
+        return 11;
+    case 24:
+        return 12;
+    default:
+        return 0;
     }
 }
 
@@ -85,19 +117,39 @@ void decoder::ground(u8 b, std::deque<event>& out) {
 
 void decoder::control_sequence(u8 final, std::deque<event>& out) {
     state_ = state::ground;
+    bool sgr_mouse = !params_.empty() && params_[0] == '<';
+    number_list n = numbers(params_);
+    if (dialect_ == dialect::gui && !intermediates_ && (final == 'M' || final == 'm') &&
+        n.size() == 3 && (sgr_mouse || params_.empty() || params_[0] != '?')) {
+        // The SGR form carries the button as it is; the urxvt form adds 32 to it.
+        int button = sgr_mouse ? n[0] : n[0] - 32;
+        event e{event::mouse, button, n[2], n[1]};
+        e.release = final == 'm';
+        out.push_back(e);
+        return;
+    }
     if (!params_.empty() && params_[0] >= '<' && params_[0] <= '?') {
         put_key(out, key::nothing); // private sequences (mouse, device replies)
         return;
     }
-    std::vector<int> n = numbers(params_);
     if (final == '~') {
-        put_key(out, intermediates_ ? key::nothing : tilde_key(n[0]));
+        i32 code = intermediates_ ? key::nothing : tilde_key(n[0]);
+        event e{event::key, code, 0, 0};
+        if (!intermediates_) e.function = function_number(n[0]);
+        e.modified = n.size() > 1;
+        out.push_back(e);
+    } else if (final == 'Z' && !intermediates_) {
+        event e{event::key, key::nothing, 0, 0};
+        e.back_tab = true;
+        out.push_back(e);
     } else if (final == 'R' && n.size() == 2 && !intermediates_) {
         out.push_back({event::cursor_report, 0, n[0], n[1]});
     } else if (final == '[' && params_.empty()) {
         state_ = state::csi_bracket; // the Linux console's function keys: ESC [ [ A
     } else {
-        put_key(out, intermediates_ ? key::nothing : cursor_key(final));
+        event e{event::key, intermediates_ ? key::nothing : cursor_key(final), 0, 0};
+        e.modified = n.size() > 1;
+        out.push_back(e);
     }
 }
 
@@ -113,6 +165,12 @@ void decoder::feed(u8 b, std::deque<event>& out) {
             intermediates_ = false;
         } else if (b == 0x1B) {
             put_key(out, key::escape);
+        } else if (dialect_ == dialect::gui && (b == ']' || b == 'P')) {
+            state_ = state::string;
+        } else if (dialect_ == dialect::gui) {
+            // Alt with a key: one key that maps to nothing; the next byte is read afresh.
+            state_ = state::ground;
+            put_key(out, key::nothing);
         } else {
             put_key(out, key::escape);
             state_ = state::ground;
@@ -139,9 +197,23 @@ void decoder::feed(u8 b, std::deque<event>& out) {
         else
             ground(b, out);
         return;
+    case state::string:
+        // A terminal string ends at ST (ESC \) or at BEL; nothing of it is a key.
+        if (b == 0x07)
+            state_ = state::ground;
+        else if (b == 0x1B)
+            state_ = state::string_escape;
+        return;
+    case state::string_escape:
+        state_ = b == '\\' ? state::ground : b == 0x1B ? state::string_escape : state::string;
+        return;
     case state::ss3:
         state_ = state::ground;
-        if (b >= 0x40 && b <= 0x7E) {
+        if (b >= 'P' && b <= 'S') {
+            event e{event::key, key::nothing, 0, 0};
+            e.function = b - 'P' + 1;
+            out.push_back(e);
+        } else if (b >= 0x40 && b <= 0x7E) {
             put_key(out, cursor_key(b));
         } else {
             put_key(out, key::escape);
@@ -170,8 +242,12 @@ void decoder::flush(std::deque<event>& out) {
         break;
     case state::csi_bracket:
     case state::ground:
+    case state::string:
+    case state::string_escape:
         break;
     }
+    // An unfinished terminal string waits for its end however long it takes.
+    if (state_ == state::string || state_ == state::string_escape) return;
     state_ = state::ground;
     u32 cp[1];
     if (utf8_.finish(cp)) put_key(out, static_cast<i32>(cp[0]));

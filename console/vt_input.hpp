@@ -1,6 +1,8 @@
 // Keys from the bytes a terminal sends: UTF-8 characters, control keys and the escape
-// sequences of the cursor and editing keys (in each of the forms common terminals and the Linux
-// console send). A lone Escape is told from the start of a sequence by a short pause.
+// sequences of the cursor, editing and function keys (in each of the forms common terminals and
+// the Linux console send), mouse reports and cursor-position answers. A lone Escape is told from
+// the start of a sequence by a short pause. A sequence split across reads is completed by the
+// next bytes fed, whatever the split.
 #pragma once
 #include <chrono>
 #include <deque>
@@ -24,25 +26,36 @@ constexpr i32 resized = -30, interrupted = -31;
 } // namespace key
 
 struct event {
-    enum kind_t { key, cursor_report } kind;
-    i32 code = 0; // the key
-    int row = 0;  // 1-based position of a cursor report
+    enum kind_t { key, cursor_report, mouse } kind;
+    i32 code = 0; // the key; the button word of a mouse report
+    int row = 0;  // 1-based position of a cursor report or a mouse report
     int column = 0;
+    // Keys the editor does not use come as the key `nothing` with these set.
+    int function = 0;      // F1 to F12
+    bool back_tab = false; // Shift-Tab
+    bool modified = false; // a cursor or editing key with a modifier parameter
+    bool release = false;  // a mouse report of a released button
 };
+
+// The console reads keys only; the text UI also wants mouse reports, skips terminal strings
+// (OSC, DCS) whole, and takes Escape followed by a character (Alt with a key) as one key.
+enum class dialect { console, gui };
 
 // Bytes to events. Each complete sequence gives exactly one event, an unknown one the key
 // `nothing`, so that none of its bytes is taken for typed text.
 class decoder {
   public:
+    explicit decoder(dialect d = dialect::console) : dialect_(d) {}
     void feed(u8 byte, std::deque<event>& out);
     // The pause after an unfinished sequence has run out: a lone Escape is the Escape key.
     void flush(std::deque<event>& out);
     bool pending() const { return state_ != state::ground || utf8_.pending(); }
 
   private:
-    enum class state { ground, escape, csi, csi_bracket, ss3 };
+    enum class state { ground, escape, csi, csi_bracket, ss3, string, string_escape };
     void ground(u8 byte, std::deque<event>& out);
     void control_sequence(u8 final, std::deque<event>& out);
+    dialect dialect_;
     state state_ = state::ground;
     std::string params_; // parameter bytes of a control sequence, capped
     bool intermediates_ = false;

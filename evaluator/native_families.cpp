@@ -9,7 +9,7 @@ namespace zel::natives::families {
 native_fn lookup(std::string_view name) {
     for (auto family :
          {functions(), control(), loops(), evaluation(), exits(), words(), comparison(), system(),
-          files(), conversions(), checksums(), math(), processes()})
+          files(), conversions(), checksums(), math(), processes(), compression()})
         for (const entry& e : family)
             if (e.name == name) return e.fn;
     // The lexer's native lives with the lexer.

@@ -29,5 +29,6 @@ std::span<const entry> conversions();
 std::span<const entry> checksums();
 std::span<const entry> math();
 std::span<const entry> processes();
+std::span<const entry> compression();
 
 } // namespace zel::natives::families

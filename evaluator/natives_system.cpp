@@ -14,6 +14,7 @@
 #include "evaluator/interp.hpp"
 #include "evaluator/native_families.hpp"
 #include "evaluator/stack.hpp"
+#include "gui/terminal/event_loop.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/environment.hpp"
 #include "runtime/errors.hpp"
@@ -184,6 +185,8 @@ void wait(const i32*) {
         error::raise(err::E("script", "invalid-arg"), value);
     }
     os::sleep_seconds(seconds);
+    // While a text UI runs, waiting lets it take its input and repaint.
+    tui::process_events_once();
     none_result();
 }
 

@@ -1,4 +1,5 @@
-// The .zel sources embedded into the executable at build time, in path order.
+// The .zel sources embedded into the executable at build time, in path order, and the boot
+// payload made from them.
 #pragma once
 #include <cstddef>
 
@@ -10,4 +11,8 @@ struct source_file {
 };
 extern const source_file files[]; // ends with {nullptr, nullptr, 0}
 extern const int file_count;
+
+// The boot payload: the library's modules lexed and serialized at build time, compressed.
+extern const unsigned char payload[];
+extern const std::size_t payload_size;
 } // namespace embedded

@@ -2,16 +2,24 @@
 // in file order: each may use what the earlier stages bound and nothing later.
 #include "runtime/modules.hpp"
 
+#include <functional>
+
 #include "console/console_binding.hpp"
 #include "console/console_routines.hpp"
+#include "datatypes/block.hpp"
 #include "datatypes/error.hpp"
+#include "datatypes/event.hpp"
+#include "gui/terminal/gui_routines.hpp"
 #include "datatypes/string_buffer.hpp"
 #include "evaluator/interp.hpp"
 #include "evaluator/stack.hpp"
+#include "lexer/boot_payload.hpp"
 #include "lexer/lexer.hpp"
+#include "lexer/zelbin.hpp"
 #include "library/library_code.hpp"
 #include "library/routine_table.hpp"
 #include "library/system_services.hpp"
+#include "runtime/collector.hpp"
 #include "runtime/cycle_stack.hpp"
 #include "runtime/embedded.hpp"
 #include "runtime/errors.hpp"
@@ -35,6 +43,8 @@ enum class kind {
     // console's modules, the binding after them.
     console_begin,
     console_bind,
+    // The GUI: event! and the global routines before its script side.
+    gui_types,
 };
 
 struct stage {
@@ -63,7 +73,6 @@ const stage stages[] = {
     {kind::module, "library/aliases.zel"},      // dt, time-it and the aliases
     {kind::module, "library/math.zel"},         // math, clock, date zones, send
     {kind::module, "library/system.zel"},       // the system object
-    {kind::module, "library/image_codecs.zel"}, // the image codecs of system/codecs
     {kind::module, "library/parse_trace.zel"},  // parse-trace, transcode-trace, scan
     // load-json, to-json, load-csv, to-csv and their codecs in system/codecs
     {kind::module, "library/json.zel"},
@@ -78,6 +87,9 @@ const stage stages[] = {
     // The command line; the console: completion, input, shell words, the console object and
     // its configuration.
     {kind::module, "library/command_line.zel"},
+    {kind::gui_types},
+    {kind::module, "gui/view.zel"},     // system/view, the face templates, the support functions
+    {kind::module, "gui/platform.zel"}, // the TUI helpers and the platform object, started
     {kind::console_begin},
     {kind::module, "console/complete.zel"},
     {kind::console_input},
@@ -89,6 +101,10 @@ const stage stages[] = {
     {kind::console_bind},
     {kind::mark_library},
 };
+
+// Loads a module's code into the cell and evaluates it; false with the error report on failure.
+bool evaluate_loaded(std::string_view path, std::string* failure,
+                     const std::function<void(cell*)>& load);
 
 // The report of the error in flight, as text.
 std::string error_text() {
@@ -131,12 +147,26 @@ std::string exit_text(u32 code) {
 bool run_stage(const stage& s, std::string* failure) {
     switch (s.what) {
     case kind::module: {
-        std::string_view text = embedded_text(s.path);
-        if (text.empty()) {
+        std::span<const u8> data = boot_payload::module_data(s.path);
+        if (data.empty()) {
             *failure = std::string("missing module ") + s.path;
             return false;
         }
-        return evaluate_source(s.path, text, failure);
+        return evaluate_loaded(s.path, failure, [&](cell* code) {
+            // No collection while the payload is decoded: its cells are the library's for good.
+            struct collector_off {
+                bool was = gc::active;
+                collector_off() { gc::active = false; }
+                ~collector_off() { gc::active = was; }
+            } off;
+            cell* decoded = block::push_new(1);
+            zelbin::decode(data.data(), data.size(), decoded, decoded);
+            // The payload holds the module's block as its one value.
+            series_buffer* b = buffer_of(decoded->w2);
+            if (used_units(b) != 1 || !is(head_cell(b), type_id::block))
+                error::raise(err::E("script", "invalid-data"), decoded);
+            *code = *head_cell(b);
+        });
     }
     case kind::routines:
         routines::bind_runtime_routines();
@@ -162,6 +192,10 @@ bool run_stage(const stage& s, std::string* failure) {
     case kind::console_bind:
         console_binding::bind_console_code();
         return true;
+    case kind::gui_types:
+        event::register_type();
+        gui_routines::bind_globals();
+        return true;
     }
     return true;
 }
@@ -176,6 +210,17 @@ std::string_view embedded_text(std::string_view path) {
 }
 
 bool evaluate_source(std::string_view path, std::string_view text, std::string* failure) {
+    return evaluate_loaded(path, failure, [&](cell* code) {
+        lexer::scan_options options;
+        u32 consumed = 0;
+        lexer::scan_utf8(code, reinterpret_cast<const u8*>(text.data()),
+                         static_cast<u32>(text.size()), options, &consumed);
+    });
+}
+
+namespace {
+bool evaluate_loaded(std::string_view path, std::string* failure,
+                     const std::function<void(cell*)>& load) {
     cell* base = stack::top;
     stack::mark mark = stack::save();
     u32 cycles = cycle_stack::depth();
@@ -190,10 +235,7 @@ bool evaluate_source(std::string_view path, std::string_view text, std::string* 
     try {
         cell none{type_id::none, 0, 0, 0};
         cell* code = stack::push_value(&none);
-        lexer::scan_options options;
-        u32 consumed = 0;
-        lexer::scan_utf8(code, reinterpret_cast<const u8*>(text.data()),
-                         static_cast<u32>(text.size()), options, &consumed);
+        load(code);
         system_services::bind_private_words(code);
         interp::evaluate_block(code, false);
         if (interp::pending) return fail("left " + exit_text(interp::pending));
@@ -205,6 +247,7 @@ bool evaluate_source(std::string_view path, std::string_view text, std::string* 
     stack::top = base;
     return true;
 }
+} // namespace
 
 bool run_all(std::string* failure) {
     system_services::set_up();

@@ -65,7 +65,7 @@ void hand_over_currency_list() {
 }
 } // namespace
 
-void init_runtime() {
+void init_core() {
     const char* stress = std::getenv("ZEL_GC_STRESS");
     gc::stress = stress && std::strcmp(stress, "1") == 0;
     // TEST-ONLY switch: ZEL_ARENA_LIMIT=<bytes> lowers the arena's cap (4 GiB) so that tests reach
@@ -109,6 +109,10 @@ void init_runtime() {
     lexer_callback::install();
     // From here on an allocation that finds no room collects first.
     gc::active = true;
+}
+
+void init_runtime() {
+    init_core();
     // The library: its modules evaluated in their fixed order.
     std::string failure;
     if (!modules::run_all(&failure)) {

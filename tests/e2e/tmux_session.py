@@ -36,6 +36,19 @@ class Session:
         """Literal text, each character typed."""
         self.tmux("send-keys", "-l", text)
 
+    def inject(self, data):
+        """Exact bytes, as a terminal would send them (escape sequences, split sequences)."""
+        self.tmux("send-keys", "-H", *(f"{b:02x}" for b in data))
+
+    def flags(self):
+        """The pane's modes: mouse reporting, SGR mouse, alternate screen, visible cursor."""
+        names = ["mouse_any_flag", "mouse_sgr_flag", "alternate_on", "cursor_flag"]
+        values = self.tmux("display-message", "-p", " ".join(f"#{{{n}}}" for n in names))
+        return dict(zip(names, (int(v) for v in values.split())))
+
+    def resize(self, width, height):
+        self.tmux("resize-window", "-x", str(width), "-y", str(height))
+
     def screen(self):
         return self.tmux("capture-pane", "-p")
 

@@ -102,8 +102,8 @@ TEST(SystemObject, InitialValues) {
         {"system/state/last-error", "none"},
         {"system/options/float/pretty?", "true"},
         {"system/options/float/full?", "false"},
-        {"reduce [object? system/console system/view object? system/reactivity system/tools]",
-         "[true none true none]"},
+        {"reduce [object? system/console object? system/view object? system/reactivity system/tools]",
+         "[true true true none]"},
         {"words-of system/reactivity",
          "[relations queue eat-events? debug? types! not-safe! add-relation identify-sources "
          "eval eval-reaction pending? check]"},
