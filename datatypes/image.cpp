@@ -212,7 +212,8 @@ void put_hex(std::string& text, u32 byte) {
 
 // The colours from the head, ten pixels a line when the run is long and not flat, then the
 // transparencies of the same pixels when any is not opaque: text that makes the same image back.
-i32 mold_pixels(cell* value, cell* buffer, bool only, bool flat, cell* part, i32 limit, i32 indent) {
+i32 mold_pixels(cell* value, cell* buffer, bool only, bool flat, cell* part, i32 limit,
+                i32 indent) {
     std::string text;
     if (!only) {
         text += "make image! [";
@@ -289,8 +290,7 @@ i32 form(cell* value, cell* buffer, cell* part, i32 limit) {
     return mold_pixels(value, buffer, false, false, part, limit, 1);
 }
 
-i32 mold(cell* value, cell* buffer, bool only, bool, bool flat, cell* part, i32 limit,
-         i32 indent) {
+i32 mold(cell* value, cell* buffer, bool only, bool, bool flat, cell* part, i32 limit, i32 indent) {
     return mold_pixels(value, buffer, only, flat, part, limit, indent + 1);
 }
 
@@ -321,7 +321,8 @@ cell* push_view(const cell* image, int mode) {
 
 void store_view(cell* image, const cell* value, int mode) {
     u32 count = count_of(image);
-    bool told = owner::notify_change(image, owner::event::change, value, 0, static_cast<i32>(count));
+    bool told =
+        owner::notify_change(image, owner::event::change, value, 0, static_cast<i32>(count));
     count = std::min(count, used_units(buffer_of(image->w2)));
     u32* p = words_of(image);
     if (is(value, type_id::binary)) {
@@ -349,9 +350,12 @@ void store_view(cell* image, const cell* value, int mode) {
         }
         u32 colour = u32(c[0]) << 16 | u32(c[1]) << 8 | c[2];
         for (u32 i = 0; i < count; i++) {
-            if (mode == argb_view) p[i] = u32(255 - c[3]) << 24 | colour;
-            else if (mode == rgb_view) p[i] = (p[i] & 0xFF000000u) | colour;
-            else p[i] = (p[i] & 0xFFFFFF) | u32(255 - c[0]) << 24;
+            if (mode == argb_view)
+                p[i] = u32(255 - c[3]) << 24 | colour;
+            else if (mode == rgb_view)
+                p[i] = (p[i] & 0xFF000000u) | colour;
+            else
+                p[i] = (p[i] & 0xFFFFFF) | u32(255 - c[0]) << 24;
         }
     } else {
         invalid_arg(value);
@@ -397,15 +401,18 @@ cell* eval_path(cell* parent, cell* element, cell* value, const path_step& step)
         return value;
     }
     cell path, elem = *element;
-    if (step.path) path = *step.path;
-    else init_none(&path);
+    if (step.path)
+        path = *step.path;
+    else
+        init_none(&path);
     if (!is(element, type_id::word)) error::raise(err::E("script", "invalid-path"), &path, &elem);
-    int mode = word_is(element, "alpha") ? alpha_view
-               : word_is(element, "rgb") ? rgb_view
+    int mode = word_is(element, "alpha")  ? alpha_view
+               : word_is(element, "rgb")  ? rgb_view
                : word_is(element, "argb") ? argb_view
                                           : -1;
     if (word_is(element, "size") && !value) {
-        pair::init_cell(&answer, static_cast<i32>(width_of(parent)), static_cast<i32>(height_of(parent)));
+        pair::init_cell(&answer, static_cast<i32>(width_of(parent)),
+                        static_cast<i32>(height_of(parent)));
         return &answer;
     }
     if (mode < 0) error::raise(err::E("script", "invalid-path"), &path, &elem);
@@ -472,10 +479,12 @@ void change(cell* series, cell* value, i32 part, bool, i32 dup) {
     u32 head = head_of(series), count = count_of(series);
     if (is(value, type_id::tuple)) {
         if (head >= count) return;
-        bool told = owner::notify_change(series, owner::event::change, value, static_cast<i32>(head), 1);
+        bool told =
+            owner::notify_change(series, owner::event::change, value, static_cast<i32>(head), 1);
         if (head < used_units(buffer_of(series->w2))) words_of(series)[head] = word_of_tuple(value);
         series->w1 = head + 1;
-        if (told) owner::notify_change(series, owner::event::changed, value, static_cast<i32>(head), 1);
+        if (told)
+            owner::notify_change(series, owner::event::changed, value, static_cast<i32>(head), 1);
         return;
     }
     if (!is(value, type_id::image)) {

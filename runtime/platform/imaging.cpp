@@ -31,11 +31,16 @@ bool known_format(const u8* b, std::size_t n) {
 bool decode(const u8* b, std::size_t n, pixels& out) {
     out = pixels{};
     bool ok = false;
-    if (n >= 4 && b[0] == 0x89) ok = decode_png(b, n, out);
-    else if (n >= 3 && b[0] == 0xFF) ok = decode_jpeg(b, n, out);
-    else if (n >= 2 && b[0] == 'B') ok = decode_bmp(b, n, out);
-    else if (n >= 6 && b[0] == 'G') ok = decode_gif(b, n, out);
-    else if (known_format(b, n)) ok = decode_tiff(b, n, out);
+    if (n >= 4 && b[0] == 0x89)
+        ok = decode_png(b, n, out);
+    else if (n >= 3 && b[0] == 0xFF)
+        ok = decode_jpeg(b, n, out);
+    else if (n >= 2 && b[0] == 'B')
+        ok = decode_bmp(b, n, out);
+    else if (n >= 6 && b[0] == 'G')
+        ok = decode_gif(b, n, out);
+    else if (known_format(b, n))
+        ok = decode_tiff(b, n, out);
     if (!ok || out.words.size() != u64(out.width) * out.height) {
         out = pixels{};
         return false;
@@ -46,12 +51,18 @@ bool decode(const u8* b, std::size_t n, pixels& out) {
 bool encode(int format, const u32* words, u32 width, u32 height, std::vector<u8>& out) {
     out.clear();
     switch (format) {
-    case bmp: return encode_bmp(words, width, height, out);
-    case png: return encode_png(words, width, height, out);
-    case gif: return encode_gif(words, width, height, out);
-    case jpeg: return encode_jpeg(words, width, height, out);
-    case tiff: return encode_tiff(words, width, height, out);
-    default: return false;
+    case bmp:
+        return encode_bmp(words, width, height, out);
+    case png:
+        return encode_png(words, width, height, out);
+    case gif:
+        return encode_gif(words, width, height, out);
+    case jpeg:
+        return encode_jpeg(words, width, height, out);
+    case tiff:
+        return encode_tiff(words, width, height, out);
+    default:
+        return false;
     }
 }
 
@@ -134,8 +145,8 @@ bool jpeg_header(jpeg_decompress_struct* info, jpeg_failure* failure, const u8* 
 bool jpeg_rows(jpeg_decompress_struct* info, jpeg_failure* failure, u32* words) {
     if (setjmp(failure->jump)) return false;
     while (info->output_scanline < info->output_height) {
-        JSAMPROW row =
-            reinterpret_cast<JSAMPROW>(words + std::size_t(info->output_scanline) * info->output_width);
+        JSAMPROW row = reinterpret_cast<JSAMPROW>(words + std::size_t(info->output_scanline) *
+                                                              info->output_width);
         if (jpeg_read_scanlines(info, &row, 1) != 1) return false;
     }
     jpeg_finish_decompress(info);

@@ -89,9 +89,12 @@ bool decode_bmp(const u8* b, std::size_t n, pixels& out) {
         bm = le32(m + 8);
         if (compression == bi_alphabitfields || header >= 56) am = le32(m + 12);
     } else if (compression == bi_rgb) {
-        if (bpp == 16) rm = 0x7C00, gm = 0x03E0, bm = 0x001F;
-        else if (bpp == 24 || bpp == 32) rm = 0xFF0000, gm = 0xFF00, bm = 0xFF;
-        else if (bpp != 1 && bpp != 4 && bpp != 8) return false;
+        if (bpp == 16)
+            rm = 0x7C00, gm = 0x03E0, bm = 0x001F;
+        else if (bpp == 24 || bpp == 32)
+            rm = 0xFF0000, gm = 0xFF00, bm = 0xFF;
+        else if (bpp != 1 && bpp != 4 && bpp != 8)
+            return false;
     } else {
         return false; // run-length and embedded JPEG or PNG data are not read
     }
@@ -125,10 +128,10 @@ bool decode_bmp(const u8* b, std::size_t n, pixels& out) {
                 if (index >= palette.size()) return false;
                 word = palette[index];
             } else {
-                u32 v = bpp == 16   ? le16(row + x * 2)
-                        : bpp == 24 ? u32(row[x * 3]) | u32(row[x * 3 + 1]) << 8 |
-                                          u32(row[x * 3 + 2]) << 16
-                                    : le32(row + x * 4);
+                u32 v = bpp == 16 ? le16(row + x * 2)
+                        : bpp == 24
+                            ? u32(row[x * 3]) | u32(row[x * 3 + 1]) << 8 | u32(row[x * 3 + 2]) << 16
+                            : le32(row + x * 4);
                 word = a.of(v, 255) << 24 | r.of(v, 0) << 16 | g.of(v, 0) << 8 | bl.of(v, 0);
             }
             into[x] = word;
@@ -165,7 +168,7 @@ bool encode_bmp(const u32* words, u32 width, u32 height, std::vector<u8>& out) {
     put32(out, 0x0000FF00);
     put32(out, 0x000000FF);
     put32(out, 0xFF000000);
-    put32(out, 0x73524742); // "sRGB"
+    put32(out, 0x73524742);              // "sRGB"
     out.resize(out.size() + 36 + 12, 0); // end points and gamma: unused with sRGB
     for (u32 y = height; y-- > 0;) {
         const u32* row = words + std::size_t(y) * width;
@@ -179,9 +182,9 @@ bool encode_bmp(const u32* words, u32 width, u32 height, std::vector<u8>& out) {
 namespace {
 
 struct colour_count {
-    u32 key;                  // the colour, or its 5-bit-a-channel reduction
+    u32 key; // the colour, or its 5-bit-a-channel reduction
     u64 count;
-    u64 red, green, blue;     // sums of the full colours it stands for
+    u64 red, green, blue; // sums of the full colours it stands for
     u32 component(int c) const { return (key >> (c == 0 ? 10 : c == 1 ? 5 : 0)) & 31; }
 };
 
@@ -202,7 +205,9 @@ void quantise(const u32* words, std::size_t n, u32 max_colours, std::vector<u32>
         return;
     }
     // Median cut over a 15-bit histogram: at most 32,768 entries whatever the image size.
-    auto reduce = [](u32 w) { return ((w >> 19) & 31) << 10 | ((w >> 11) & 31) << 5 | ((w >> 3) & 31); };
+    auto reduce = [](u32 w) {
+        return ((w >> 19) & 31) << 10 | ((w >> 11) & 31) << 5 | ((w >> 3) & 31);
+    };
     std::vector<colour_count> entries(32768);
     for (u32 k = 0; k < 32768; k++) entries[k].key = k;
     for (std::size_t i = 0; i < n; i++) {

@@ -33,7 +33,6 @@ int gif_write(GifFileType* gif, const GifByteType* from, int n) {
     return n;
 }
 
-
 // The first frame read row by row (giflib's whole-file reader would size its buffers from the
 // file's claims before any check) and drawn on the logical screen, which starts transparent; the
 // frame's transparent index leaves its pixels transparent.
@@ -233,7 +232,8 @@ bool read_plain_rgb(TIFF* tif, u32 width, u32 height, pixels& out) {
         u32* into = out.words.data() + std::size_t(y) * width;
         for (u32 x = 0; x < width; x++) {
             const u8* p = row.data() + std::size_t(x) * samples;
-            into[x] = u32(samples == 4 ? p[3] : 255) << 24 | u32(p[0]) << 16 | u32(p[1]) << 8 | p[2];
+            into[x] =
+                u32(samples == 4 ? p[3] : 255) << 24 | u32(p[0]) << 16 | u32(p[1]) << 8 | p[2];
         }
     }
     return true;
@@ -261,7 +261,9 @@ bool decode_tiff(const u8* bytes, std::size_t n, pixels& out) {
         if (ok) {
             for (std::size_t i = 0; i < out.words.size(); i++) {
                 u32 p = out.words[i], a = TIFFGetA(p);
-                auto plain = [a](u32 c) { return a == 0 || a == 255 ? c : std::min<u32>(255, (c * 255 + a / 2) / a); };
+                auto plain = [a](u32 c) {
+                    return a == 0 || a == 255 ? c : std::min<u32>(255, (c * 255 + a / 2) / a);
+                };
                 out.words[i] = a << 24 | plain(TIFFGetR(p)) << 16 | plain(TIFFGetG(p)) << 8 |
                                plain(TIFFGetB(p));
             }

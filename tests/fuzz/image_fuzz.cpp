@@ -12,8 +12,8 @@
 using namespace zel;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const char* signatures[] = {"\x89PNG\r\n\x1a\n", "\xFF\xD8\xFF", "BM", "GIF89a", "II*\0",
-                                       "MM\0*"};
+    static const char* signatures[] = {
+        "\x89PNG\r\n\x1a\n", "\xFF\xD8\xFF", "BM", "GIF89a", "II*\0", "MM\0*"};
     static const size_t lengths[] = {8, 3, 2, 6, 4, 4};
     if (size == 0) return 0;
     std::vector<u8> bytes(data + 1, data + size);
