@@ -17,6 +17,7 @@
 #include "datatypes/function.hpp"
 #include "datatypes/handle.hpp"
 #include "datatypes/hash.hpp"
+#include "datatypes/image.hpp"
 #include "datatypes/integer.hpp"
 #include "datatypes/map.hpp"
 #include "datatypes/money.hpp"
@@ -42,16 +43,6 @@
 #include "datatypes/word.hpp"
 
 namespace zel::types {
-
-namespace {
-void placeholder(u32 type, u32 parent, const char* name) {
-    action_row row{};
-    row.type = type;
-    row.parent = parent;
-    row.name = name;
-    datatype::register_row(row);
-}
-} // namespace
 
 void register_all() {
     namespace t = type_id;
@@ -101,7 +92,7 @@ void register_all() {
     ref::register_type();
     point2d::register_type();
     point3d::register_type();
-    placeholder(t::image, t::series, "image!");
+    image::register_type();
 }
 
 } // namespace zel::types

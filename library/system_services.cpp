@@ -27,6 +27,7 @@
 #include "lexer/zelbin_codec.hpp"
 #include "library/boot_args.hpp"
 #include "library/cache_files.hpp"
+#include "library/image_codecs.hpp"
 #include "library/json_routines.hpp"
 #include "library/routine_table.hpp"
 #include "runtime/collector.hpp"
@@ -168,8 +169,8 @@ void set_up() {
     object::init_cell_empty(o, sizeof table / sizeof table[0]);
     *services = *o;
     for (auto group : {std::span<const routines::definition>(table), boot_args::private_routines(),
-                       json_routines::private_routines(), gui_routines::private_routines(),
-                       zelbin_codec::private_routines()}) {
+                       image_codecs::private_routines(), json_routines::private_routines(),
+                       gui_routines::private_routines(), zelbin_codec::private_routines()}) {
         for (const routines::definition& d : group) {
             cell* r = routines::push_routine(d.interface, d.fn);
             cell key{type_id::word, 0, symbol::intern_text(d.name), context::unbound};

@@ -130,9 +130,11 @@ template <class Visit> void for_each_reference(cell* c, Visit&& visit) {
     case type_id::bitset:
     case type_id::vector:
     case type_id::binary:
-    case type_id::image:
         visit(w2, ref::node);
         if (w3) visit(w3, ref::node);
+        break;
+    case type_id::image: // word 3 is the size, not a node
+        visit(w2, ref::node);
         break;
     case type_id::symbol:
         visit(w3, ref::node);

@@ -115,7 +115,7 @@ cell* push_headers_map(const response& r) {
     std::vector<std::pair<std::string, std::vector<const std::string*>>> names;
     for (const auto& [name, value] : r.headers) {
         auto it = std::find_if(names.begin(), names.end(),
-                               [&](const auto& n) { return same_name(n.first, name); });
+                               [&key = name](const auto& n) { return same_name(n.first, key); });
         if (it == names.end()) {
             names.push_back({name, {}});
             it = names.end() - 1;

@@ -172,7 +172,7 @@ TEST_F(StringModify, SourcesSharingTheBufferAreReadBeforeAnythingMoves) {
 TEST_F(StringModify, FailuresLeaveTheSeriesAsItWas) {
     cell one;
     init_integer(&one, 1);
-    cell broken{type_id::image, 0, 0, 0}; // no form handler: forming it raises
+    cell broken{type_id::context, 0, 0, 0}; // no form handler: forming it raises
     for (action a : {action::append, action::insert, action::change}) {
         cell* s = text(U"abc", 1, 1);
         cell* values = block({one, broken});
