@@ -24,6 +24,12 @@ constexpr std::size_t populate_threshold = 256 * 1024;
 std::size_t round_pages(std::size_t bytes) { return (bytes + page_size - 1) & ~(page_size - 1); }
 } // namespace
 
+std::span<const host_range> own_statics() {
+    static const host_range ranges[] = {{&cap, sizeof cap}, {&bump, sizeof bump},
+                                        {&in_use, sizeof in_use}, {&host, sizeof host}};
+    return ranges;
+}
+
 void reserve(u64 limit) {
     if (!base) {
         void* p = mmap(nullptr, range, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE,

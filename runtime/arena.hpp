@@ -2,6 +2,7 @@
 // stack the memory manager owns. A 32-bit word stores an arena address as the byte offset from
 // the base; 0 is null. Pages are committed when a block is taken and released when it is freed.
 #pragma once
+#include <span>
 #include <cstddef>
 #include <cstdint>
 
@@ -41,6 +42,13 @@ bool committed(u32 offset, u32 bytes);
 
 // Bytes currently handed out, and the cap.
 u64 bytes_in_use();
+// The arena's own counters (sizes and offsets, never references to nodes): the scan that keeps
+// node frames in place while C++ code may hold their nodes leaves them out.
+struct host_range {
+    const void* at;
+    std::size_t bytes;
+};
+std::span<const host_range> own_statics();
 u64 limit();
 // Tests shrink the cap to reach the out-of-memory path; 0 restores the whole range.
 void set_limit(u64 limit);

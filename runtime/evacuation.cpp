@@ -145,6 +145,25 @@ const std::vector<std::pair<const u8*, const u8*>>& static_data() {
                 return 1; // the first object is the program
             },
             &found);
+        // The allocator's own records hold frame offsets and byte counts that may look like
+        // nodes: cut them out of the ranges.
+        std::vector<std::pair<const u8*, const u8*>> skip;
+        for (const arena::host_range& r : arena::own_statics())
+            skip.push_back({static_cast<const u8*>(r.at), static_cast<const u8*>(r.at) + r.bytes});
+        skip.push_back({reinterpret_cast<const u8*>(&memory::mem),
+                        reinterpret_cast<const u8*>(&memory::mem + 1)});
+        for (const auto& [from, to] : skip) {
+            std::vector<std::pair<const u8*, const u8*>> cut;
+            for (const auto& [a, b] : found) {
+                if (to <= a || from >= b) {
+                    cut.push_back({a, b});
+                    continue;
+                }
+                if (a < from) cut.push_back({a, from});
+                if (to < b) cut.push_back({to, b});
+            }
+            found.swap(cut);
+        }
         return found;
     }();
     return ranges;
