@@ -28,8 +28,16 @@ namespace zel::widgets {
 
 namespace {
 
+// The facets that painting and hit testing read, as the last push to the widget left them, so that
+// changes made while auto-sync? is off wait for `show`.
+enum facet { f_type, f_offset, f_size, f_text, f_color, f_visible, f_enabled, f_font, f_para,
+             f_options, facet_count };
+constexpr std::string_view facet_names[facet_count] = {
+    "type", "offset", "size", "text", "color", "visible?", "enabled?", "font", "para", "options"};
+
 struct record {
     cell face{type_id::none, 0, 0, 0};
+    cell shown[facet_count] = {};
     i32 parent = -1;
     std::vector<i32> children;
     u32 generation = 1;
@@ -174,7 +182,14 @@ void kill(i32 i) {
 
 void mark_widgets() {
     for (record& r : registry)
-        if (r.alive) gc::mark_cell(&r.face);
+        if (r.alive) {
+            gc::mark_cell(&r.face);
+            for (cell& c : r.shown) gc::mark_cell(&c);
+        }
+}
+
+void snapshot(record& r) {
+    for (int k = 0; k < facet_count; ++k) r.shown[k] = field(r.face, facet_names[k]);
 }
 
 // --- painting -------------------------------------------------------------------------------
@@ -188,11 +203,11 @@ std::u32string text_of(const cell& s) {
     return utf8_stream::decode(utf8::encode_string(&s));
 }
 
-u32 align_bits(const cell& face) {
-    cell type = field(face, "type");
+u32 align_bits(const record& r) {
+    cell type = r.shown[f_type];
     u32 bits = 0;
     if (word_is(type, "base") || word_is(type, "button")) bits = tui::align::center | tui::align::middle;
-    cell para = field(face, "para");
+    cell para = r.shown[f_para];
     if (is(&para, type_id::object)) {
         cell a = field(para, "align"), v = field(para, "v-align");
         if (word_is(a, "center")) bits = (bits & ~tui::align::right) | tui::align::center;
@@ -210,15 +225,14 @@ u32 align_bits(const cell& face) {
 void paint_face(tui::screen_buffer& screen, i32 i, xy origin, const tui::clip_rect& outer,
                 bool disabled) {
     const record& r = registry[i];
-    cell face = r.face;
-    cell visible = field(face, "visible?");
+    cell visible = r.shown[f_visible];
     if (!is_truthy(&visible)) return;
-    cell enabled = field(face, "enabled?");
+    cell enabled = r.shown[f_enabled];
     disabled = disabled || !is_truthy(&enabled);
-    xy at = r.window ? xy{} : planar(field(face, "offset"));
-    xy size = planar(field(face, "size"));
-    cell text = field(face, "text");
-    cell size_facet = field(face, "size");
+    xy at = r.window ? xy{} : planar(r.shown[f_offset]);
+    xy size = planar(r.shown[f_size]);
+    cell text = r.shown[f_text];
+    cell size_facet = r.shown[f_size];
     if (!is(&size_facet, type_id::pair) && !is(&size_facet, type_id::point2d) &&
         is(&text, type_id::string)) {
         tui::measure_result m = tui::measure(text_of(text));
@@ -226,9 +240,9 @@ void paint_face(tui::screen_buffer& screen, i32 i, xy origin, const tui::clip_re
     }
     xy pos{origin.x + at.x, origin.y + at.y};
     tui::clip_rect clip = intersect(outer, {pos.x, pos.y, pos.x + size.x, pos.y + size.y});
-    u32 bg = colour_of(field(face, "color"));
+    u32 bg = colour_of(r.shown[f_color]);
     u32 fg = tui::colour::default_;
-    cell font = field(face, "font");
+    cell font = r.shown[f_font];
     if (is(&font, type_id::object)) {
         u32 c = colour_of(field(font, "color"));
         if (c != tui::paint_state::keep) fg = c;
@@ -252,7 +266,7 @@ void paint_face(tui::screen_buffer& screen, i32 i, xy origin, const tui::clip_re
             // A window's text is its title, which a terminal has no place for.
             if (is(&text, type_id::string) && !r.window) t = text_of(text);
             if (t.empty()) {
-                cell options = field(face, "options");
+                cell options = r.shown[f_options];
                 if (is(&options, type_id::block)) {
                     series_buffer* b = buffer_of(options.w2);
                     for (u32 k = options.w1; k + 1 < used_units(b); ++k)
@@ -265,7 +279,7 @@ void paint_face(tui::screen_buffer& screen, i32 i, xy origin, const tui::clip_re
                 }
             }
             if (!t.empty()) {
-                st.align = align_bits(face);
+                st.align = align_bits(r);
                 tui::offset o = tui::aligned(t, size.x, size.y, st.align);
                 tui::write_text(screen, t, pos.x + o.x, pos.y + o.y, clip, st);
             }
@@ -290,7 +304,7 @@ bool paint(tui::screen_buffer& screen, tui::frame_state&) {
         screen.size_to(0, 0);
         return false;
     }
-    xy size = planar(field(registry[w].face, "size"));
+    xy size = planar(registry[w].shown[f_size]);
     auto term = backend().size();
     size.x = std::clamp(size.x, 1, std::max(1, term.columns));
     size.y = std::clamp(size.y, 1, std::max(1, term.rows));
@@ -305,10 +319,10 @@ bool paint(tui::screen_buffer& screen, tui::frame_state&) {
 // The deepest visible face under a point of the window, and the point relative to it.
 i32 hit(i32 i, xy point, xy origin, xy& local) {
     const record& r = registry[i];
-    cell visible = field(r.face, "visible?");
+    cell visible = r.shown[f_visible];
     if (!is_truthy(&visible)) return -1;
-    xy at = r.window ? xy{} : planar(field(r.face, "offset"));
-    xy size = planar(field(r.face, "size"));
+    xy at = r.window ? xy{} : planar(r.shown[f_offset]);
+    xy size = planar(r.shown[f_size]);
     xy pos{origin.x + at.x, origin.y + at.y};
     if (!r.window && (point.x < pos.x || point.y < pos.y || point.x >= pos.x + size.x ||
                       point.y >= pos.y + size.y))
@@ -326,7 +340,7 @@ i32 hit(i32 i, xy point, xy origin, xy& local) {
 xy origin_of(i32 i) {
     xy o;
     for (i32 k = i; live(k) && !registry[k].window; k = registry[k].parent) {
-        xy at = planar(field(registry[k].face, "offset"));
+        xy at = planar(registry[k].shown[f_offset]);
         o.x += at.x;
         o.y += at.y;
     }
@@ -351,7 +365,7 @@ void on_mouse(const tui::mouse_event& m) {
     if (w < 0) return;
     xy point{static_cast<int>(m.x), static_cast<int>(m.y)};
     xy local;
-    cell enabled = field(registry[w].face, "enabled?");
+    cell enabled = registry[w].shown[f_enabled];
     if (!is_truthy(&enabled)) return;
     i32 target = hit(w, point, {}, local);
     if (target < 0) return;
@@ -446,6 +460,7 @@ void make_view() {
     r.alive = true;
     r.window = word_is(field(face, "type"), "window");
     r.children.clear();
+    snapshot(r);
     if (parent >= 0) registry[parent].children.push_back(i);
     sync_timer(i);
     mark_dirty();
@@ -500,6 +515,7 @@ namespace {
 void update_one(const cell& face) {
     i32 i = widget_of(face);
     if (i < 0) return;
+    snapshot(registry[i]);
     sync_timer(i);
     cell state = field(face, "state");
     series_buffer* b = buffer_of(state.w2);

@@ -99,7 +99,18 @@ try:
     click(s, "B")
     s.wait_for(r"^ new")
     s.inject(b"\x1b")
-    ended(s, "sync")
+    check("sync true" in ended(s, "sync"), "auto-sync? on")
+
+    # Under view/no-sync the change waits for `show`, and auto-sync? comes back afterwards.
+    start(s, "sync", "nosync")
+    s.wait_for(r"old")
+    click(s, "B")
+    time.sleep(0.5)
+    check(" old" in s.screen(), f"no-sync repainted early: {s.screen()!r}")
+    click(s, "S")
+    s.wait_for(r"^ new")
+    s.inject(b"\x1b")
+    check("sync true" in ended(s, "no-sync"), "auto-sync? restored after view/no-sync")
 
     # A modal window runs a nested loop; closing it ends only that loop and enables the first.
     start(s, "modal")
