@@ -91,6 +91,7 @@ const stage stages[] = {
     {kind::gui_types},
     {kind::module, "gui/view.zel"},     // system/view, the face templates, the support functions
     {kind::module, "gui/platform.zel"}, // the TUI helpers and the platform object, started
+    {kind::module, "gui/engine.zel"},   // showing faces, the event loop entry, the dispatch
     {kind::console_begin},
     {kind::module, "console/complete.zel"},
     {kind::console_input},

@@ -133,9 +133,15 @@ void backend::leave_terminal() {
     if (frame.alternate) write("\x1b[?1049l");
     if (frame.cursor_hidden) write("\x1b[?25h");
     if (raw_) {
+        // A position report still on its way would land at the shell's prompt.
+        if (awaiting_report_ && port_.input_is_terminal()) {
+            u8 buffer[64];
+            port_.read(buffer, sizeof buffer, 150);
+        }
         port_.leave_raw_mode();
         raw_ = false;
     }
+    awaiting_report_ = false;
     discard_input();
     frame = frame_state{};
     screen.release();
@@ -173,6 +179,7 @@ void backend::decode(std::string_view bytes) {
         items.pop_front();
         if (item.kind == input_item::cursor) {
             frame.top_row = item.y;
+            awaiting_report_ = false;
         } else if (item.kind == input_item::mouse) {
             mouse_event m;
             if (mouse_.convert(item, frame.top_row, m) && on_mouse) on_mouse(m);
@@ -281,7 +288,10 @@ void backend::console_suspend() {
 void backend::console_resume() {
     if (!raw_) return;
     frame.dirty = true;
-    if (port_.output_is_terminal() && !frame.full_screen) write("\x1b[6n");
+    if (port_.output_is_terminal() && !frame.full_screen) {
+        write("\x1b[6n");
+        awaiting_report_ = true;
+    }
 }
 
 backend& program_backend() {

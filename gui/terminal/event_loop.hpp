@@ -116,6 +116,7 @@ class backend {
     bool raw_ = false;
     bool mouse_on_ = false;
     bool owner_ = false; // the outermost loop took the terminal
+    bool awaiting_report_ = false; // a cursor position was asked for and not answered yet
     i64 last_tick_ = 0;
 };
 

@@ -17,6 +17,7 @@
 #include "evaluator/stack.hpp"
 #include "gui/terminal/event_loop.hpp"
 #include "gui/terminal/text_layout.hpp"
+#include "gui/terminal/widgets.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/memory.hpp"
 #include "runtime/print_hooks.hpp"
@@ -67,10 +68,6 @@ std::u32string text_of(const cell* s) {
     return utf8_stream::decode(utf8::encode_string(s));
 }
 
-// The widget of a face; none can exist before make-view builds one.
-bool has_widget(const cell&) {
-    return false;
-}
 
 terminal::screen_size terminal_size() {
     winsize ws{};
@@ -145,24 +142,7 @@ void update_para() {
     none_result();
 }
 
-void update_view() {
-    cell v = *arg(0);
-    if (is(&v, type_id::block)) {
-        series_buffer* b = buffer_of(v.w2);
-        for (u32 i = v.w1; i < used_units(b); ++i) {
-            const cell* c = head_cell(buffer_of(v.w2)) + i;
-            if (!is(c, type_id::object)) raise_invalid_type(c);
-        }
-    } else if (!is(&v, type_id::object)) {
-        raise_invalid_type(&v);
-    }
-    // Faces are brought up to date through their widgets, which make-view builds.
-    none_result();
-}
 
-void redraw() {
-    none_result();
-}
 
 void do_event_loop() {
     bool no_wait = is_truthy(arg(0));
@@ -222,9 +202,6 @@ void support_dark_mode() {
     routines::answer_logic(false);
 }
 
-void focused() {
-    routines::answer_logic(has_widget(*arg(0)));
-}
 
 // The backend's start: the colour depth, and the hooks through which printing and resizing
 // reach the loop.
@@ -233,6 +210,7 @@ void tui_start() {
     colour_depth = int_of(arg(0));
     tui::backend& b = tui::program_backend();
     b.on_resize = set_screen_size;
+    widgets::install();
     print_hooks::set_console_hooks([] { tui::program_backend().console_suspend(); },
                                    [] { tui::program_backend().console_resume(); });
     none_result();
@@ -276,13 +254,13 @@ const routines::definition private_table[] = {
     {"_update-text", "[face [object!]]", none_result},
     {"_update-font", "[font [object!] flags [integer!]]", update_font},
     {"_update-para", "[face [object!] flags [integer!]]", update_para},
-    {"_destroy-view", "[face [object!] empty? [logic!]]", none_result},
+    {"_destroy-view", "[face [object!] empty? [logic!]]", widgets::destroy_view},
     {"_detach-image", "[img [image!]]", none_result},
-    {"_update-view", "[face [any-type!]]", update_view},
-    {"_refresh-window", "[h [handle!]]", none_result},
-    {"_redraw", "[face [object!]]", redraw},
-    {"_show-window", "[id [handle!]]", none_result},
-    {"_make-view", "[face [object!] parent [handle!]]", none_result},
+    {"_update-view", "[face [any-type!]]", widgets::update_view},
+    {"_refresh-window", "[h [handle!]]", widgets::refresh_window},
+    {"_redraw", "[face [object!]]", widgets::redraw},
+    {"_show-window", "[id [handle!]]", widgets::show_window},
+    {"_make-view", "[face [object!] parent [handle!]]", widgets::make_view},
     {"_draw-image", "[image [image!] cmds [block!]]", none_result},
     {"_draw-face", "[face [object!] cmds [block!]]", none_result},
     {"_do-event-loop", "[no-wait? [logic!]]", do_event_loop},
@@ -299,9 +277,10 @@ const routines::definition private_table[] = {
     {"_set-dark-mode", "[face [object!] dark? [logic!]]", none_result},
     {"_support-dark-mode?", "[return: [logic!]]", support_dark_mode},
     {"_toggle-GPU", "[]", none_result},
-    {"_focused?", "[face [object!]]", focused},
-    {"_widget-data", "[face [object!]]", none_result},
-    {"_set-face-ui", "[face [object!] ui [string!]]", none_result},
+    {"_focused?", "[face [object!]]", widgets::focused},
+    {"_widget-data", "[face [object!]]", widgets::widget_data},
+    {"_set-face-ui", "[face [object!] ui [string!]]", widgets::set_face_ui},
+    {"_set-focus", "[face [object!]]", widgets::set_focus},
     {"_tui-start", "[depth [integer!]]", tui_start},
 };
 

@@ -1,0 +1,135 @@
+"""Windows of faces at a real terminal (tmux): painting, clicks, Escape, Tab order, timers,
+printing from actors, dragging, double clicks, facet changes, nested modal loops and `quit`;
+the terminal is given back as it was every time the last window closes."""
+import os
+import sys
+import tempfile
+import time
+
+from tmux_session import Session
+from zeltest import ZEL, check, finish
+
+here = os.path.join(os.path.dirname(os.path.abspath(__file__)), "gui_widgets")
+tmp = tempfile.mkdtemp(prefix="zel-widgets-")
+resting = {"mouse_any_flag": 0, "mouse_sgr_flag": 0, "alternate_on": 0, "cursor_flag": 1}
+
+
+def start(s, name, *args):
+    s.type(f"clear; stty -g > {tmp}/before; {ZEL} {here}/{name}.zel {' '.join(args)}; "
+           f"echo done-$?; stty -g > {tmp}/after\n")
+    deadline = time.time() + 10
+    while time.time() < deadline and s.flags()["mouse_any_flag"] != 1:
+        time.sleep(0.05)
+
+
+def ended(s, name):
+    screen = s.wait_for(r"^done-\d+")
+    check(s.flags() == resting, f"{name}: modes after the last window: {s.flags()}")
+    with open(f"{tmp}/before") as a, open(f"{tmp}/after") as b:
+        check(a.read() == b.read(), f"{name}: stty after the last window")
+    return screen
+
+
+def at(s, text):
+    lines = s.lines()
+    row = next(i for i, l in enumerate(lines) if text in l)
+    return lines[row].index(text) + 1, row + 1
+
+
+def click(s, text):
+    x, y = at(s, text)
+    s.inject(f"\x1b[<0;{x};{y}M\x1b[<0;{x};{y}m".encode())
+
+
+s = Session(width=60, height=20)
+try:
+    # A click on OK runs its actor, which closes the window; the prompt follows below the UI.
+    start(s, "ok")
+    screen = s.wait_for(r"^  hi")
+    lines = screen.split("\n")
+    row = lines.index("  hi")
+    check(lines[row + 2].startswith("    OK"), f"OK painted two rows below hi: {screen!r}")
+    colours = s.tmux("capture-pane", "-p", "-e")
+    check("\x1b[48;5;18m  OK  " in colours, f"OK on palette entry 18: {colours!r}")
+    click(s, "OK")
+    screen = ended(s, "click")
+    check("after" in screen and screen.index("after") > screen.index("OK"), "prompt below the UI")
+
+    # Escape closes every window of the screen.
+    start(s, "esc")
+    s.wait_for(r"^ two")
+    s.inject(b"\x1b")
+    check("closed 0" in ended(s, "esc"), "Escape closed every window")
+
+    # Tab and Shift-Tab walk the focusable faces, into the panel; options/next overrides.
+    start(s, "tab")
+    s.wait_for(r"f4")
+    for k in ["Tab", "Tab", "Tab", "Tab", "BTab"]:
+        s.keys(k)
+        time.sleep(0.2)
+    s.inject(b"\x1b")
+    screen = ended(s, "tab")
+    check('order ["f1" "f2" "f3" "f1" "f4"]' in screen, f"focus order: {screen!r}")
+
+    # Timer events; `print` in an actor lands above the UI; rate: none stops them.
+    start(s, "timer")
+    screen = ended(s, "timer")
+    check("tick 3\nticks 3" in screen, f"three ticks then the end: {screen!r}")
+
+    # Dragging follows press, motions and release; two quick clicks: click then dbl-click.
+    start(s, "drag")
+    x, y = at(s, "D")
+    s.inject(f"\x1b[<0;{x};{y}M".encode())
+    time.sleep(0.1)
+    s.inject(f"\x1b[<32;{x + 2};{y}M".encode())
+    time.sleep(0.1)
+    s.inject(f"\x1b[<32;{x + 4};{y + 1}M\x1b[<0;{x + 4};{y + 1}m".encode())
+    time.sleep(0.3)
+    click(s, "C")
+    time.sleep(0.1)
+    click(s, "C")
+    time.sleep(0.3)
+    s.inject(b"\x1b")
+    screen = ended(s, "drag")
+    check("log [6x2 click dbl-click]" in screen, f"drag and clicks: {screen!r}")
+
+    # A facet change in an actor repaints at once.
+    start(s, "sync")
+    s.wait_for(r"old")
+    click(s, "B")
+    s.wait_for(r"^ new")
+    s.inject(b"\x1b")
+    check("sync true" in ended(s, "sync"), "auto-sync? on")
+
+    # Under view/no-sync the change waits for `show`, and auto-sync? comes back afterwards.
+    start(s, "sync", "nosync")
+    s.wait_for(r"old")
+    click(s, "B")
+    time.sleep(0.5)
+    check(" old" in s.screen(), f"no-sync repainted early: {s.screen()!r}")
+    click(s, "S")
+    s.wait_for(r"^ new")
+    s.inject(b"\x1b")
+    check("sync true" in ended(s, "no-sync"), "auto-sync? restored after view/no-sync")
+
+    # A modal window runs a nested loop; closing it ends only that loop and enables the first.
+    start(s, "modal")
+    s.wait_for(r"M")
+    click(s, "M")
+    s.wait_for(r"^ X")
+    click(s, "X")
+    s.wait_for(r"nested-back true")
+    check(s.flags()["mouse_any_flag"] == 1, "the outer loop still owns the terminal")
+    s.inject(b"\x1b")
+    screen = ended(s, "modal")
+    check("outer-back" in screen, "outer view returned")
+
+    # `quit` in an actor ends the program with the terminal restored.
+    start(s, "quit")
+    s.wait_for(r"Q")
+    click(s, "Q")
+    screen = ended(s, "quit")
+    check("quitting" in screen and "not-here" not in screen, f"quit: {screen!r}")
+finally:
+    s.tmux("kill-server")
+finish()
