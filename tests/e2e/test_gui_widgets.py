@@ -30,10 +30,19 @@ def ended(s, name):
     return screen
 
 
-def at(s, text):
-    lines = s.lines()
-    row = next(i for i, l in enumerate(lines) if text in l)
-    return lines[row].index(text) + 1, row + 1
+def at(s, text, wait=15.0):
+    # The window may not be painted yet when the script has just started: poll for it.
+    deadline = time.monotonic() + wait
+    while True:
+        lines = s.lines()
+        rows = [i for i, l in enumerate(lines) if text in l]
+        if rows or time.monotonic() > deadline:
+            break
+        time.sleep(0.05)
+    check(bool(rows), f"{text!r} on the screen: {lines!r}")
+    if not rows:
+        finish()
+    return lines[rows[0]].index(text) + 1, rows[0] + 1
 
 
 def click(s, text):
