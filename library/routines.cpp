@@ -129,7 +129,7 @@ void make_tuple(u32 n, bool wrap) {
         if (v < 0 || (!wrap && v > 255)) error::raise(err::E("script", "invalid-arg"), arg(i));
         bytes[i] = static_cast<u8>(v & 0xFF);
     }
-    cell t;
+    cell t{}; // init_cell keeps the slot's new-line flag
     tuple::init_cell(&t, bytes, n);
     answer(t);
 }
