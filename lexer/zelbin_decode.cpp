@@ -752,9 +752,9 @@ class decoder {
         stack::drop_values(1);
     }
 
-    // A function: its context's keys, then the spec and the body decoded straight into the blocks
-    // it was made with. Inline (as a word's owner) the function is not placed; `placed` puts the
-    // word instead, before the spec and body that may lead back to it.
+    // A function: its context's keys, then the interface and the body decoded straight into the
+    // blocks it was made with. Inline (as a word's owner) the function is not placed; `placed`
+    // puts the word instead, before the interface and body that may lead back to it.
     void read_function(target& t, bool ref, u32 nl, const u8* at, bool inline_owner,
                        const std::function<void(u32)>& placed) {
         if (ref) {
@@ -793,7 +793,7 @@ class decoder {
         }
         read_function_block(spec->w2);
         read_function_block(body->w2);
-        // The spec must make the very context the record gave, or a call would misread it.
+        // The interface must make the very context the record gave, or a call would misread it.
         u32 made = context::new_from_spec(spec, true, false, context::kind::function);
         if (context::key_count(made) != k) fail_at(at);
         for (u32 i = 0; i < k; i++)
@@ -803,7 +803,7 @@ class decoder {
         stack::top = base;
     }
 
-    // The spec or body record of a function, decoded into its prepared block.
+    // The interface or body record of a function, decoded into its prepared block.
     void read_function_block(u32 node) {
         const u8* at = p_;
         bool ref = false;

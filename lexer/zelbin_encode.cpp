@@ -278,8 +278,8 @@ class encoder {
             head(t, false, false, nl);
             number(c->w1 + 1);
             {
-                // The spec as a block record at the native's own level: a path through the native
-                // reaches its cells, and a spec met before is written as a path to it.
+                // The interface block as a record at the native's own level: a path through the
+                // native reaches its cells, and one met before is written as a path to it.
                 cell spec{type_id::block, 0, c->w2, 0};
                 return write_block(&spec, type_id::block, false);
             }
@@ -480,8 +480,8 @@ class encoder {
         if (!inline_owner) close();
     }
 
-    // A function: the cell counts of spec and body, its context's keys, then the spec and the
-    // body as elements 0 and 1 of its level.
+    // A function: the cell counts of interface and body, its context's keys, then the interface
+    // and the body as elements 0 and 1 of its level.
     void write_function(const cell* c, bool nl, bool inline_owner) {
         u32 ctx = c->w1;
         if (!inline_owner) {
