@@ -80,10 +80,16 @@ try:
     screen = ended(s, "tab")
     check('order ["f1" "f2" "f3" "f1" "f4"]' in screen, f"focus order: {screen!r}")
 
-    # Timer events; `print` in an actor lands above the UI; rate: none stops them.
+    # Timer events; `print` in an actor lands above the UI, which is drawn again below it;
+    # rate: none stops them.
     start(s, "timer")
+    screen = s.wait_for(r"tick 3")
+    lines = screen.split("\n")
+    row = next(i for i, l in enumerate(lines) if l.startswith("tick 3"))
+    check(any("T-face" in l for l in lines[row + 1:]), f"UI below the printed text: {screen!r}")
     screen = ended(s, "timer")
-    check("tick 3\nticks 3" in screen, f"three ticks then the end: {screen!r}")
+    check("tick 3\n" in screen and "tick 4" not in screen and "ticks 3" in screen,
+          f"three ticks then the end: {screen!r}")
 
     # Dragging follows press, motions and release; two quick clicks: click then dbl-click.
     start(s, "drag")
@@ -128,6 +134,7 @@ try:
     s.wait_for(r"^ X")
     click(s, "X")
     s.wait_for(r"nested-back true")
+    check("inner false" in s.screen(), f"the first window disabled meanwhile: {s.screen()!r}")
     check(s.flags()["mouse_any_flag"] == 1, "the outer loop still owns the terminal")
     s.inject(b"\x1b")
     screen = ended(s, "modal")
