@@ -112,7 +112,10 @@ try:
     start(s, "sync")
     s.wait_for(r"old")
     click(s, "B")
-    s.wait_for(r"^ new")
+    screen = s.wait_for(r"^ new")
+    time.sleep(0.2)
+    screen = s.screen()
+    check("added" in screen and "gone" not in screen, f"pane changes shown at once: {screen!r}")
     s.inject(b"\x1b")
     check("sync true" in ended(s, "sync"), "auto-sync? on")
 
@@ -121,9 +124,14 @@ try:
     s.wait_for(r"old")
     click(s, "B")
     time.sleep(0.5)
-    check(" old" in s.screen(), f"no-sync repainted early: {s.screen()!r}")
+    screen = s.screen()
+    check(" old" in screen and "gone" in screen and "added" not in screen,
+          f"no-sync repainted early: {screen!r}")
     click(s, "S")
     s.wait_for(r"^ new")
+    time.sleep(0.2)
+    screen = s.screen()
+    check("added" in screen and "gone" not in screen, f"pane changes shown by show: {screen!r}")
     s.inject(b"\x1b")
     check("sync true" in ended(s, "no-sync"), "auto-sync? restored after view/no-sync")
 
