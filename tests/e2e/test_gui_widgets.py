@@ -16,7 +16,7 @@ resting = {"mouse_any_flag": 0, "mouse_sgr_flag": 0, "alternate_on": 0, "cursor_
 
 def start(s, name, *args):
     s.type(f"clear; stty -g > {tmp}/before; {ZEL} {here}/{name}.zel {' '.join(args)}; "
-           f"echo done-$?; stty -g > {tmp}/after\n")
+           f"r=$?; stty -g > {tmp}/after; echo done-$r\n")
     deadline = time.time() + 10
     while time.time() < deadline and s.flags()["mouse_any_flag"] != 1:
         time.sleep(0.05)
@@ -147,6 +147,12 @@ try:
     s.inject(b"\x1b")
     screen = ended(s, "modal")
     check("outer-back" in screen, "outer view returned")
+
+    # stop-events ends the outermost loop with the window open: it is closed, and a second
+    # view runs as the first did.
+    start(s, "stop")
+    screen = ended(s, "stop")
+    check("after 0 none none" in screen and "second 0" in screen, f"stop-events: {screen!r}")
 
     # `quit` in an actor ends the program with the terminal restored.
     start(s, "quit")
