@@ -182,6 +182,19 @@ TEST_F(widgets_fixture, StaleHandlesNameNothing) {
     EXPECT_NE(value(h1.molded) >> 16, value(h2.molded) >> 16) << "with a new generation";
 }
 
+TEST_F(widgets_fixture, RemovingFromATextListsDataKeepsItsSelectionInRange) {
+    ASSERT_TRUE(gives("l: make face! [type: 'text-list size: 5x3 data: [\"a\" \"b\" \"c\" \"d\"] "
+                      "  selected: 4] "
+                      "win: make face! [type: 'window size: 10x4 pane: reduce [l]] show win "
+                      "remove/part at l/data 3 2 ()",
+                      "unset"));
+    libtest::check_all({
+        {"system/view/platform/on-change-facet l 'data l/data 'clear none 0 0 l/selected", "2"},
+        {"system/view/platform/on-change-facet l 'data l/data 'remove none 2 2 l/selected", "0"},
+        {"TUI-helpers/widget-data l", "0"},
+    });
+}
+
 TEST_F(widgets_fixture, RatesGiveTimerIntervals) {
     ASSERT_TRUE(gives("ticks: 0 "
                       "t: make face! [type: 'base size: 1x1 rate: 0:0:0.5 "
