@@ -143,6 +143,7 @@ void backend::leave_terminal() {
     }
     awaiting_report_ = false;
     discard_input();
+    if (on_teardown) on_teardown();
     frame = frame_state{};
     screen.release();
     timers.clear();
@@ -263,6 +264,7 @@ bool backend::do_events(bool no_wait) {
         decode(bytes);
         if (click_state == 2 && click_counter < click_counter_cap)
             click_counter = std::min(click_counter_cap, click_counter + dt);
+        if (on_pass_end) on_pass_end();
         elapsed = static_cast<int>(clock_.now_ms() - start);
         if (runtime::interrupt_requested) {
             runtime::interrupt_requested = 0;

@@ -81,6 +81,9 @@ class backend {
     std::function<void(int columns, int rows)> on_resize;
     // Paints the current window into the screen buffer; answers whether it shows a caret.
     std::function<bool(screen_buffer&, frame_state&)> paint;
+    // Called after each pass, and when the outermost loop gives the terminal back.
+    std::function<void()> on_pass_end;
+    std::function<void()> on_teardown;
 
     timer_list timers;
     frame_state frame;

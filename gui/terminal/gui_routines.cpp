@@ -250,7 +250,7 @@ const routines::definition private_table[] = {
     {"_on-change-facet",
      "[owner [object!] word [any-word!] value [any-type!] action [word!] new [any-type!] index "
      "[integer!] part [integer!]]",
-     none_result},
+     widgets::update_facet},
     {"_update-text", "[face [object!]]", none_result},
     {"_update-font", "[font [object!] flags [integer!]]", update_font},
     {"_update-para", "[face [object!] flags [integer!]]", update_para},

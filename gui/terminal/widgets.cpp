@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,14 @@ enum facet { f_type, f_offset, f_size, f_text, f_color, f_visible, f_enabled, f_
 constexpr std::string_view facet_names[facet_count] = {
     "type", "offset", "size", "text", "color", "visible?", "enabled?", "font", "para", "options"};
 
+// A record's place in the registry together with its generation: the only way the backend
+// keeps a widget across a call into script code, since the record may be destroyed and its slot
+// reused meanwhile.
+struct ref {
+    i32 index = -1;
+    u32 generation = 0;
+};
+
 struct record {
     cell face{type_id::none, 0, 0, 0};
     cell shown[facet_count] = {};
@@ -44,19 +53,24 @@ struct record {
     bool alive = false;
     bool window = false;
     bool timed = false;
-    std::u32string ui; // a UI text set by set-face-ui, drawn over the face
+    cell rate{type_id::none, 0, 0, 0}; // the rate its timer was set for
+    ref focus;                         // a window's focused widget
+    i32 data = 0;                      // kind data: for a text list, the entries scrolled past
+    std::u32string ui;                 // a UI text set by set-face-ui, drawn over the face
 };
 
-std::vector<record> registry;
+// A deque: records stay where they are while script code run from a walk makes new ones.
+std::deque<record> registry;
 std::vector<i32> free_slots;
-std::vector<i32> dead_this_pass; // reused only once the pass is over
-std::vector<i32> windows;        // shown windows, newest last
-i32 focus = -1;
-i32 pressed = -1;
-i32 hovered = -1;
-i32 last_click = -1;
-i64 last_click_ms = -1000000;
-constexpr i64 double_click_ms = 500;
+std::vector<i32> dead_this_pass; // reused only once no walk can hold them
+std::vector<ref> windows;        // shown windows, the current one last
+ref hovered, pressed, last_click;
+std::vector<ref> pressed_list;   // the widgets under the current press, deepest first
+bool pressed_left = false;       // the pointer left the pressed widget during the press
+int posting = 0;                 // calls into script code under way
+constexpr int double_click_counter = 500;
+constexpr std::size_t registry_limit = 65536;
+tui::backend* attached = nullptr;
 
 constexpr u32 index_bits = 16;
 constexpr u32 index_mask = (1u << index_bits) - 1;
@@ -94,18 +108,32 @@ bool live(i32 i) {
     return i >= 0 && static_cast<std::size_t>(i) < registry.size() && registry[i].alive;
 }
 
+ref ref_of(i32 i) {
+    return live(i) ? ref{i, registry[i].generation} : ref{};
+}
+
+// The record a ref names, or -1 when it was destroyed since.
+i32 get(ref r) {
+    return live(r.index) && registry[r.index].generation == r.generation ? r.index : -1;
+}
+
+u32 handle_value(i32 i) {
+    return static_cast<u32>(i) | registry[i].generation << index_bits;
+}
+
+i32 index_of_value(u32 v) {
+    return get({static_cast<i32>(v & index_mask), v >> index_bits});
+}
+
 // The record of a handle, or -1 for a null or stale handle.
 i32 index_of_handle(const cell& h) {
     if (!is(&h, type_id::handle) || h.w1 != handle::kind::window) return -1;
-    i32 i = static_cast<i32>(h.w2 & index_mask);
-    if (!live(i) || registry[i].generation != (h.w2 >> index_bits)) return -1;
-    return i;
+    return index_of_value(h.w2);
 }
 
 cell handle_of(i32 i) {
     cell h{};
-    handle::init_cell(&h, static_cast<u32>(i) | registry[i].generation << index_bits,
-                      handle::kind::window);
+    handle::init_cell(&h, handle_value(i), handle::kind::window);
     return h;
 }
 
@@ -140,50 +168,71 @@ u32 colour_of(const cell& c) {
 }
 
 tui::backend& backend() {
-    return tui::program_backend();
+    return attached ? *attached : tui::program_backend();
 }
 
 void mark_dirty() {
     backend().frame.dirty = true;
 }
 
-void sync_timer(i32 i) {
-    record& r = registry[i];
-    cell rate = field(r.face, "rate");
-    if (r.timed) backend().timers.remove(static_cast<u32>(i));
-    r.timed = false;
+// The timer interval of a `rate` in milliseconds, 0 for none; any other value raises.
+int rate_interval(const cell& rate) {
+    if (is_none(&rate)) return 0;
     int ms = 0;
-    if (is(&rate, type_id::integer) && int_of(&rate) > 0)
-        ms = tui::interval_of_rate(int_of(&rate));
-    if (ms > 0) {
-        backend().timers.add(static_cast<u32>(i), ms);
-        r.timed = true;
-    }
+    if (is(&rate, type_id::integer)) ms = tui::interval_of_rate(int_of(&rate));
+    if (is(&rate, type_id::time)) ms = tui::interval_of_seconds(float_of(&rate));
+    // A rate too fast to count in milliseconds still fires at every pass.
+    bool positive = is(&rate, type_id::integer) ? int_of(&rate) > 0
+                    : is(&rate, type_id::time)  ? float_of(&rate) > 0
+                                                : false;
+    if (!positive) error::raise(err::E("script", "invalid-facet-type"), &rate);
+    return std::max(ms, 1);
 }
 
+void sync_timer(i32 i) {
+    cell rate = field(registry[i].face, "rate");
+    int ms = rate_interval(rate);
+    record& r = registry[i];
+    r.rate = rate;
+    if (r.timed) backend().timers.remove(handle_value(i));
+    r.timed = ms > 0;
+    if (r.timed) backend().timers.add(handle_value(i), ms);
+}
+
+// Unlinks nothing: the caller takes the record out of its parent. The record is dead at once
+// and its slot waits until no walk of the backend can still name it.
 void kill(i32 i) {
     record& r = registry[i];
-    for (i32 c : std::vector<i32>(r.children))
-        if (live(c)) kill(c);
-    if (r.timed) backend().timers.remove(static_cast<u32>(i));
+    for (std::size_t k = 0; k < r.children.size(); ++k)
+        if (live(r.children[k])) kill(r.children[k]);
+    if (r.timed) backend().timers.remove(handle_value(i));
+    // The face no longer names a widget.
+    if (widget_of(r.face) == i) init_none(const_cast<cell*>(object::field_value(&r.face, sym("state"))));
     r.alive = false;
     r.timed = false;
     r.children.clear();
     r.ui.clear();
+    r.focus = {};
+    r.data = 0;
     ++r.generation;
     if (r.generation > 0xFFFF) r.generation = 1;
-    if (focus == i) focus = -1;
-    if (pressed == i) pressed = -1;
-    if (hovered == i) hovered = -1;
-    if (last_click == i) last_click = -1;
     r.face = none_cell();
+    for (cell& c : r.shown) c = none_cell();
     dead_this_pass.push_back(i);
+}
+
+// Slots of dead records become free when no walk of the backend is under way.
+void reclaim() {
+    if (posting > 0) return;
+    free_slots.insert(free_slots.end(), dead_this_pass.begin(), dead_this_pass.end());
+    dead_this_pass.clear();
 }
 
 void mark_widgets() {
     for (record& r : registry)
         if (r.alive) {
             gc::mark_cell(&r.face);
+            gc::mark_cell(&r.rate);
             for (cell& c : r.shown) gc::mark_cell(&c);
         }
 }
@@ -222,6 +271,15 @@ u32 align_bits(const record& r) {
     return bits;
 }
 
+// A face's size in cells: its `size`, or without one the size of its text.
+xy size_of(const record& r) {
+    const cell& size = r.shown[f_size];
+    if (is(&size, type_id::pair) || is(&size, type_id::point2d)) return planar(size);
+    if (!is(&r.shown[f_text], type_id::string)) return {};
+    tui::measure_result m = tui::measure(text_of(r.shown[f_text]));
+    return {m.width, m.lines};
+}
+
 void paint_face(tui::screen_buffer& screen, i32 i, xy origin, const tui::clip_rect& outer,
                 bool disabled) {
     const record& r = registry[i];
@@ -230,14 +288,8 @@ void paint_face(tui::screen_buffer& screen, i32 i, xy origin, const tui::clip_re
     cell enabled = r.shown[f_enabled];
     disabled = disabled || !is_truthy(&enabled);
     xy at = r.window ? xy{} : planar(r.shown[f_offset]);
-    xy size = planar(r.shown[f_size]);
+    xy size = size_of(r);
     cell text = r.shown[f_text];
-    cell size_facet = r.shown[f_size];
-    if (!is(&size_facet, type_id::pair) && !is(&size_facet, type_id::point2d) &&
-        is(&text, type_id::string)) {
-        tui::measure_result m = tui::measure(text_of(text));
-        size = {m.width, m.lines};
-    }
     xy pos{origin.x + at.x, origin.y + at.y};
     tui::clip_rect clip = intersect(outer, {pos.x, pos.y, pos.x + size.x, pos.y + size.y});
     u32 bg = colour_of(r.shown[f_color]);
@@ -286,19 +338,17 @@ void paint_face(tui::screen_buffer& screen, i32 i, xy origin, const tui::clip_re
         }
     }
     // Children are clipped to every ancestor, not only to this face.
-    for (i32 c : r.children)
-        if (live(c)) paint_face(screen, c, pos, clip, disabled);
+    for (std::size_t k = 0; k < r.children.size(); ++k)
+        if (live(r.children[k])) paint_face(screen, r.children[k], pos, clip, disabled);
 }
 
+
 i32 current_window() {
-    while (!windows.empty() && !live(windows.back())) windows.pop_back();
-    return windows.empty() ? -1 : windows.back();
+    while (!windows.empty() && get(windows.back()) < 0) windows.pop_back();
+    return windows.empty() ? -1 : get(windows.back());
 }
 
 bool paint(tui::screen_buffer& screen, tui::frame_state&) {
-    // The pass is over: records destroyed during it may be reused now.
-    for (i32 i : dead_this_pass) free_slots.push_back(i);
-    dead_this_pass.clear();
     i32 w = current_window();
     if (w < 0) {
         screen.size_to(0, 0);
@@ -316,20 +366,21 @@ bool paint(tui::screen_buffer& screen, tui::frame_state&) {
 
 // --- input --------------------------------------------------------------------------------
 
-// The deepest visible face under a point of the window, and the point relative to it.
+// The deepest visible face under a point of the window, searched from the last face of each
+// pane to the first, and the point relative to it.
 i32 hit(i32 i, xy point, xy origin, xy& local) {
     const record& r = registry[i];
     cell visible = r.shown[f_visible];
     if (!is_truthy(&visible)) return -1;
     xy at = r.window ? xy{} : planar(r.shown[f_offset]);
-    xy size = planar(r.shown[f_size]);
+    xy size = size_of(r);
     xy pos{origin.x + at.x, origin.y + at.y};
     if (!r.window && (point.x < pos.x || point.y < pos.y || point.x >= pos.x + size.x ||
                       point.y >= pos.y + size.y))
         return -1;
-    for (auto it = r.children.rbegin(); it != r.children.rend(); ++it)
-        if (live(*it)) {
-            i32 found = hit(*it, point, pos, local);
+    for (std::size_t k = r.children.size(); k-- > 0;)
+        if (live(r.children[k])) {
+            i32 found = hit(r.children[k], point, pos, local);
             if (found >= 0) return found;
         }
     local = {point.x - pos.x, point.y - pos.y};
@@ -347,94 +398,219 @@ xy origin_of(i32 i) {
     return o;
 }
 
-// Posts an event to a widget's face; the record may die meanwhile, so nothing is held after.
-void post(u32 type, i32 i, xy local, u32 flags, const cell& key = none_cell(), i32 picked = 0) {
-    if (!live(i)) return;
+xy local_to(i32 i, xy point) {
+    xy o = origin_of(i);
+    return {point.x - o.x, point.y - o.y};
+}
+
+i32 window_of(i32 i) {
+    while (live(i) && !registry[i].window) i = registry[i].parent;
+    return live(i) ? i : -1;
+}
+
+i32 focused_in(i32 w) {
+    return live(w) ? get(registry[w].focus) : -1;
+}
+
+bool enabled(i32 i) {
+    cell e = registry[i].shown[f_enabled];
+    return is_truthy(&e);
+}
+
+// Input reaches a face only while it and every face around it are enabled: a disabled panel
+// is painted dim with all it holds.
+bool enabled_path(i32 i) {
+    for (; live(i); i = registry[i].parent)
+        if (!enabled(i)) return false;
+    return true;
+}
+
+bool face_flag(i32 i, std::string_view flag) {
+    return has_flag(field(registry[i].face, "flags"), flag);
+}
+
+// Script code runs inside: records destroyed meanwhile keep their slots until it is over.
+struct posting_scope {
+    posting_scope() { ++posting; }
+    ~posting_scope() { --posting; }
+};
+
+// Posts an event to a widget's face; a disabled widget receives nothing. The record may die
+// meanwhile, so the caller holds nothing but refs across it.
+bool post(u32 type, i32 i, xy local, u32 flags, const cell& picked = none_cell()) {
+    if (!live(i) || !enabled(i)) return false;
+    posting_scope scope;
     gc::rooted_cell face(registry[i].face);
-    cell p{type_id::integer, 0, static_cast<u32>(picked), 0};
-    tui::post_event(type, face.value, static_cast<float>(local.x), static_cast<float>(local.y), key,
-                    p, flags);
+    gc::rooted_cell p(picked);
+    bool done = tui::post_event(type, face.value, static_cast<float>(local.x),
+                                static_cast<float>(local.y), none_cell(), p.value, flags);
     mark_dirty();
+    return done;
 }
 
 constexpr u32 ev_down = 1, ev_up = 2, ev_click = 9, ev_dbl_click = 10, ev_wheel = 11, ev_over = 12,
               ev_focus = 17, ev_unfocus = 18;
+
+// Moves a window's focus: `unfocus` to the widget that had it, `focus` to the new one.
+void take_focus(i32 i) {
+    i32 w = window_of(i);
+    if (w < 0) return;
+    i32 old = focused_in(w);
+    if (old == i) return;
+    ref now = ref_of(i);
+    registry[w].focus = now;
+    mark_dirty();
+    if (old >= 0) post(ev_unfocus, old, {}, 0);
+    if (get(now) >= 0 && focused_in(window_of(now.index)) == now.index)
+        post(ev_focus, now.index, {}, 0);
+}
+
+// The widgets under a point, deepest first, up to the window.
+std::vector<ref> path_of(i32 i) {
+    std::vector<ref> path;
+    for (; live(i); i = registry[i].parent) path.push_back(ref_of(i));
+    return path;
+}
+
+bool pressed_has(ref r) {
+    return std::any_of(pressed_list.begin(), pressed_list.end(), [&](const ref& p) {
+        return p.index == r.index && p.generation == r.generation;
+    });
+}
+
+xy last_hover;
+
+void motion(i32 w, i32 target, xy point, xy local, u32 flags) {
+    ref t = ref_of(target);
+    if (get(hovered) < 0 && target != w) post(ev_over, w, point, flags);
+    i32 h = get(hovered);
+    if (get(t) != h) {
+        if (h >= 0) {
+            if (h == get(pressed)) pressed_left = true;
+            post(ev_over, h, local_to(h, last_hover), flags | tui::event_flag::away);
+        }
+        if (get(t) >= 0 && get(t) == get(pressed)) pressed_left = false;
+        hovered = t;
+        post(ev_over, get(t), local, flags);
+    } else if (face_flag(target, "all-over")) {
+        post(ev_over, target, local, flags);
+    }
+    last_hover = point;
+    // A pressed face the pointer has left follows it when it asks for every motion (dragging).
+    i32 p = get(pressed);
+    if (p >= 0 && pressed_left && p != get(t) && face_flag(p, "all-over"))
+        post(ev_over, p, local_to(p, point), flags);
+}
+
+void button_up(i32 target, xy point, xy local, u32 flags) {
+    tui::backend& b = backend();
+    std::vector<ref> path = path_of(target);
+    ref was = pressed;
+    bool left = pressed_left;
+    post(ev_up, target, local, flags);
+    // The click goes to the deepest face on the path that the press went to as well.
+    for (const ref& r : path) {
+        i32 c = get(r);
+        if (c < 0 || !pressed_has(r)) continue;
+        bool twice = b.click_state == 2 && b.click_counter < double_click_counter &&
+                     get(last_click) == c;
+        last_click = twice ? ref{} : r;
+        post(ev_click, c, local_to(c, point), flags);
+        if (twice && get(r) >= 0) {
+            b.click_state = 10;
+            post(ev_dbl_click, r.index, local_to(r.index, point), flags);
+        }
+        // A click focuses the deepest face when it takes the focus.
+        i32 t = get(path.front());
+        if (t >= 0 && face_flag(t, "focusable") && focused_in(window_of(t)) != t) take_focus(t);
+        break;
+    }
+    i32 p = get(was);
+    if (p >= 0 && left && p != get(path.front())) post(ev_up, p, local_to(p, point), flags);
+    pressed = {};
+    pressed_list.clear();
+    pressed_left = false;
+    b.click_state = b.click_state == 10 ? 0 : 2;
+    b.click_counter = 0;
+}
 
 void on_mouse(const tui::mouse_event& m) {
     i32 w = current_window();
     if (w < 0) return;
     xy point{static_cast<int>(m.x), static_cast<int>(m.y)};
     xy local;
-    cell enabled = registry[w].shown[f_enabled];
-    if (!is_truthy(&enabled)) return;
     i32 target = hit(w, point, {}, local);
     if (target < 0) return;
     switch (m.type) {
+    case ev_over:
+        motion(w, target, point, local, m.flags);
+        break;
     case ev_down: {
-        pressed = target;
-        post(ev_down, target, local, m.flags);
+        // A press may come with no motion reported before it: the pointer is where it is.
+        ref t = ref_of(target);
+        if (get(hovered) != target) motion(w, target, point, local, m.flags);
+        if (get(t) < 0) break;
+        pressed = t;
+        pressed_left = false;
+        pressed_list = path_of(target);
+        if (enabled_path(target)) post(ev_down, target, local, m.flags);
         break;
     }
-    case ev_up: {
-        i32 was = pressed;
-        pressed = -1;
-        if (live(was) && was != target) {
-            xy o = origin_of(was);
-            post(ev_up, was, {point.x - o.x, point.y - o.y}, m.flags);
-            break;
-        }
-        post(ev_up, target, local, m.flags);
-        if (!live(target) || was != target) break;
-        i64 now = tui::system_clock().now_ms();
-        bool twice = last_click == target && now - last_click_ms < double_click_ms;
-        last_click = twice ? -1 : target;
-        last_click_ms = now;
-        post(twice ? ev_dbl_click : ev_click, target, local, m.flags);
+    case ev_up:
+        if (enabled_path(target))
+            button_up(target, point, local, m.flags);
+        else
+            pressed = {}, pressed_list.clear();
         break;
-    }
-    case ev_over: {
-        // A face being pressed follows the pointer (dragging); others see entering and leaving.
-        if (live(pressed)) {
-            xy o = origin_of(pressed);
-            cell flags = field(registry[pressed].face, "flags");
-            if (has_flag(flags, "all-over"))
-                post(ev_over, pressed, {point.x - o.x, point.y - o.y}, m.flags);
-            break;
-        }
-        if (target != hovered) {
-            i32 old = hovered;
-            hovered = target;
-            if (live(old)) {
-                xy o = origin_of(old);
-                post(ev_over, old, {point.x - o.x, point.y - o.y}, m.flags | tui::event_flag::away);
-            }
-            post(ev_over, target, local, m.flags);
-        } else if (has_flag(field(registry[target].face, "flags"), "all-over")) {
-            post(ev_over, target, local, m.flags);
-        }
-        break;
-    }
     case ev_wheel: {
-        post(ev_wheel, target, local, m.flags, none_cell(), m.wheel);
+        cell amount{};
+        init_float(&amount, m.wheel);
+        if (enabled_path(target)) post(ev_wheel, target, local, m.flags, amount);
         break;
     }
     default:
-        post(m.type, target, local, m.flags);
+        if (enabled_path(target)) post(m.type, target, local, m.flags);
     }
 }
 
+// A key goes to the focused widget of the current window, or to the window itself.
 void on_input(const tui::input_item& item) {
     i32 w = current_window();
     if (w < 0) return;
-    i32 to = live(focus) ? focus : w;
+    i32 to = focused_in(w) >= 0 ? focused_in(w) : w;
+    if (!enabled_path(to)) return;
+    posting_scope scope;
     gc::rooted_cell face(registry[to].face);
     tui::post_key(face.value, item.code, item.flags);
     mark_dirty();
 }
 
-void on_timer(u32 i) {
-    if (!live(static_cast<i32>(i))) return;
-    post(tui::event_type::time, static_cast<i32>(i), {}, 0);
+void on_timer(u32 value) {
+    i32 i = index_of_value(value);
+    if (i >= 0) post(tui::event_type::time, i, {}, 0);
+}
+
+// The outermost loop is over: every widget goes, and the faces that still named one name
+// none, so that a later `show` or `unview` starts afresh.
+void teardown() {
+    for (std::size_t i = 0; i < registry.size(); ++i)
+        if (registry[i].alive && !live(registry[i].parent)) kill(static_cast<i32>(i));
+    windows.clear();
+    hovered = pressed = last_click = {};
+    pressed_list.clear();
+    pressed_left = false;
+    reclaim();
+}
+
+// A window becomes current: hover and press start afresh.
+void reset_tracking() {
+    hovered = pressed = {};
+    pressed_list.clear();
+    pressed_left = false;
+}
+
+void sync_window_count() {
+    backend().open_windows = static_cast<int>(windows.size());
 }
 
 cell* arg(u32 i) {
@@ -446,11 +622,15 @@ cell* arg(u32 i) {
 void make_view() {
     cell face = *arg(0);
     i32 parent = index_of_handle(*arg(1));
+    rate_interval(field(face, "rate")); // an invalid rate raises before anything is made
+    reclaim();
     i32 i;
     if (!free_slots.empty()) {
         i = free_slots.back();
         free_slots.pop_back();
     } else {
+        // Handles carry the index in 16 bits.
+        if (registry.size() >= registry_limit) error::raise(err::E("internal", "no-memory"));
         i = static_cast<i32>(registry.size());
         registry.emplace_back();
     }
@@ -460,6 +640,8 @@ void make_view() {
     r.alive = true;
     r.window = word_is(field(face, "type"), "window");
     r.children.clear();
+    r.focus = {};
+    r.data = 0;
     snapshot(r);
     if (parent >= 0) registry[parent].children.push_back(i);
     sync_timer(i);
@@ -472,6 +654,7 @@ void destroy_view() {
     i32 i = widget_of(face);
     if (i < 0) return routines::answer_none();
     bool window = registry[i].window;
+    bool was_current = current_window() == i;
     i32 parent = registry[i].parent;
     if (live(parent)) {
         auto& c = registry[parent].children;
@@ -479,13 +662,13 @@ void destroy_view() {
     }
     kill(i);
     if (window) {
-        auto at = std::find(windows.begin(), windows.end(), i);
-        if (at != windows.end()) {
-            windows.erase(at);
-            backend().open_windows = static_cast<int>(windows.size());
-            // Closing a window ends one loop level; children never end one.
-            if (backend().depth() > 0) backend().post_quit();
-        }
+        windows.erase(std::remove_if(windows.begin(), windows.end(),
+                                     [](const ref& r) { return get(r) < 0; }),
+                      windows.end());
+        if (was_current) reset_tracking();
+        sync_window_count();
+        // Closing a window ends one loop level; children never end one.
+        if (backend().depth() > 0) backend().post_quit();
     }
     mark_dirty();
     routines::answer_none();
@@ -493,9 +676,15 @@ void destroy_view() {
 
 void show_window() {
     i32 i = index_of_handle(*arg(0));
-    if (i >= 0 && std::find(windows.begin(), windows.end(), i) == windows.end()) {
-        windows.push_back(i);
-        backend().open_windows = static_cast<int>(windows.size());
+    // `show` of a window shown already (a face dragged in it shows its parent) keeps the press
+    // and hover; a window that becomes current starts them afresh.
+    if (i >= 0 && current_window() != i) {
+        windows.erase(std::remove_if(windows.begin(), windows.end(),
+                                     [&](const ref& r) { return get(r) < 0 || r.index == i; }),
+                      windows.end());
+        windows.push_back(ref_of(i));
+        reset_tracking();
+        sync_window_count();
     }
     mark_dirty();
     routines::answer_none();
@@ -516,44 +705,78 @@ void update_one(const cell& face) {
     i32 i = widget_of(face);
     if (i < 0) return;
     snapshot(registry[i]);
-    sync_timer(i);
+    // Only a new rate restarts the timer: other changes leave its count running.
+    cell rate = field(face, "rate"), &was = registry[i].rate;
+    if (type_of(&rate) != type_of(&was) || rate.w1 != was.w1 || rate.w2 != was.w2 ||
+        rate.w3 != was.w3)
+        sync_timer(i);
     cell state = field(face, "state");
     series_buffer* b = buffer_of(state.w2);
     if (state.w1 + 1 < used_units(b) && is(&head_cell(b)[state.w1 + 1], type_id::integer))
         head_cell(b)[state.w1 + 1].w2 = 0;
+}
+
+[[noreturn]] void raise_invalid_type(const cell& v) {
+    cell t{};
+    init_datatype(&t, type_of(&v));
+    error::raise(err::E("script", "invalid-type"), &t);
 }
 } // namespace
 
 void update_view() {
     cell v = *arg(0);
     if (is(&v, type_id::block)) {
-        for (u32 k = v.w1; k < used_units(buffer_of(v.w2)); ++k) {
-            cell c = head_cell(buffer_of(v.w2))[k];
-            if (!is(&c, type_id::object)) {
-                cell t{};
-                init_datatype(&t, type_of(&c));
-                error::raise(err::E("script", "invalid-type"), &t);
-            }
-            update_one(c);
-        }
+        // Every value is checked before any face is updated.
+        for (u32 k = v.w1; k < used_units(buffer_of(v.w2)); ++k)
+            if (!is(&head_cell(buffer_of(v.w2))[k], type_id::object))
+                raise_invalid_type(head_cell(buffer_of(v.w2))[k]);
+        for (u32 k = v.w1; k < used_units(buffer_of(v.w2)); ++k)
+            update_one(head_cell(buffer_of(v.w2))[k]);
     } else if (is(&v, type_id::object)) {
         update_one(v);
     } else {
-        cell t{};
-        init_datatype(&t, type_of(&v));
-        error::raise(err::E("script", "invalid-type"), &t);
+        raise_invalid_type(v);
     }
+    mark_dirty();
+    routines::answer_none();
+}
+
+void update_facet() {
+    cell owner = *arg(0), word = *arg(1), value = *arg(2), action = *arg(3);
+    i32 index = int_of(arg(5)), part = int_of(arg(6));
+    i32 i = widget_of(owner);
+    cell type = field(owner, "type");
+    if (word_is(word, "data") && is(&value, type_id::block)) {
+        if ((word_is(type, "drop-list") || word_is(type, "drop-down")) && part == 0)
+            return routines::answer_none();
+        bool shrinks = word_is(action, "remove") || word_is(action, "take") ||
+                       word_is(action, "clear") || word_is(action, "move");
+        if (i >= 0 && word_is(type, "text-list") && shrinks) {
+            u32 used = used_units(buffer_of(value.w2));
+            i32 length = used > value.w1 ? static_cast<i32>(used - value.w1) : 0;
+            record& r = registry[i];
+            if (r.data > index) r.data = index;
+            if (index == 0 && part >= length) r.data = 0;
+            cell* selected = const_cast<cell*>(object::field_value(&owner, sym("selected")));
+            if (is(selected, type_id::integer) && int_of(selected) > std::max(0, length - part))
+                init_integer(selected, std::max(0, length - part));
+        }
+    }
+    update_one(owner);
     mark_dirty();
     routines::answer_none();
 }
 
 void focused() {
     i32 i = widget_of(*arg(0));
-    routines::answer_logic(i >= 0 && i == focus);
+    routines::answer_logic(i >= 0 && focused_in(window_of(i)) == i);
 }
 
 void widget_data() {
-    routines::answer_none();
+    i32 i = widget_of(*arg(0));
+    if (i < 0) return routines::answer_none();
+    cell n{};
+    routines::answer(*init_integer(&n, registry[i].data));
 }
 
 void set_face_ui() {
@@ -565,33 +788,39 @@ void set_face_ui() {
     routines::answer_none();
 }
 
-// Moves the focus to a face: `unfocus` to the old one, `focus` to the new one.
 void set_focus() {
     i32 i = widget_of(*arg(0));
-    if (i >= 0 && i != focus) {
-        i32 old = focus;
-        focus = i;
-        if (live(old)) post(ev_unfocus, old, {}, 0);
-        if (live(i) && focus == i) post(ev_focus, i, {}, 0);
-    }
+    if (i >= 0) take_focus(i);
     routines::answer_logic(i >= 0);
+}
+
+void attach(tui::backend& b) {
+    static bool marked = false;
+    if (!marked) gc::add_mark_callback(mark_widgets);
+    marked = true;
+    attached = &b;
+    b.paint = paint;
+    b.on_mouse = on_mouse;
+    b.on_input = on_input;
+    b.on_timer = on_timer;
+    b.on_pass_end = reclaim;
+    b.on_teardown = teardown;
 }
 
 void install() {
     static bool done = false;
     if (done) return;
     done = true;
-    gc::add_mark_callback(mark_widgets);
-    tui::backend& b = backend();
-    b.paint = paint;
-    b.on_mouse = on_mouse;
-    b.on_input = on_input;
-    b.on_timer = on_timer;
+    attach(tui::program_backend());
 }
 
 int live_count() {
     return static_cast<int>(std::count_if(registry.begin(), registry.end(),
                                           [](const record& r) { return r.alive; }));
+}
+
+int free_count() {
+    return static_cast<int>(free_slots.size());
 }
 
 } // namespace zel::widgets

@@ -8,6 +8,10 @@
 
 #include "library/routine_table.hpp"
 
+namespace zel::tui {
+class backend;
+}
+
 namespace zel::widgets {
 
 // The platform routines that act on widgets, bound by gui_routines.
@@ -17,15 +21,19 @@ void show_window();
 void refresh_window();
 void redraw();
 void update_view();
+void update_facet();
 void focused();
 void widget_data();
 void set_face_ui();
 void set_focus();
 
-// Connects the registry to the backend's hooks and the collector; called once at start-up.
+// Connects the registry to the program's backend and the collector; called once at start-up.
 void install();
+// The same for another backend (a fake terminal and clock in tests).
+void attach(tui::backend& b);
 
-// Live records (for tests).
+// Live records, and dead ones whose slots may be reused (for tests).
 int live_count();
+int free_count();
 
 } // namespace zel::widgets

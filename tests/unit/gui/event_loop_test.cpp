@@ -6,17 +6,13 @@
 #include <stdexcept>
 
 #include "gui/terminal/event_loop.hpp"
+#include "tests/unit/gui/fake_clock.hpp"
 #include "runtime/process.hpp"
 
 namespace zel::tui {
 namespace {
 
-class fake_clock final : public clock {
-  public:
-    i64 now = 1000;
-    i64 now_ms() override { return now; }
-    void sleep_ms(int ms) override { now += ms > 0 ? ms : 0; }
-};
+using testing::fake_clock;
 
 class fake_port final : public terminal::port {
   public:
