@@ -13,9 +13,11 @@
 #include "datatypes/context.hpp"
 #include "datatypes/handle.hpp"
 #include "datatypes/object.hpp"
+#include "datatypes/pair.hpp"
 #include "datatypes/symbol.hpp"
 #include "datatypes/tuple.hpp"
 #include "evaluator/stack.hpp"
+#include "gui/terminal/draw.hpp"
 #include "gui/terminal/event_loop.hpp"
 #include "gui/terminal/posting.hpp"
 #include "gui/terminal/text_layout.hpp"
@@ -31,9 +33,10 @@ namespace {
 // The facets that painting and hit testing read, as the last push to the widget left them, so that
 // changes made while auto-sync? is off wait for `show`.
 enum facet { f_type, f_offset, f_size, f_text, f_color, f_visible, f_enabled, f_font, f_para,
-             f_options, facet_count };
+             f_options, f_draw, facet_count };
 constexpr std::string_view facet_names[facet_count] = {
-    "type", "offset", "size", "text", "color", "visible?", "enabled?", "font", "para", "options"};
+    "type", "offset", "size", "text", "color", "visible?", "enabled?", "font", "para", "options",
+    "draw"};
 
 struct record {
     cell face{type_id::none, 0, 0, 0};
@@ -222,9 +225,8 @@ u32 align_bits(const record& r) {
     return bits;
 }
 
-void paint_face(tui::screen_buffer& screen, i32 i, xy origin, const tui::clip_rect& outer,
+void paint_face(tui::screen_buffer& screen, const record& r, xy origin, const tui::clip_rect& outer,
                 bool disabled) {
-    const record& r = registry[i];
     cell visible = r.shown[f_visible];
     if (!is_truthy(&visible)) return;
     cell enabled = r.shown[f_enabled];
@@ -284,10 +286,13 @@ void paint_face(tui::screen_buffer& screen, i32 i, xy origin, const tui::clip_re
                 tui::write_text(screen, t, pos.x + o.x, pos.y + o.y, clip, st);
             }
         }
+        cell draw = r.shown[f_draw];
+        if (is(&draw, type_id::block))
+            tui::draw::run(draw, {&screen, pos.x, pos.y, clip, disabled ? tui::paint::dim : 0});
     }
     // Children are clipped to every ancestor, not only to this face.
     for (i32 c : r.children)
-        if (live(c)) paint_face(screen, c, pos, clip, disabled);
+        if (live(c)) paint_face(screen, registry[c], pos, clip, disabled);
 }
 
 i32 current_window() {
@@ -310,7 +315,7 @@ bool paint(tui::screen_buffer& screen, tui::frame_state&) {
     size.y = std::clamp(size.y, 1, std::max(1, term.rows));
     screen.size_to(size.x, size.y);
     screen.clear();
-    paint_face(screen, w, {}, {0, 0, size.x, size.y}, false);
+    paint_face(screen, registry[w], {}, {0, 0, size.x, size.y}, false);
     return false;
 }
 
@@ -587,6 +592,22 @@ void install() {
     b.on_mouse = on_mouse;
     b.on_input = on_input;
     b.on_timer = on_timer;
+}
+
+void paint_face_at(tui::screen_buffer& screen, const cell& face, int x, int y,
+                   const tui::clip_rect& clip) {
+    // A face without a widget gets a record of its own for this painting only: it is never
+    // registered, so it takes no focus, runs no timer and closes no loop when it goes.
+    i32 i = widget_of(face);
+    record temporary;
+    if (i < 0) {
+        temporary.face = face;
+        snapshot(temporary);
+    }
+    record r = i < 0 ? temporary : registry[i];
+    r.window = false;
+    pair::init_cell(&r.shown[f_offset], 0, 0);
+    paint_face(screen, r, {x, y}, clip, false);
 }
 
 int live_count() {

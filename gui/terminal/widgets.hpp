@@ -6,6 +6,7 @@
 #pragma once
 #include <span>
 
+#include "gui/terminal/text_layout.hpp"
 #include "library/routine_table.hpp"
 
 namespace zel::widgets {
@@ -24,6 +25,11 @@ void set_focus();
 
 // Connects the registry to the backend's hooks and the collector; called once at start-up.
 void install();
+
+// Paints a face with its top-left at x, y inside the clip, as a draw block's text does: through
+// its widget, or one made for this painting alone when it has none.
+void paint_face_at(tui::screen_buffer& screen, const cell& face, int x, int y,
+                   const tui::clip_rect& clip);
 
 // Live records (for tests).
 int live_count();
