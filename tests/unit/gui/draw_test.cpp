@@ -7,6 +7,8 @@
 #include "datatypes/context.hpp"
 #include "datatypes/symbol.hpp"
 #include "gui/terminal/draw.hpp"
+#include "gui/terminal/event_loop.hpp"
+#include "gui/terminal/widgets.hpp"
 #include "runtime/error_catalog.hpp"
 #include "runtime/errors.hpp"
 #include "tests/unit/library/library_fixture.hpp"
@@ -149,7 +151,27 @@ TEST(Draw, PensFillsAndTextColours) {
     EXPECT_EQ(p.screen.row(5)[17].bg, colour::default_);
 }
 
-u32 error_of(const std::string& code, cell* position = nullptr) {
+u32 error_of(const std::string& code);
+
+TEST(Draw, AFaceAsTextIsPaintedWithoutAWidgetOfItsOwn) {
+    // A timed, focusable face that was never shown: painting it registers nothing, so no timer
+    // runs for it and no focus or loop level can reach it.
+    libtest::run("draw-test-face: make face! [type: 'base size: 6x1 text: \"face\" rate: 10 "
+                 "flags: 'focusable]");
+    int widgets_before = widgets::live_count();
+    std::size_t timers_before = program_backend().timers.size();
+    painted p;
+    paint(p, "compose [text 1x1 (draw-test-face)]");
+    EXPECT_EQ(utf8(around(p)[2]), "....face......"); // centred in its 6 cells, as a base is
+    EXPECT_EQ(widgets::live_count(), widgets_before);
+    EXPECT_EQ(program_backend().timers.size(), timers_before);
+    // A face drawing itself as its own text is refused, not followed down the stack.
+    libtest::run("draw-test-face/draw: compose [text 0x0 (draw-test-face)]");
+    EXPECT_EQ(error_of("compose [text 0x0 (draw-test-face)]"),
+              err::E("script", "draw-infinite").code());
+}
+
+u32 error_of(const std::string& code) {
     cell block = block_from(code);
     screen_buffer screen;
     screen.size_to(30, 10);
