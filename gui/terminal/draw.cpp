@@ -314,7 +314,9 @@ void triangle_cells(const state& s, point p0, point p1, point p2) {
         std::sort(v, v + 3, [](const point& l, const point& r) { return l.y < r.y; });
         auto along = [](const point& from, const point& to, i64 y) -> i64 {
             if (to.y == from.y) return from.x;
-            return from.x + (to.x - from.x) * (y - from.y) / (to.y - from.y);
+            // Differences of 32-bit coordinates multiply past 64 bits.
+            __int128 dx = to.x - from.x;
+            return from.x + static_cast<i64>(dx * (y - from.y) / (to.y - from.y));
         };
         i64 first = std::max<i64>(v[0].y, a.top - t.y), last = std::min<i64>(v[2].y, a.bottom - 1 - t.y);
         for (i64 y = first; y <= last; ++y) {
@@ -365,21 +367,30 @@ void ellipse_walk(i64 rx, i64 ry, F visit) {
     }
 }
 
+// Radii beyond this are not walked: the walk visits every cell of the outline, and no terminal
+// shows enough of such a shape to tell it from its neighbourhood's lines.
+constexpr i64 max_radius = 1 << 20;
+
 void ellipse_cells(const state& s, point centre, i64 rx, i64 ry) {
     const target& t = *s.where;
     clip_rect a = area_of(t);
     i64 cx = centre.x + t.x, cy = centre.y + t.y;
     if (cx + rx < a.left || cx - rx >= a.right || cy + ry < a.top || cy - ry >= a.bottom) return;
-    if (!s.fill && !s.pen) return;
+    if ((!s.fill && !s.pen) || rx > max_radius || ry > max_radius) return;
     if (s.fill) {
-        // The widest outline cell of each row bounds the row's span.
-        std::vector<i64> widest(static_cast<std::size_t>(ry) + 1, -1);
-        ellipse_walk(rx, ry, [&](i64 x, i64 y) { widest[y] = std::max(widest[y], x); });
-        for (i64 y = 0; y <= ry; ++y) {
-            if (widest[y] < 0) continue;
-            put_span(t, a, cy - y, cx - widest[y], cx + widest[y], s.fill_colour);
-            if (y) put_span(t, a, cy + y, cx - widest[y], cx + widest[y], s.fill_colour);
-        }
+        // The widest outline cell of each row of the area bounds the row's span.
+        std::vector<i64> widest(static_cast<std::size_t>(a.bottom - a.top), -1);
+        auto widen = [&](i64 row, i64 x) {
+            if (row >= a.top && row < a.bottom) widest[row - a.top] = std::max(widest[row - a.top], x);
+        };
+        ellipse_walk(rx, ry, [&](i64 x, i64 y) {
+            widen(cy - y, x);
+            widen(cy + y, x);
+        });
+        for (int row = a.top; row < a.bottom; ++row)
+            if (widest[row - a.top] >= 0)
+                put_span(t, a, row, cx - widest[row - a.top], cx + widest[row - a.top],
+                         s.fill_colour);
     }
     if (s.pen)
         ellipse_walk(rx, ry, [&](i64 x, i64 y) {
@@ -559,9 +570,10 @@ void command(reader& r, state& s) {
     }
     case k_font: {
         if (!r.take_type(type_id::object, v)) invalid(r, at);
-        cell colour = *object::field_value(&v, symbol::intern_text("color"));
-        if (object::find_field(&v, symbol::intern_text("color")) >= 0 &&
-            is(&colour, type_id::tuple)) {
+        u32 colour_word = symbol::intern_text("color");
+        cell colour{type_id::none, 0, 0, 0};
+        if (object::find_field(&v, colour_word) >= 0) colour = *object::field_value(&v, colour_word);
+        if (is(&colour, type_id::tuple)) {
             s.text_colour = colour_of_tuple(&colour);
             s.font_colour_set = true;
         } else {

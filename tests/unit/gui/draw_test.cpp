@@ -151,6 +151,32 @@ TEST(Draw, PensFillsAndTextColours) {
     EXPECT_EQ(p.screen.row(5)[17].bg, colour::default_);
 }
 
+TEST(Draw, HugeShapesCostNoMoreThanTheFace) {
+    // Fills that cover the face from far away fill exactly its cells, without overflowing or
+    // walking the whole outline.
+    for (const char* block :
+         {"[pen off fill-pen 255.0.0 triangle -2000000000x-2000000000 2000000000x0 "
+          "-2000000000x2000000000]",
+          "[pen off fill-pen 255.0.0 box -2000000000x-2000000000 2000000000x2000000000]",
+          "[pen off fill-pen 255.0.0 circle 4x2 1000]",
+          "[pen off fill-pen 255.0.0 ellipse -1000x-1000 2000x2000]"}) {
+        painted p;
+        paint(p, block);
+        for (int y = 0; y < 10; ++y)
+            for (int x = 0; x < 30; ++x) {
+                bool in_face = x >= 10 && x < 20 && y >= 3 && y < 8;
+                EXPECT_EQ(p.screen.row(y)[x].bg, in_face ? colour::palette(196) : 0u)
+                    << block << " at " << x << "," << y;
+            }
+    }
+    // A line across the whole coordinate range, and radii too large to walk.
+    painted p;
+    paint(p, "[line -2000000000x2 2000000000x2 circle 0x0 1000000000 "
+             "ellipse 0x0 2000000000x2000000000]");
+    EXPECT_EQ(utf8(around(p)[3]), "..██████████..");
+    EXPECT_EQ(utf8(around(p)[1]), "..............");
+}
+
 u32 error_of(const std::string& code);
 
 TEST(Draw, AFaceAsTextIsPaintedWithoutAWidgetOfItsOwn) {
