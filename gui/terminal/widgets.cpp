@@ -225,8 +225,11 @@ u32 align_bits(const record& r) {
     return bits;
 }
 
-void paint_face(tui::screen_buffer& screen, const record& r, xy origin, const tui::clip_rect& outer,
-                bool disabled) {
+// Paints widget i, or the record given: a copy placed elsewhere, or one made for a face that has
+// no widget (i is -1 then).
+void paint_face(tui::screen_buffer& screen, i32 i, xy origin, const tui::clip_rect& outer,
+                bool disabled, const record* unregistered = nullptr) {
+    const record& r = unregistered ? *unregistered : registry[i];
     cell visible = r.shown[f_visible];
     if (!is_truthy(&visible)) return;
     cell enabled = r.shown[f_enabled];
@@ -292,7 +295,7 @@ void paint_face(tui::screen_buffer& screen, const record& r, xy origin, const tu
     }
     // Children are clipped to every ancestor, not only to this face.
     for (i32 c : r.children)
-        if (live(c)) paint_face(screen, registry[c], pos, clip, disabled);
+        if (live(c)) paint_face(screen, c, pos, clip, disabled);
 }
 
 i32 current_window() {
@@ -315,7 +318,7 @@ bool paint(tui::screen_buffer& screen, tui::frame_state&) {
     size.y = std::clamp(size.y, 1, std::max(1, term.rows));
     screen.size_to(size.x, size.y);
     screen.clear();
-    paint_face(screen, registry[w], {}, {0, 0, size.x, size.y}, false);
+    paint_face(screen, w, {}, {0, 0, size.x, size.y}, false);
     return false;
 }
 
@@ -607,7 +610,7 @@ void paint_face_at(tui::screen_buffer& screen, const cell& face, int x, int y,
     record r = i < 0 ? temporary : registry[i];
     r.window = false;
     pair::init_cell(&r.shown[f_offset], 0, 0);
-    paint_face(screen, r, {x, y}, clip, false);
+    paint_face(screen, i, {x, y}, clip, false, &r);
 }
 
 int live_count() {
