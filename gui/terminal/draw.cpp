@@ -767,8 +767,15 @@ void run(const cell& block, const target& where) {
         count() { ++drawings; }
         ~count() { --drawings; }
     } counting;
+    // A face wholly off the screen paints nothing, but its commands are still checked.
+    target checking;
+    const target* to = &where;
+    if (where.screen) {
+        clip_rect a = area_of(where);
+        if (a.left >= a.right || a.top >= a.bottom) to = &checking;
+    }
     state s;
-    s.where = &where;
+    s.where = to;
     s.text_colour = s.pen_colour;
     run_block(block, s);
 }

@@ -175,6 +175,12 @@ TEST(Draw, HugeShapesCostNoMoreThanTheFace) {
              "ellipse 0x0 2000000000x2000000000]");
     EXPECT_EQ(utf8(around(p)[3]), "..██████████..");
     EXPECT_EQ(utf8(around(p)[1]), "..............");
+    // A clip below the buffer's last row paints nothing.
+    cell block = block_from("[fill-pen 255.0.0 circle 0x0 100 box 0x0 5x5 text 0x0 \"x\"]");
+    p.screen.clear();
+    draw::run(block, {&p.screen, 0, 50, {0, 50, 30, 60}, 0});
+    for (int y = 0; y < 10; ++y)
+        for (int x = 0; x < 30; ++x) EXPECT_EQ(p.screen.row(y)[x].bg, 0u);
 }
 
 u32 error_of(const std::string& code);
