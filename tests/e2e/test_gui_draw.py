@@ -25,12 +25,11 @@ script = f"{scripts}/requests.zel"
 with open(script, "w") as f:
     f.write(f"""Zel []
 change-dir %{fixture}/
-p: system/view/platform
-print ["result" mold p/request-file "Pick one:" none none false false]
-print ["result" mold p/request-file none none none false false]
-print ["result" mold p/request-file none "a.txt" none true false]
-print ["result" mold p/request-file none none ["Text" %.txt] false false]
-print ["result" mold p/request-dir "Folder:" none none false false]
+print ["result" mold request-file/title "Pick one:"]
+print ["result" mold request-file]
+print ["result" mold request-file/file/save "a.txt"]
+print ["result" mold request-file/filter ["Text" %.txt]]
+print ["result" mold request-dir/title "Folder:"]
 print "done"
 """)
 
