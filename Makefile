@@ -34,6 +34,7 @@ asan: deps
 bench: all
 	@bench/run $(BUILD)/zel
 	@cmake --build $(BUILD) --target zel_gui_bench >/dev/null && $(BUILD)/zel_gui_bench
+	@cmake --build $(BUILD) --target zel_draw_bench >/dev/null && $(BUILD)/zel_draw_bench
 
 gc-stress: all
 	cd $(BUILD) && ZEL_GC_STRESS=1 ctest --output-on-failure -j $(JOBS) -L 'transcripts|unit|random-programs'

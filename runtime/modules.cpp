@@ -94,6 +94,7 @@ const stage stages[] = {
     {kind::module, "gui/engine.zel"},   // showing faces, the event loop entry, the dispatch
     {kind::module, "gui/layout.zel"},   // the layout dialect, make-face, alert, draw, GUI rules
     {kind::module, "gui/rtd.zel"},      // the rich-text dialect
+    {kind::module, "gui/tui.zel"},      // the text renderings of widgets and the file requesters
     {kind::console_begin},
     {kind::module, "console/complete.zel"},
     {kind::console_input},

@@ -15,7 +15,9 @@
 #include "datatypes/point.hpp"
 #include "datatypes/symbol.hpp"
 #include "evaluator/stack.hpp"
+#include "gui/terminal/draw.hpp"
 #include "gui/terminal/event_loop.hpp"
+#include "gui/terminal/requesters.hpp"
 #include "gui/terminal/text_layout.hpp"
 #include "gui/terminal/widgets.hpp"
 #include "runtime/errors.hpp"
@@ -261,17 +263,17 @@ const routines::definition private_table[] = {
     {"_redraw", "[face [object!]]", widgets::redraw},
     {"_show-window", "[id [handle!]]", widgets::show_window},
     {"_make-view", "[face [object!] parent [handle!]]", widgets::make_view},
-    {"_draw-image", "[image [image!] cmds [block!]]", none_result},
+    {"_draw-image", "[image [image!] cmds [block!]]", tui::draw::draw_image},
     {"_draw-face", "[face [object!] cmds [block!]]", none_result},
     {"_do-event-loop", "[no-wait? [logic!]]", do_event_loop},
     {"_exit-event-loop", "[]", exit_event_loop},
     {"_request-font", "[font [object!] selected [any-type!] mono? [logic!]]", request_font},
     {"_request-file",
      "[title [any-type!] name [any-type!] filter [any-type!] save? [logic!] multi? [logic!]]",
-     none_result},
+     requesters::request_file},
     {"_request-dir",
      "[title [any-type!] dir [any-type!] filter [any-type!] keep? [logic!] multi? [logic!]]",
-     none_result},
+     requesters::request_dir},
     {"_text-box-metrics", "[box [object!] arg0 [any-type!] type [integer!]]", text_box_metrics},
     {"_update-scroller", "[scroller [object!] flags [integer!]]", none_result},
     {"_set-dark-mode", "[face [object!] dark? [logic!]]", none_result},

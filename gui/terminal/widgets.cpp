@@ -14,9 +14,11 @@
 #include "datatypes/context.hpp"
 #include "datatypes/handle.hpp"
 #include "datatypes/object.hpp"
+#include "datatypes/pair.hpp"
 #include "datatypes/symbol.hpp"
 #include "datatypes/tuple.hpp"
 #include "evaluator/stack.hpp"
+#include "gui/terminal/draw.hpp"
 #include "gui/terminal/event_loop.hpp"
 #include "gui/terminal/posting.hpp"
 #include "gui/terminal/text_layout.hpp"
@@ -32,9 +34,10 @@ namespace {
 // The facets that painting and hit testing read, as the last push to the widget left them, so that
 // changes made while auto-sync? is off wait for `show`.
 enum facet { f_type, f_offset, f_size, f_text, f_color, f_visible, f_enabled, f_font, f_para,
-             f_options, facet_count };
+             f_options, f_draw, facet_count };
 constexpr std::string_view facet_names[facet_count] = {
-    "type", "offset", "size", "text", "color", "visible?", "enabled?", "font", "para", "options"};
+    "type", "offset", "size", "text", "color", "visible?", "enabled?", "font", "para", "options",
+    "draw"};
 
 // A record's place in the registry together with its generation: the only way the backend
 // keeps a widget across a call into script code, since the record may be destroyed and its slot
@@ -280,9 +283,11 @@ xy size_of(const record& r) {
     return {m.width, m.lines};
 }
 
+// Paints widget i, or the record given: a copy placed elsewhere, or one made for a face that has
+// no widget (i is -1 then).
 void paint_face(tui::screen_buffer& screen, i32 i, xy origin, const tui::clip_rect& outer,
-                bool disabled) {
-    const record& r = registry[i];
+                bool disabled, const record* unregistered = nullptr) {
+    const record& r = unregistered ? *unregistered : registry[i];
     cell visible = r.shown[f_visible];
     if (!is_truthy(&visible)) return;
     cell enabled = r.shown[f_enabled];
@@ -336,6 +341,9 @@ void paint_face(tui::screen_buffer& screen, i32 i, xy origin, const tui::clip_re
                 tui::write_text(screen, t, pos.x + o.x, pos.y + o.y, clip, st);
             }
         }
+        cell draw = r.shown[f_draw];
+        if (is(&draw, type_id::block))
+            tui::draw::run(draw, {&screen, pos.x, pos.y, clip, disabled ? tui::paint::dim : 0});
     }
     // Children are clipped to every ancestor, not only to this face.
     for (std::size_t k = 0; k < r.children.size(); ++k)
@@ -812,6 +820,22 @@ void install() {
     if (done) return;
     done = true;
     attach(tui::program_backend());
+}
+
+void paint_face_at(tui::screen_buffer& screen, const cell& face, int x, int y,
+                   const tui::clip_rect& clip) {
+    // A face without a widget gets a record of its own for this painting only: it is never
+    // registered, so it takes no focus, runs no timer and closes no loop when it goes.
+    i32 i = widget_of(face);
+    record temporary;
+    if (i < 0) {
+        temporary.face = face;
+        snapshot(temporary);
+    }
+    record r = i < 0 ? temporary : registry[i];
+    r.window = false;
+    pair::init_cell(&r.shown[f_offset], 0, 0);
+    paint_face(screen, i, {x, y}, clip, false, &r);
 }
 
 int live_count() {

@@ -6,6 +6,7 @@
 #pragma once
 #include <span>
 
+#include "gui/terminal/text_layout.hpp"
 #include "library/routine_table.hpp"
 
 namespace zel::tui {
@@ -31,6 +32,11 @@ void set_focus();
 void install();
 // The same for another backend (a fake terminal and clock in tests).
 void attach(tui::backend& b);
+
+// Paints a face with its top-left at x, y inside the clip, as a draw block's text does: through
+// its widget, or one made for this painting alone when it has none.
+void paint_face_at(tui::screen_buffer& screen, const cell& face, int x, int y,
+                   const tui::clip_rect& clip);
 
 // Live records, and dead ones whose slots may be reused (for tests).
 int live_count();

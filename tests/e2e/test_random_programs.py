@@ -42,7 +42,8 @@ DENIED = {
     "call", "browse", "write", "save", "delete", "rename", "create", "open", "close", "update",
     "make-dir", "create-dir", "change-dir", "set-current-dir", "cd", "flip-exe-flag",
     "write-clipboard", "read-clipboard", "routine", "forever", "while", "until", "loop",
-    "repeat", "do-file", "echo", "view", "alert",
+    "repeat", "do-file", "echo", "view", "alert", "request-file",
+    "request-dir",
 }
 
 START, END = "\x01RP-S", "\x01RP-E"
