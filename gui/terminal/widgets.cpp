@@ -45,6 +45,7 @@ struct record {
     bool window = false;
     bool timed = false;
     std::u32string ui; // a UI text set by set-face-ui, drawn over the face
+    kinds::state kind;
 };
 
 std::vector<record> registry;
@@ -80,15 +81,7 @@ bool word_is(const cell& w, std::string_view text) {
            symbol::canonical_id(w.w2) == symbol::canonical_id(sym(text));
 }
 
-// A word in a facet that is a word or a block of words.
-bool has_flag(const cell& facet, std::string_view flag) {
-    if (is_any_word_type(type_of(&facet))) return word_is(facet, flag);
-    if (!is(&facet, type_id::block)) return false;
-    series_buffer* b = buffer_of(facet.w2);
-    for (u32 i = facet.w1; i < used_units(b); ++i)
-        if (word_is(head_cell(b)[i], flag)) return true;
-    return false;
-}
+using kinds::has_flag;
 
 bool live(i32 i) {
     return i >= 0 && static_cast<std::size_t>(i) < registry.size() && registry[i].alive;
@@ -170,6 +163,7 @@ void kill(i32 i) {
     r.timed = false;
     r.children.clear();
     r.ui.clear();
+    r.kind = kinds::state{};
     ++r.generation;
     if (r.generation > 0xFFFF) r.generation = 1;
     if (focus == i) focus = -1;
@@ -248,42 +242,10 @@ void paint_face(tui::screen_buffer& screen, i32 i, xy origin, const tui::clip_re
         if (c != tui::paint_state::keep) fg = c;
     }
     if (clip.left < clip.right && clip.top < clip.bottom) {
-        for (int y = clip.top; y < clip.bottom; ++y) {
-            tui::screen_cell* row = screen.row(y);
-            for (int x = clip.left; x < clip.right; ++x) {
-                row[x].code = 0;
-                if (bg != tui::paint_state::keep) row[x].bg = bg;
-                row[x].flags = 0;
-            }
-        }
-        tui::paint_state st;
-        st.flags = disabled ? tui::paint::dim : 0;
-        st.fg = fg;
-        if (!r.ui.empty()) {
-            tui::write_text(screen, r.ui, pos.x, pos.y, clip, st);
-        } else {
-            std::u32string t;
-            // A window's text is its title, which a terminal has no place for.
-            if (is(&text, type_id::string) && !r.window) t = text_of(text);
-            if (t.empty()) {
-                cell options = r.shown[f_options];
-                if (is(&options, type_id::block)) {
-                    series_buffer* b = buffer_of(options.w2);
-                    for (u32 k = options.w1; k + 1 < used_units(b); ++k)
-                        if (word_is(head_cell(b)[k], "hint") &&
-                            is(&head_cell(b)[k + 1], type_id::string)) {
-                            t = text_of(head_cell(b)[k + 1]);
-                            st.flags |= tui::paint::dim;
-                            break;
-                        }
-                }
-            }
-            if (!t.empty()) {
-                st.align = align_bits(r);
-                tui::offset o = tui::aligned(t, size.x, size.y, st.align);
-                tui::write_text(screen, t, pos.x + o.x, pos.y + o.y, clip, st);
-            }
-        }
+        kinds::canvas c{screen, pos.x, pos.y, size.x, size.y, clip, bg, fg,
+                        disabled ? tui::paint::dim : 0u, text, r.shown[f_options], align_bits(r),
+                        &r.ui, r.window};
+        kinds::paint(r.kind, r.face, i == focus, c);
     }
     // Children are clipped to every ancestor, not only to this face.
     for (i32 c : r.children)
@@ -310,8 +272,10 @@ bool paint(tui::screen_buffer& screen, tui::frame_state&) {
     size.y = std::clamp(size.y, 1, std::max(1, term.rows));
     screen.size_to(size.x, size.y);
     screen.clear();
+    kinds::start_frame();
     paint_face(screen, w, {}, {0, 0, size.x, size.y}, false);
-    return false;
+    tui::frame_state& frame = backend().frame;
+    return kinds::caret(frame.caret_column, frame.caret_row);
 }
 
 // --- input --------------------------------------------------------------------------------
@@ -349,6 +313,8 @@ xy origin_of(i32 i) {
 
 // Posts an event to a widget's face; the record may die meanwhile, so nothing is held after.
 void post(u32 type, i32 i, xy local, u32 flags, const cell& key = none_cell(), i32 picked = 0) {
+    if (!live(i)) return;
+    kinds::event(i, type, local.x, local.y); // the widget's own reaction comes first
     if (!live(i)) return;
     gc::rooted_cell face(registry[i].face);
     cell p{type_id::integer, 0, static_cast<u32>(picked), 0};
@@ -428,7 +394,8 @@ void on_input(const tui::input_item& item) {
     if (w < 0) return;
     i32 to = live(focus) ? focus : w;
     gc::rooted_cell face(registry[to].face);
-    tui::post_key(face.value, item.code, item.flags);
+    if (!tui::post_key(face.value, item.code, item.flags) && live(to))
+        kinds::key(to, item.code, item.flags);
     mark_dirty();
 }
 
@@ -464,6 +431,7 @@ void make_view() {
     if (parent >= 0) registry[parent].children.push_back(i);
     sync_timer(i);
     mark_dirty();
+    kinds::made(i);
     routines::answer(handle_of(i));
 }
 
@@ -519,6 +487,14 @@ void update_one(const cell& face) {
     sync_timer(i);
     cell state = field(face, "state");
     series_buffer* b = buffer_of(state.w2);
+    u32 bits = 0;
+    if (state.w1 + 1 < used_units(b) && is(&head_cell(b)[state.w1 + 1], type_id::integer))
+        bits = head_cell(b)[state.w1 + 1].w2;
+    kinds::updated(i, bits);
+    i = widget_of(face);
+    if (i < 0) return;
+    state = field(face, "state");
+    b = buffer_of(state.w2);
     if (state.w1 + 1 < used_units(b) && is(&head_cell(b)[state.w1 + 1], type_id::integer))
         head_cell(b)[state.w1 + 1].w2 = 0;
 }
@@ -553,7 +529,10 @@ void focused() {
 }
 
 void widget_data() {
-    routines::answer_none();
+    i32 i = widget_of(*arg(0));
+    cell n{};
+    init_integer(&n, i >= 0 ? kinds::widget_data(i) : 0);
+    routines::answer(n);
 }
 
 void set_face_ui() {
@@ -587,6 +566,50 @@ void install() {
     b.on_mouse = on_mouse;
     b.on_input = on_input;
     b.on_timer = on_timer;
+}
+
+bool alive(i32 w) {
+    return live(w);
+}
+
+cell face_of(i32 w) {
+    return registry[w].face;
+}
+
+kinds::state& kind_state(i32 w) {
+    return registry[w].kind;
+}
+
+bool has_focus(i32 w) {
+    return w >= 0 && w == focus;
+}
+
+i32 widget_of_face(const cell& face) {
+    return widget_of(face);
+}
+
+void size_of(i32 w, int& width, int& height) {
+    xy s = planar(registry[w].shown[f_size]);
+    width = s.x;
+    height = s.y;
+}
+
+void set_ui(i32 w, const std::u32string& ui) {
+    registry[w].ui = ui;
+    mark_dirty();
+}
+
+void reread(i32 w) {
+    snapshot(registry[w]);
+    mark_dirty();
+}
+
+void post_to(i32 w, u32 type, int x, int y) {
+    post(type, w, {x, y}, 0);
+}
+
+void request_repaint() {
+    mark_dirty();
 }
 
 int live_count() {

@@ -5,7 +5,9 @@
 // again after each call into script code.
 #pragma once
 #include <span>
+#include <string>
 
+#include "gui/terminal/widget_kinds.hpp"
 #include "library/routine_table.hpp"
 
 namespace zel::widgets {
@@ -27,5 +29,19 @@ void install();
 
 // Live records (for tests).
 int live_count();
+
+// The registry as the widget kinds see it. A widget is its record index.
+bool alive(i32 widget);
+cell face_of(i32 widget);
+kinds::state& kind_state(i32 widget);
+bool has_focus(i32 widget);
+i32 widget_of_face(const cell& face); // -1 when the face has none
+void size_of(i32 widget, int& width, int& height);
+void set_ui(i32 widget, const std::u32string& ui);
+// Reads the facets again after the kind's own script changed them, and repaints.
+void reread(i32 widget);
+// Posts an event to the widget as input does: its kind first, then the script.
+void post_to(i32 widget, u32 type, int x, int y);
+void request_repaint();
 
 } // namespace zel::widgets
