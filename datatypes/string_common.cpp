@@ -6,6 +6,7 @@
 
 #include "runtime/cycle_stack.hpp"
 #include "runtime/memory.hpp"
+#include "runtime/owner.hpp"
 
 namespace zel::string_type::detail {
 
@@ -91,6 +92,17 @@ cell* push_new_string(u32 bytes) {
 void init_series(cell* out, u32 type, u32 units, u32 unit) {
     u32 node = memory::new_series(units ? units : 1, unit, 0);
     *out = cell{type, 0, node, 0};
+}
+
+void notify_owner(const cell* series, const char* action, u32 index, i32 part) {
+    // Most texts have no owner, and the buffer's flag says so without a lookup.
+    if (!(buffer_of(series->w2)->flags & buffer_flag::owned)) return;
+    std::string_view name(action);
+    for (u32 e = 0; e < owner::event::count; ++e)
+        if (owner::event_name(e) == name) {
+            owner::notify_change(series, e, nullptr, static_cast<i32>(index), part);
+            return;
+        }
 }
 
 i64 part_count(const cell* series, const cell* part, u32 head) {

@@ -63,9 +63,9 @@ class stack_scope {
     cell* top_;
 };
 
-// The point where the owner of a series would be told of a change (ownership records are not
-// there yet). Code after it re-reads the buffer, because the owner's handler may change it.
-inline void notify_owner(const cell*, const char*, u32, i32) {}
+// Tells the owner of a series (if any) of a change by the action's event word. Code after it
+// re-reads the buffer, because the owner's handler may change it.
+void notify_owner(const cell* series, const char* action, u32 index, i32 part);
 
 // A /part argument as a unit count: an integer!, or a position in the same series (same type
 // and buffer) as its distance from `head`; anything else raises invalid-refine-arg.

@@ -210,6 +210,7 @@ void support_dark_mode() {
 int colour_depth = 4;
 void tui_start() {
     colour_depth = int_of(arg(0));
+    kinds::set_colour_depth(colour_depth);
     tui::backend& b = tui::program_backend();
     b.on_resize = set_screen_size;
     widgets::install();

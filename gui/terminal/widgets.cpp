@@ -58,8 +58,8 @@ struct record {
     bool timed = false;
     cell rate{type_id::none, 0, 0, 0}; // the rate its timer was set for
     ref focus;                         // a window's focused widget
-    i32 data = 0;                      // kind data: for a text list, the entries scrolled past
     std::u32string ui;                 // a UI text set by set-face-ui, drawn over the face
+    kinds::state kind;                 // what the face's kind keeps: caret, scroll, cells
 };
 
 // A deque: records stay where they are while script code run from a walk makes new ones.
@@ -97,15 +97,7 @@ bool word_is(const cell& w, std::string_view text) {
            symbol::canonical_id(w.w2) == symbol::canonical_id(sym(text));
 }
 
-// A word in a facet that is a word or a block of words.
-bool has_flag(const cell& facet, std::string_view flag) {
-    if (is_any_word_type(type_of(&facet))) return word_is(facet, flag);
-    if (!is(&facet, type_id::block)) return false;
-    series_buffer* b = buffer_of(facet.w2);
-    for (u32 i = facet.w1; i < used_units(b); ++i)
-        if (word_is(head_cell(b)[i], flag)) return true;
-    return false;
-}
+using kinds::has_flag;
 
 bool live(i32 i) {
     return i >= 0 && static_cast<std::size_t>(i) < registry.size() && registry[i].alive;
@@ -216,7 +208,7 @@ void kill(i32 i) {
     r.children.clear();
     r.ui.clear();
     r.focus = {};
-    r.data = 0;
+    r.kind = kinds::state{};
     ++r.generation;
     if (r.generation > 0xFFFF) r.generation = 1;
     r.face = none_cell();
@@ -305,42 +297,10 @@ void paint_face(tui::screen_buffer& screen, i32 i, xy origin, const tui::clip_re
         if (c != tui::paint_state::keep) fg = c;
     }
     if (clip.left < clip.right && clip.top < clip.bottom) {
-        for (int y = clip.top; y < clip.bottom; ++y) {
-            tui::screen_cell* row = screen.row(y);
-            for (int x = clip.left; x < clip.right; ++x) {
-                row[x].code = 0;
-                if (bg != tui::paint_state::keep) row[x].bg = bg;
-                row[x].flags = 0;
-            }
-        }
-        tui::paint_state st;
-        st.flags = disabled ? tui::paint::dim : 0;
-        st.fg = fg;
-        if (!r.ui.empty()) {
-            tui::write_text(screen, r.ui, pos.x, pos.y, clip, st);
-        } else {
-            std::u32string t;
-            // A window's text is its title, which a terminal has no place for.
-            if (is(&text, type_id::string) && !r.window) t = text_of(text);
-            if (t.empty()) {
-                cell options = r.shown[f_options];
-                if (is(&options, type_id::block)) {
-                    series_buffer* b = buffer_of(options.w2);
-                    for (u32 k = options.w1; k + 1 < used_units(b); ++k)
-                        if (word_is(head_cell(b)[k], "hint") &&
-                            is(&head_cell(b)[k + 1], type_id::string)) {
-                            t = text_of(head_cell(b)[k + 1]);
-                            st.flags |= tui::paint::dim;
-                            break;
-                        }
-                }
-            }
-            if (!t.empty()) {
-                st.align = align_bits(r);
-                tui::offset o = tui::aligned(t, size.x, size.y, st.align);
-                tui::write_text(screen, t, pos.x + o.x, pos.y + o.y, clip, st);
-            }
-        }
+        kinds::canvas c{screen, pos.x, pos.y, size.x, size.y, clip, bg, fg,
+                        disabled ? tui::paint::dim : 0u, text, r.shown[f_options], align_bits(r),
+                        &r.ui, r.window};
+        kinds::paint(r.kind, r.face, has_focus(i), c);
         cell draw = r.shown[f_draw];
         if (is(&draw, type_id::block))
             tui::draw::run(draw, {&screen, pos.x, pos.y, clip, disabled ? tui::paint::dim : 0});
@@ -368,8 +328,10 @@ bool paint(tui::screen_buffer& screen, tui::frame_state&) {
     size.y = std::clamp(size.y, 1, std::max(1, term.rows));
     screen.size_to(size.x, size.y);
     screen.clear();
+    kinds::start_frame();
     paint_face(screen, w, {}, {0, 0, size.x, size.y}, false);
-    return false;
+    tui::frame_state& frame = backend().frame;
+    return kinds::caret(frame.caret_column, frame.caret_row);
 }
 
 // --- input --------------------------------------------------------------------------------
@@ -406,47 +368,12 @@ xy origin_of(i32 i) {
     return o;
 }
 
-xy local_to(i32 i, xy point) {
-    xy o = origin_of(i);
-    return {point.x - o.x, point.y - o.y};
-}
-
-i32 window_of(i32 i) {
-    while (live(i) && !registry[i].window) i = registry[i].parent;
-    return live(i) ? i : -1;
-}
-
-i32 focused_in(i32 w) {
-    return live(w) ? get(registry[w].focus) : -1;
-}
-
-bool enabled(i32 i) {
-    cell e = registry[i].shown[f_enabled];
-    return is_truthy(&e);
-}
-
-// Input reaches a face only while it and every face around it are enabled: a disabled panel
-// is painted dim with all it holds.
-bool enabled_path(i32 i) {
-    for (; live(i); i = registry[i].parent)
-        if (!enabled(i)) return false;
-    return true;
-}
-
-bool face_flag(i32 i, std::string_view flag) {
-    return has_flag(field(registry[i].face, "flags"), flag);
-}
-
-// Script code runs inside: records destroyed meanwhile keep their slots until it is over.
-struct posting_scope {
-    posting_scope() { ++posting; }
-    ~posting_scope() { --posting; }
-};
-
-// Posts an event to a widget's face; a disabled widget receives nothing. The record may die
-// meanwhile, so the caller holds nothing but refs across it.
+// Posts an event to a widget's face, after the widget's own reaction; a disabled widget
+// receives nothing. The record may die meanwhile, so the caller holds nothing but refs across it.
 bool post(u32 type, i32 i, xy local, u32 flags, const cell& picked = none_cell()) {
     if (!live(i) || !enabled(i)) return false;
+    kinds::event(i, type, local.x, local.y);
+    if (!live(i)) return false;
     posting_scope scope;
     gc::rooted_cell face(registry[i].face);
     gc::rooted_cell p(picked);
@@ -589,7 +516,8 @@ void on_input(const tui::input_item& item) {
     if (!enabled_path(to)) return;
     posting_scope scope;
     gc::rooted_cell face(registry[to].face);
-    tui::post_key(face.value, item.code, item.flags);
+    if (!tui::post_key(face.value, item.code, item.flags) && live(to))
+        kinds::key(to, item.code, item.flags);
     mark_dirty();
 }
 
@@ -649,11 +577,11 @@ void make_view() {
     r.window = word_is(field(face, "type"), "window");
     r.children.clear();
     r.focus = {};
-    r.data = 0;
     snapshot(r);
     if (parent >= 0) registry[parent].children.push_back(i);
     sync_timer(i);
     mark_dirty();
+    kinds::made(i);
     routines::answer(handle_of(i));
 }
 
@@ -720,6 +648,14 @@ void update_one(const cell& face) {
         sync_timer(i);
     cell state = field(face, "state");
     series_buffer* b = buffer_of(state.w2);
+    u32 bits = 0;
+    if (state.w1 + 1 < used_units(b) && is(&head_cell(b)[state.w1 + 1], type_id::integer))
+        bits = head_cell(b)[state.w1 + 1].w2;
+    kinds::updated(i, bits);
+    i = widget_of(face);
+    if (i < 0) return;
+    state = field(face, "state");
+    b = buffer_of(state.w2);
     if (state.w1 + 1 < used_units(b) && is(&head_cell(b)[state.w1 + 1], type_id::integer))
         head_cell(b)[state.w1 + 1].w2 = 0;
 }
@@ -763,8 +699,8 @@ void update_facet() {
             u32 used = used_units(buffer_of(value.w2));
             i32 length = used > value.w1 ? static_cast<i32>(used - value.w1) : 0;
             record& r = registry[i];
-            if (r.data > index) r.data = index;
-            if (index == 0 && part >= length) r.data = 0;
+            if (r.kind.first_line > index) r.kind.first_line = index;
+            if (index == 0 && part >= length) r.kind.first_line = 0;
             cell* selected = const_cast<cell*>(object::field_value(&owner, sym("selected")));
             if (is(selected, type_id::integer) && int_of(selected) > std::max(0, length - part))
                 init_integer(selected, std::max(0, length - part));
@@ -784,7 +720,7 @@ void widget_data() {
     i32 i = widget_of(*arg(0));
     if (i < 0) return routines::answer_none();
     cell n{};
-    routines::answer(*init_integer(&n, registry[i].data));
+    routines::answer(*init_integer(&n, kinds::widget_data(i)));
 }
 
 void set_face_ui() {
@@ -836,6 +772,50 @@ void paint_face_at(tui::screen_buffer& screen, const cell& face, int x, int y,
     r.window = false;
     pair::init_cell(&r.shown[f_offset], 0, 0);
     paint_face(screen, i, {x, y}, clip, false, &r);
+}
+
+bool alive(i32 w) {
+    return live(w);
+}
+
+cell face_of(i32 w) {
+    return registry[w].face;
+}
+
+kinds::state& kind_state(i32 w) {
+    return registry[w].kind;
+}
+
+bool has_focus(i32 w) {
+    return w >= 0 && focused_in(window_of(w)) == w;
+}
+
+i32 widget_of_face(const cell& face) {
+    return widget_of(face);
+}
+
+void size_of(i32 w, int& width, int& height) {
+    xy s = planar(registry[w].shown[f_size]);
+    width = s.x;
+    height = s.y;
+}
+
+void set_ui(i32 w, const std::u32string& ui) {
+    registry[w].ui = ui;
+    mark_dirty();
+}
+
+void reread(i32 w) {
+    snapshot(registry[w]);
+    mark_dirty();
+}
+
+void post_to(i32 w, u32 type, int x, int y) {
+    post(type, w, {x, y}, 0);
+}
+
+void request_repaint() {
+    mark_dirty();
 }
 
 int live_count() {

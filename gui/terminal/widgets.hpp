@@ -5,8 +5,10 @@
 // again after each call into script code.
 #pragma once
 #include <span>
+#include <string>
 
 #include "gui/terminal/text_layout.hpp"
+#include "gui/terminal/widget_kinds.hpp"
 #include "library/routine_table.hpp"
 
 namespace zel::tui {
@@ -41,5 +43,19 @@ void paint_face_at(tui::screen_buffer& screen, const cell& face, int x, int y,
 // Live records, and dead ones whose slots may be reused (for tests).
 int live_count();
 int free_count();
+
+// The registry as the widget kinds see it. A widget is its record index.
+bool alive(i32 widget);
+cell face_of(i32 widget);
+kinds::state& kind_state(i32 widget);
+bool has_focus(i32 widget);
+i32 widget_of_face(const cell& face); // -1 when the face has none
+void size_of(i32 widget, int& width, int& height);
+void set_ui(i32 widget, const std::u32string& ui);
+// Reads the facets again after the kind's own script changed them, and repaints.
+void reread(i32 widget);
+// Posts an event to the widget as input does: its kind first, then the script.
+void post_to(i32 widget, u32 type, int x, int y);
+void request_repaint();
 
 } // namespace zel::widgets
