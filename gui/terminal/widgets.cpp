@@ -368,6 +368,43 @@ xy origin_of(i32 i) {
     return o;
 }
 
+xy local_to(i32 i, xy point) {
+    xy o = origin_of(i);
+    return {point.x - o.x, point.y - o.y};
+}
+
+i32 window_of(i32 i) {
+    while (live(i) && !registry[i].window) i = registry[i].parent;
+    return live(i) ? i : -1;
+}
+
+i32 focused_in(i32 w) {
+    return live(w) ? get(registry[w].focus) : -1;
+}
+
+bool enabled(i32 i) {
+    cell e = registry[i].shown[f_enabled];
+    return is_truthy(&e);
+}
+
+// Input reaches a face only while it and every face around it are enabled: a disabled panel
+// is painted dim with all it holds.
+bool enabled_path(i32 i) {
+    for (; live(i); i = registry[i].parent)
+        if (!enabled(i)) return false;
+    return true;
+}
+
+bool face_flag(i32 i, std::string_view flag) {
+    return has_flag(field(registry[i].face, "flags"), flag);
+}
+
+// Script code runs inside: records destroyed meanwhile keep their slots until it is over.
+struct posting_scope {
+    posting_scope() { ++posting; }
+    ~posting_scope() { --posting; }
+};
+
 // Posts an event to a widget's face, after the widget's own reaction; a disabled widget
 // receives nothing. The record may die meanwhile, so the caller holds nothing but refs across it.
 bool post(u32 type, i32 i, xy local, u32 flags, const cell& picked = none_cell()) {
