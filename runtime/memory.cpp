@@ -388,6 +388,7 @@ u32 new_malloc_series(u32 units, u32 unit, u32 offset) {
     u64 bytes = u64(size) + sizeof(series_buffer) + 4;
     u32 at = arena::take_pages(bytes);
     if (!at && collect_now()) at = arena::take_pages(bytes);
+    if (!at && !gc::collecting && release_idle_frames()) at = arena::take_pages(bytes);
     if (!at) no_memory();
     u32 node = take_node();
     tracked_total += bytes;
