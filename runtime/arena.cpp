@@ -22,6 +22,30 @@ std::map<u32, u64> free_ranges; // offset -> bytes
 constexpr std::size_t populate_threshold = 256 * 1024;
 
 std::size_t round_pages(std::size_t bytes) { return (bytes + page_size - 1) & ~(page_size - 1); }
+
+// Returns a range that is not committed (any more) to the free ranges, merged with its
+// neighbours; the range just below the bump lowers the bump instead.
+void release_pages_uncommitted(u32 offset, std::size_t size) {
+    u64 start = offset, len = size;
+    auto next = free_ranges.lower_bound(offset);
+    if (next != free_ranges.end() && start + len == next->first) {
+        len += next->second;
+        next = free_ranges.erase(next);
+    }
+    if (next != free_ranges.begin()) {
+        auto prev = std::prev(next);
+        if (prev->first + prev->second == start) {
+            start = prev->first;
+            len += prev->second;
+            free_ranges.erase(prev);
+        }
+    }
+    if (start + len == bump) {
+        bump = start;
+    } else {
+        free_ranges[static_cast<u32>(start)] = len;
+    }
+}
 } // namespace
 
 std::span<const host_range> own_statics() {
@@ -82,27 +106,12 @@ bool committed(u32 offset, u32 bytes) {
     return u64(prev->first) + prev->second <= offset;
 }
 
-u32 take_pages(std::size_t bytes) {
-    if (!base) reserve();
-    std::size_t size = round_pages(bytes ? bytes : 1);
-    if (!fits(size)) return 0;
-    u32 offset = 0;
-    for (auto it = free_ranges.begin(); it != free_ranges.end(); ++it) {
-        if (it->second >= size) {
-            offset = it->first;
-            u64 rest = it->second - size;
-            free_ranges.erase(it);
-            if (rest) free_ranges[offset + size] = rest;
-            break;
-        }
-    }
-    if (!offset) {
-        if (bump + size > range) return 0;
-        offset = static_cast<u32>(bump);
-        bump += size;
-    }
+namespace {
+// Commits [offset, offset + size) taken from the free ranges or the bump; 0 when the system
+// refuses (the range is given back).
+u32 commit(u32 offset, std::size_t size) {
     if (mprotect(base + offset, size, PROT_READ | PROT_WRITE) != 0) {
-        free_ranges[offset] = size;
+        release_pages_uncommitted(offset, size);
         return 0;
     }
     in_use += size;
@@ -113,6 +122,34 @@ u32 take_pages(std::size_t bytes) {
 #endif
     return offset;
 }
+} // namespace
+
+u32 take_pages(std::size_t bytes) {
+    return take_aligned_pages(bytes, page_size);
+}
+
+u32 take_aligned_pages(std::size_t bytes, u32 align) {
+    if (!base) reserve();
+    std::size_t size = round_pages(bytes ? bytes : 1);
+    if (!fits(size)) return 0;
+    u64 mask = u64(align) - 1;
+    for (auto it = free_ranges.begin(); it != free_ranges.end(); ++it) {
+        u64 start = it->first, end = start + it->second;
+        u64 at = (start + mask) & ~mask;
+        if (at + size > end) continue;
+        free_ranges.erase(it);
+        if (at > start) free_ranges[static_cast<u32>(start)] = at - start;
+        if (at + size < end) free_ranges[static_cast<u32>(at + size)] = end - at - size;
+        return commit(static_cast<u32>(at), size);
+    }
+    u64 at = (bump + mask) & ~mask;
+    if (at + size > range) return 0;
+    u64 below = bump;
+    bump = at + size;
+    // The gap below an aligned take stays free for smaller blocks.
+    if (at > below) release_pages_uncommitted(static_cast<u32>(below), at - below);
+    return commit(static_cast<u32>(at), size);
+}
 
 void release_pages(u32 offset, std::size_t bytes) {
     std::size_t size = round_pages(bytes ? bytes : 1);
@@ -120,25 +157,7 @@ void release_pages(u32 offset, std::size_t bytes) {
     madvise(base + offset, size, MADV_DONTNEED);
     mprotect(base + offset, size, PROT_NONE);
     in_use -= size;
-    u64 start = offset, len = size;
-    auto next = free_ranges.lower_bound(offset);
-    if (next != free_ranges.end() && start + len == next->first) {
-        len += next->second;
-        next = free_ranges.erase(next);
-    }
-    if (next != free_ranges.begin()) {
-        auto prev = std::prev(next);
-        if (prev->first + prev->second == start) {
-            start = prev->first;
-            len += prev->second;
-            free_ranges.erase(prev);
-        }
-    }
-    if (start + len == bump) {
-        bump = start;
-    } else {
-        free_ranges[static_cast<u32>(start)] = len;
-    }
+    release_pages_uncommitted(offset, size);
 }
 
 } // namespace zel::arena

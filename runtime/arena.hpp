@@ -29,6 +29,9 @@ bool reserved();
 // A block of whole pages, committed and zero-filled. Answers its offset, or 0 when the arena
 // has no room left (the caller raises the out-of-memory error).
 u32 take_pages(std::size_t bytes);
+// The same, starting at a multiple of `align` (a power of two, a multiple of the page size), so
+// that the block holding an address is found by masking it.
+u32 take_aligned_pages(std::size_t bytes, u32 align);
 void release_pages(u32 offset, std::size_t bytes);
 
 // Large heap buffers of the runtime (see host_memory.cpp) count against the same cap.

@@ -3,7 +3,6 @@
 // sends the collector into unrelated memory.
 #include "runtime/collector.hpp"
 
-#include <algorithm>
 #include <atomic>
 #include <cstring>
 
@@ -34,28 +33,12 @@ struct work {
     bool context;
 };
 std::vector<work> work_list;
-std::vector<u32> node_frames; // sorted by address
 std::vector<u32> released;    // nodes of dead buffers
 std::vector<u32> outside_marked;
 std::vector<mark_callback> callbacks;
 std::vector<cell*> roots_list;
 
-void refill_node_frames() {
-    node_frames.clear();
-    for (u32 f = memory::mem.first_node_frame; f; f = arena::at<node_frame>(f)->next)
-        node_frames.push_back(f);
-    std::sort(node_frames.begin(), node_frames.end());
-}
-
-u32 node_frame_of(u32 node) {
-    auto it = std::upper_bound(node_frames.begin(), node_frames.end(), node);
-    if (it == node_frames.begin()) return 0;
-    u32 f = *(it - 1);
-    node_frame* nf = arena::at<node_frame>(f);
-    u32 first = f + sizeof(node_frame);
-    if (node < first || node >= first + 4 * nf->node_count || (node - first) % 4) return 0;
-    return f;
-}
+using memory::node_frame_of;
 
 // A node that holds a buffer in use whose back pointer names it.
 bool valid_node(u32 node) {
@@ -320,6 +303,7 @@ void compact() {
             if (room <= memory::min_frame_room) room = 0;
         }
         u32 at = frame + sizeof(series_frame);
+        bool was_empty = f->free == at; // nothing was carved from it since the last collection
         u32 gap = 0;
         while (at < f->free) {
             series_buffer* b = buffer_at(at);
@@ -358,8 +342,10 @@ void compact() {
             f->free = gap;
         }
         bool empty = f->free == frame + sizeof(series_frame);
-        if (empty && prev && next) {
-            // An empty frame that is neither the first nor the last goes back to the OS.
+        if (!was_empty) memory::forget_idle(frame);
+        if (empty && prev && next && was_empty && memory::idle_long_enough(frame)) {
+            // An empty frame that is neither the first nor the last goes back to the OS once
+            // it has stayed unused for a few collections.
             arena::at<series_frame>(prev)->next = next;
             arena::at<series_frame>(next)->prev = prev;
             if (memory::mem.current_series_frame == frame) memory::mem.current_series_frame = prev;
@@ -382,7 +368,6 @@ void run_collection() {
     std::atomic_thread_fence(std::memory_order_seq_cst);
     outside_marked.clear();
     if (evacuation::run()) nodes_cycles++;
-    refill_node_frames(); // after the evacuation, which may have made a frame to receive
     mark_roots();
     if (evacuation::forwarding()) {
         // What the marking does not rewrite: the molders' cycle stack and the owner table,
@@ -395,7 +380,7 @@ void run_collection() {
     if (u32 owners = owner::table()) hash_index::sweep_records(owners);
     compact();
     memory::sweep_big_series();
-    std::sort(released.begin(), released.end());
+    memory::age_idle_node_frames(); // before the dead nodes make frames empty
     for (u32 node : released) release_node(node);
     released.clear();
     memory::release_empty_node_frames();

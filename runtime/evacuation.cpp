@@ -231,7 +231,9 @@ bool run() {
     for (u32 f = mem.last_node_frame; f; f = frame_of(f)->prev) {
         node_frame* x = frame_of(f);
         bool qualifies = (x->history & stable_mask) == stable_mask && x->used < sparse_limit;
-        if ((qualifies || eager) && f != current && !x->evacuated) candidates.push_back(f);
+        // An empty frame has nothing to move: it goes back once it has stayed idle.
+        if ((qualifies || eager) && f != current && !x->evacuated && x->used)
+            candidates.push_back(f);
     }
     if (candidates.empty()) return false;
 

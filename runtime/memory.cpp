@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <unordered_map>
 
 #include "runtime/collector.hpp"
 #include "runtime/errors.hpp"
@@ -12,8 +13,10 @@
 namespace zel::memory {
 
 record mem{};
+u8* node_frame_spans = nullptr;
 
 namespace {
+std::unordered_map<u32, u32> idle_ages; // empty frame -> collections it has stayed unused
 bool set_up_done = false;
 u64 tracked_total = 0;
 u64 tracked_items = 0;
@@ -88,6 +91,7 @@ bool is_set_up() { return set_up_done; }
 
 void set_up() {
     if (!arena::reserved()) arena::reserve();
+    if (!node_frame_spans) node_frame_spans = new u8[(u64(1) << 32) >> node_frame_shift]();
     mem = record{};
     mem.initial_series_size = initial_series_frame_size;
     mem.next_series_size = initial_series_frame_size;
@@ -96,11 +100,14 @@ void set_up() {
 }
 
 namespace {
-// An OS frame, or 0 when the arena has no room for it.
-u32 try_alloc_frame(u64 size) {
+// An OS frame (its block starting at a multiple of `align`), or 0 when the arena has no room
+// for it even after the idle frames went back.
+u32 try_alloc_frame(u64 size, u32 align = arena::page_size) {
     u64 bytes = (size + 4 + arena::page_size - 1) & ~u64(arena::page_size - 1);
     if (bytes > 0xFFFFF000u) return 0;
-    u32 block = arena::take_pages(bytes);
+    u32 block = arena::take_aligned_pages(bytes, align);
+    if (!block && !gc::collecting && release_idle_frames())
+        block = arena::take_aligned_pages(bytes, align);
     if (!block) return 0;
     *arena::at<u32>(block) = static_cast<u32>(bytes);
     mem.total += bytes;
@@ -150,6 +157,7 @@ u32 os_alloc_frame(u32 size) {
 }
 
 void os_free_frame(u32 frame) {
+    forget_idle(frame);
     u32 bytes = *arena::at<u32>(frame - 4);
     mem.total -= bytes;
     arena::release_pages(frame - 4, bytes);
@@ -157,8 +165,10 @@ void os_free_frame(u32 frame) {
 
 namespace {
 u32 try_new_node_frame(u32 n) {
-    u32 frame = try_alloc_frame(sizeof(node_frame) + 4ull * n);
+    n = std::min(n, max_nodes_per_frame);
+    u32 frame = try_alloc_frame(sizeof(node_frame) + 4ull * n, node_frame_span);
     if (!frame) return 0;
+    node_frame_spans[frame >> node_frame_shift] = 1;
     node_frame* f = frame_at<node_frame>(frame);
     *f = node_frame{};
     f->node_count = n;
@@ -229,8 +239,11 @@ u32 frame_for(u64 need) {
     if (collection_due(need)) {
         gc::run_collection();
         collected = true;
+        // A frame with ample room (one kept empty after the collection) serves before a new
+        // one is made; the first with any room is the fallback when the arena is full.
+        u32 ample = find_frame_with_room(static_cast<u32>(std::max<u64>(need, min_frame_room - 1)));
+        if (ample) return ample;
         frame = find_frame_with_room(static_cast<u32>(need));
-        if (frame && room(frame) >= min_frame_room) return frame;
     }
     if (need >= mem.next_series_size) mem.next_series_size = mem.limit;
     if (u32 made = try_new_series_frame()) return made;
@@ -271,13 +284,7 @@ u32 take_node() {
 }
 
 void give_back_node(u32 node) {
-    for (u32 f = mem.first_node_frame; f; f = frame_at<node_frame>(f)->next) {
-        u32 first = f + sizeof(node_frame);
-        if (node >= first && node < first + 4 * frame_at<node_frame>(f)->node_count) {
-            return_node(f, node);
-            return;
-        }
-    }
+    if (u32 f = node_frame_of(node)) return_node(f, node);
 }
 
 void return_node(u32 frame, u32 node) {
@@ -381,6 +388,7 @@ u32 new_malloc_series(u32 units, u32 unit, u32 offset) {
     u64 bytes = u64(size) + sizeof(series_buffer) + 4;
     u32 at = arena::take_pages(bytes);
     if (!at && collect_now()) at = arena::take_pages(bytes);
+    if (!at && !gc::collecting && release_idle_frames()) at = arena::take_pages(bytes);
     if (!at) no_memory();
     u32 node = take_node();
     tracked_total += bytes;
@@ -507,19 +515,48 @@ void sweep_big_series() {
     }
 }
 
+namespace {
+void unlink_node_frame(u32 frame) {
+    node_frame* f = frame_at<node_frame>(frame);
+    if (f->prev) frame_at<node_frame>(f->prev)->next = f->next;
+    else mem.first_node_frame = f->next;
+    if (f->next) frame_at<node_frame>(f->next)->prev = f->prev;
+    else mem.last_node_frame = f->prev;
+    if (mem.current_node_frame == frame) mem.current_node_frame = mem.last_node_frame;
+    node_frame_spans[frame >> node_frame_shift] = 0;
+    os_free_frame(frame);
+}
+} // namespace
+
+bool idle_long_enough(u32 frame) {
+    return ++idle_ages[frame] > idle_collections;
+}
+
+void forget_idle(u32 frame) {
+    if (!idle_ages.empty()) idle_ages.erase(frame);
+}
+
+void age_idle_node_frames() {
+    for (u32 frame = mem.first_node_frame; frame; frame = frame_at<node_frame>(frame)->next) {
+        node_frame* f = frame_at<node_frame>(frame);
+        if (f->used == 0 && !f->evacuated) ++idle_ages[frame];
+        else forget_idle(frame);
+    }
+}
+
 void release_empty_node_frames() {
     bool current_set = false;
     u32 frame = mem.first_node_frame;
     while (frame) {
         node_frame* f = frame_at<node_frame>(frame);
         u32 next = f->next;
-        if (f->used == 0 || f->evacuated) {
-            if (f->prev) frame_at<node_frame>(f->prev)->next = f->next;
-            else mem.first_node_frame = f->next;
-            if (f->next) frame_at<node_frame>(f->next)->prev = f->prev;
-            else mem.last_node_frame = f->prev;
-            if (mem.current_node_frame == frame) mem.current_node_frame = mem.last_node_frame;
-            os_free_frame(frame);
+        bool idle = false;
+        if (f->used == 0 && !f->evacuated) {
+            auto age = idle_ages.find(frame);
+            idle = age != idle_ages.end() && age->second > idle_collections;
+        }
+        if (f->evacuated || idle) {
+            unlink_node_frame(frame);
         } else {
             if (!current_set && f->used < f->node_count) {
                 mem.current_node_frame = frame;
@@ -530,6 +567,36 @@ void release_empty_node_frames() {
         }
         frame = next;
     }
+}
+
+bool release_idle_frames() {
+    bool any = false;
+    for (u32 frame = mem.first_node_frame; frame;) {
+        node_frame* f = frame_at<node_frame>(frame);
+        u32 next = f->next;
+        if (f->used == 0 && !f->evacuated) {
+            unlink_node_frame(frame);
+            any = true;
+        }
+        frame = next;
+    }
+    if (any) {
+        u32 with_room = frame_with_free_node();
+        mem.current_node_frame = with_room ? with_room : mem.last_node_frame;
+    }
+    for (u32 frame = mem.first_series_frame; frame;) {
+        series_frame* f = frame_at<series_frame>(frame);
+        u32 next = f->next;
+        if (f->prev && next && f->free == frame + sizeof(series_frame)) {
+            frame_at<series_frame>(f->prev)->next = next;
+            frame_at<series_frame>(next)->prev = f->prev;
+            if (mem.current_series_frame == frame) mem.current_series_frame = f->prev;
+            os_free_frame(frame);
+            any = true;
+        }
+        frame = next;
+    }
+    return any;
 }
 
 u32 count_node_frames() {

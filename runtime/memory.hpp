@@ -100,6 +100,42 @@ void after_collection();
 u32 os_alloc_frame(u32 size);
 void os_free_frame(u32 frame);
 
+// Frames that a collection finds empty go back to the arena only after they stayed unused for
+// this many collections: a heap that churns through garbage fills them again at once, and each
+// release is a system call that also flushes the pages from every thread. A shortage of arena
+// space releases them at once.
+constexpr u32 idle_collections = 3;
+// Counts one more collection for an empty frame that nothing used since the last one; answers
+// whether it has been idle long enough to be released.
+bool idle_long_enough(u32 frame);
+// The frame is in use again (or gone).
+void forget_idle(u32 frame);
+// The collector calls it before returning dead nodes: node frames that are empty at that point
+// were not drawn from since the last collection.
+void age_idle_node_frames();
+// Releases every empty node frame and every empty series frame between the first and the last
+// (outside a collection); answers whether any was released.
+bool release_idle_frames();
+
+// Node frames start at a multiple of node_frame_span (the size word, then the header and the
+// nodes), so that the frame of a node is its address masked; a table of one byte per span says
+// which spans hold a node frame.
+constexpr u32 node_frame_shift = 16;
+constexpr u32 node_frame_span = 1u << node_frame_shift;
+constexpr u32 max_nodes_per_frame = (node_frame_span - 4 - sizeof(node_frame)) / 4;
+extern u8* node_frame_spans;
+// The frame that holds `node`, or 0 when it is not a node of any frame.
+inline u32 node_frame_of(u32 node) {
+    if (!node_frame_spans || !node_frame_spans[node >> node_frame_shift]) return 0;
+    u32 frame = (node & ~(node_frame_span - 1)) + 4;
+    u32 first = frame + sizeof(node_frame);
+    if (node < first || (node & 3) ||
+        node >= first + 4 * arena::at<node_frame>(frame)->node_count)
+        return 0;
+    return frame;
+}
+
+// A frame of n nodes (at most max_nodes_per_frame).
 u32 new_node_frame(u32 n);
 u32 take_node();
 void return_node(u32 frame, u32 node);

@@ -166,9 +166,60 @@ TEST(Memory, ArenaExhaustionRaisesNoMemory) {
     EXPECT_TRUE(raised);
 }
 
-TEST(Memory, ReleasingEmptyNodeFrames) {
+bool listed(u32 frame) {
+    for (u32 f = memory::mem.first_node_frame; f; f = arena::at<node_frame>(f)->next)
+        if (f == frame) return true;
+    return false;
+}
+
+TEST(Memory, NodeFramesAreFoundByMasking) {
     u32 frame = memory::new_node_frame(memory::nodes_per_frame);
-    EXPECT_EQ(memory::mem.last_node_frame, frame);
-    memory::release_empty_node_frames();
-    EXPECT_NE(memory::mem.last_node_frame, frame);
+    EXPECT_EQ((frame - 4) % memory::node_frame_span, 0u);
+    u32 first = frame + sizeof(node_frame);
+    u32 last = first + 4 * (memory::nodes_per_frame - 1);
+    EXPECT_EQ(memory::node_frame_of(first), frame);
+    EXPECT_EQ(memory::node_frame_of(last), frame);
+    // The header, the word past the last node, a misaligned word and a series frame: no node.
+    for (u32 stray : {frame, last + 4, first + 2, memory::mem.first_series_frame + 64})
+        EXPECT_EQ(memory::node_frame_of(stray), 0u) << stray;
+}
+
+TEST(Memory, EmptyNodeFramesWaitBeforeRelease) {
+    gc::evacuation_hold hold; // no node moves into the frame while it is meant to stay empty
+    u32 frame = memory::new_node_frame(memory::nodes_per_frame);
+    // Drawn from between collections (its nodes dying each time), the frame stays however many
+    // collections pass.
+    for (u32 i = 0; i < 2 * memory::idle_collections + 2; i++) {
+        memory::mem.current_node_frame = frame;
+        u32 garbage = memory::new_byte_series(8);
+        ASSERT_EQ(memory::node_frame_of(garbage), frame);
+        gc::run_collection();
+        ASSERT_TRUE(listed(frame)) << i;
+        ASSERT_EQ(arena::at<node_frame>(frame)->used, 0u);
+    }
+    // Left alone, it goes back after the idle collections.
+    for (u32 i = 0; i < memory::idle_collections; i++) {
+        gc::run_collection();
+        ASSERT_TRUE(listed(frame)) << i;
+    }
+    gc::run_collection();
+    EXPECT_FALSE(listed(frame));
+    EXPECT_EQ(memory::node_frame_of(frame + sizeof(node_frame)), 0u);
+}
+
+TEST(Memory, ShortageReleasesIdleFrames) {
+    u32 idle = memory::new_node_frame(memory::nodes_per_frame);
+    u64 frame_bytes = 10 * arena::page_size; // a node frame of 10,000 nodes, rounded to pages
+    u64 used = arena::bytes_in_use() + arena::host_bytes();
+    arena::set_limit(used + (1u << 20) + frame_bytes - arena::page_size);
+    arena::set_limit(used + arena::headroom() + frame_bytes - arena::page_size);
+    ASSERT_FALSE(arena::fits(frame_bytes));
+    u32 fresh = 0;
+    try {
+        fresh = memory::new_node_frame(memory::nodes_per_frame);
+    } catch (const unwind&) {
+    }
+    arena::set_limit(0);
+    EXPECT_NE(fresh, 0u);
+    EXPECT_FALSE(listed(idle) && idle != fresh);
 }
