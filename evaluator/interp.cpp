@@ -13,6 +13,7 @@
 #include "evaluator/actions.hpp"
 #include "evaluator/code_cache.hpp"
 #include "evaluator/descriptor.hpp"
+#include "evaluator/native_families.hpp"
 #include "evaluator/natives.hpp"
 #include "evaluator/stack.hpp"
 #include "evaluator/trace.hpp"
@@ -317,6 +318,10 @@ inline const cell* operand_value(record* r, const cell* code) {
     }
 }
 
+// The entries of `if` and `either`, found once: their calls choose the branch here.
+natives::native_fn if_entry = nullptr;
+natives::native_fn either_entry = nullptr;
+
 // A call of a word's value with plain arguments only: natives and actions (their refinements
 // all unused) and functions without refinements. The argument descriptor must exist already
 // (making it allocates); until then the shape is worked out again next time.
@@ -354,9 +359,12 @@ void analyse_call(record* r, const cell* word) {
     r->arguments = static_cast<u16>(args);
     r->extra = static_cast<u16>(extra);
     r->entry = nullptr;
+    r->control = branch::none;
     if (t != type_id::function) {
         r->entry = t == type_id::action ? actions::entry(v->w1 + 1) : natives::entry(v->w1 + 1);
         if (!r->entry) r->shape = shape::generic;
+        else if (r->entry == if_entry) r->control = branch::if_;
+        else if (r->entry == either_entry) r->control = branch::either;
     }
 }
 
@@ -620,6 +628,8 @@ void start_up() {
     code_node = 0;
     code_index = 0;
     code_cache::start_up();
+    if_entry = natives::families::lookup("if");
+    either_entry = natives::families::lookup("either");
 }
 
 cell current_code() {
@@ -642,8 +652,20 @@ void evaluate_block(const cell* block, bool pass_result) {
         cell* start = stack::top;
         code_view v;
         record* stop;
-        if (type_of(code_at(node, index)) == type_id::set_word)
+        const cell* first = code_at(node, index);
+        if (type_of(first) == type_id::set_word) {
             index = pure_run(node, index, start, &v, &stop);
+        } else if (index + 1 == code_length(node)) {
+            // A block of one value that stands for itself (a branch such as `[n]`).
+            const cell* quick = simple_value(first);
+            if (quick) {
+                *start = *quick;
+                if (pass_result) *stack::arguments = *start;
+                stack::top = start + 1;
+                if (stack::top >= stack::end) stack::overflow();
+                return;
+            }
+        }
         if (index < code_length(node)) {
             if (user_code) {
                 code_node = node;
@@ -765,7 +787,8 @@ inline u32 plain_argument(u32 node, u32 index) {
 // gather_arguments for a call named by a word, not infix, without a path, whose arguments are
 // all plain: the same steps without the walk over the descriptor's kinds.
 [[gnu::noinline]] u32 call_plain(const cell* callable, const cell* name, u32 arguments, u32 extra,
-                                 natives::native_fn entry, u32 node, u32 index, bool push) {
+                                 natives::native_fn entry, u32 node, u32 index, bool push,
+                                 u8 control = code_cache::branch::none) {
     runtime::check_stack();
     u32 t = type_of(callable);
     cell* place = stack::top;
@@ -800,6 +823,23 @@ inline u32 plain_argument(u32 node, u32 index) {
     if (t == type_id::function) {
         function::push_local_slots(extra);
         invoke_function(callable, 0, name);
+    } else if (control) {
+        // `if` and `either` as their entries would run: the chosen block evaluated into the
+        // native's result slot.
+        cell* condition = stack::arguments;
+        u32 which = 1;
+        if (control == code_cache::branch::either) {
+            if (type_of(condition) == type_id::unset)
+                error::raise(err::E("script", "no-return"));
+            if (!is_truthy(condition)) which = 2;
+        } else if (!is_truthy(condition)) {
+            init_none(condition);
+            stack::top = condition + 1;
+            goto unwind;
+        }
+        cell block = condition[which];
+        evaluate_block(&block, true);
+        stack::top = stack::arguments + 1;
     } else {
         i32 refs[max_refinements];
         for (u32 k = 0; k < extra; k++) refs[k] = -1;
@@ -1057,10 +1097,10 @@ u32 dispatch(code_view v, record* r, u32 node, u32 index, bool push, cell* start
         cell callable = *f;
         cell name = v.code[index];
         u32 end = call_plain(&callable, &name, r->arguments, r->extra, r->entry, node, index + 1,
-                             push);
+                             push, r->control);
         // Operators after the call take its value as their left operand (`f < 3` with f a
         // function of no arguments), as on the general path.
-        if (pending) return end;
+        if (pending || end >= code_length(node)) return end;
         return operators(node, end, push, start);
     }
     default: return no_fast;
