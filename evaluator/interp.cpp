@@ -24,7 +24,7 @@
 
 namespace zel::interp {
 
-u32 pending = 0;
+slow_path slow = {0, false, {0, 0, 0}};
 u32 code_node = 0;
 u32 code_index = 0;
 
@@ -643,7 +643,7 @@ void evaluate_block(const cell* block, bool pass_result) {
     u32 index = block->w1;
     u32 saved_node = code_node, saved_index = code_index;
     bool user_code = !(buffer_of(node)->flags & buffer_flag::library_code);
-    if (!trace::on && !pending && index < code_length(node)) {
+    if (!off_fast_path() && index < code_length(node)) {
         // Assignments of expressions without side effects run straight from their records:
         // nothing can fail or see a frame while they do. The first other expression is
         // evaluated pushed, where the block's value belongs: a block of one expression then
@@ -763,6 +763,16 @@ namespace {
 u32 step_slow(u32 node, u32 index, bool no_infix, bool push, bool no_call, cell* start);
 u32 operators(u32 node, u32 index, bool push, cell* start);
 
+// A function's body has run: a `return` or `exit` meant for it ends there, its value the result.
+inline void take_return() {
+    if (pending == throw_code::return_ || pending == throw_code::exit_) {
+        if (pending == throw_code::return_) *stack::result() = *pending_value_slot;
+        else init_unset(stack::result());
+        stack::top = stack::arguments + 1;
+        pending = 0;
+    }
+}
+
 // One argument expression, pushed: a pure chain, a value that stands for itself with no
 // operator after it, or the general step.
 inline u32 plain_argument(u32 node, u32 index) {
@@ -821,8 +831,17 @@ inline u32 plain_argument(u32 node, u32 index) {
         }
     }
     if (t == type_id::function) {
-        function::push_local_slots(extra);
-        invoke_function(callable, 0, name);
+        if (extra) function::push_local_slots(extra);
+        if (trace::active) {
+            invoke_function(callable, 0, name);
+        } else {
+            // invoke_function's steps for an untraced call, with nothing looked up twice.
+            head_cell(buffer_of(callable->w1))->w2 = arena::offset_of(stack::arguments);
+            (stack::frame_top - 1)->header |= frame_header::return_target;
+            cell body = head_cell(buffer_of(callable->w3))[function::side::body];
+            evaluate_block(&body, true);
+            take_return();
+        }
     } else if (control) {
         // `if` and `either` as their entries would run: the chosen block evaluated into the
         // native's result slot.
@@ -1100,7 +1119,9 @@ u32 dispatch(code_view v, record* r, u32 node, u32 index, bool push, cell* start
                              push, r->control);
         // Operators after the call take its value as their left operand (`f < 3` with f a
         // function of no arguments), as on the general path.
-        if (pending || end >= code_length(node)) return end;
+        if (pending || end >= code_length(node) ||
+            type_of(code_at(node, end)) != type_id::word)
+            return end;
         return operators(node, end, push, start);
     }
     default: return no_fast;
@@ -1523,12 +1544,7 @@ void invoke_function(const cell* fn, u32, const cell* name) {
     cell body = *function::side_cell(fn, function::side::body);
     if (trace::active) evaluate_traced_body(fn, &body, name);
     else evaluate_block(&body, true);
-    if (pending == throw_code::return_ || pending == throw_code::exit_) {
-        if (pending == throw_code::return_) *stack::result() = *pending_value_slot;
-        else init_unset(stack::result());
-        stack::top = stack::arguments + 1;
-        pending = 0;
-    }
+    take_return();
 }
 
 namespace {
