@@ -644,18 +644,16 @@ void evaluate_block(const cell* block, bool pass_result) {
     u32 saved_node = code_node, saved_index = code_index;
     bool user_code = !(buffer_of(node)->flags & buffer_flag::library_code);
     if (!off_fast_path() && index < code_length(node)) {
+        // Every expression is evaluated pushed, where the block's value belongs, the value so
+        // far dropped as every value but the last is: the block needs no frame of its own (its
+        // frame would be seen by nothing: no error names it, no exit stops at it).
         // Assignments of expressions without side effects run straight from their records:
-        // nothing can fail or see a frame while they do. The first other expression is
-        // evaluated pushed, where the block's value belongs: a block of one expression then
-        // needs no frame of its own. Further expressions run in the block's frame below, the
-        // value so far dropped as every value but the last is.
+        // nothing can fail while they do.
         cell* start = stack::top;
         code_view v;
         record* stop;
         const cell* first = code_at(node, index);
-        if (type_of(first) == type_id::set_word) {
-            index = pure_run(node, index, start, &v, &stop);
-        } else if (index + 1 == code_length(node)) {
+        if (type_of(first) != type_id::set_word && index + 1 == code_length(node)) {
             // A block of one value that stands for itself (a branch such as `[n]`).
             const cell* quick = simple_value(first);
             if (quick) {
@@ -666,17 +664,19 @@ void evaluate_block(const cell* block, bool pass_result) {
                 return;
             }
         }
-        if (index < code_length(node)) {
+        for (;;) {
+            if (type_of(code_at(node, index)) == type_id::set_word) {
+                index = pure_run(node, index, start, &v, &stop);
+                if (index >= code_length(node)) break;
+            }
             if (user_code) {
                 code_node = node;
                 code_index = index;
             }
+            stack::top = start;
             index = step_expression(node, index, false, true);
-            if (!pending && index < code_length(node) &&
-                type_of(code_at(node, index)) == type_id::set_word) {
-                if (user_code) code_index = index;
-                index = pure_run(node, index, start, &v, &stop);
-            }
+            // A trace switched on meanwhile sees the rest of the block in its frame, below.
+            if (index >= code_length(node) || off_fast_path()) break;
         }
         if (pending || index >= code_length(node)) {
             code_node = saved_node;
@@ -973,7 +973,7 @@ u32 fast_call(u32 node, u32 index, bool push) {
 // The pure chains and assignments from `index` on, each value landing at `start`; answers the
 // index of the first expression that is not one (`index` when none was).
 // *stop is then the record of that expression (null when there is none to use).
-u32 pure_run(u32 node, u32 index, cell* start, code_view* view, record** stop) {
+[[gnu::noinline]] u32 pure_run(u32 node, u32 index, cell* start, code_view* view, record** stop) {
     using namespace code_cache;
     *stop = nullptr;
     code_view& v = *view;
