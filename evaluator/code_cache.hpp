@@ -25,6 +25,11 @@ enum : u8 {
 };
 }
 
+// The natives whose choice of branch the interpreter makes itself.
+namespace branch {
+enum : u8 { none = 0, if_, either };
+}
+
 // What a cell is as an operand.
 namespace operand {
 enum : u8 { none = 0, literal, word, paren };
@@ -74,7 +79,7 @@ struct record {
     u8 operand;    // this cell as an operand
     u8 where;      // where this word's value lives
     u8 fast;       // the inline operator of an op word (0xFF when none)
-    u8 pad;
+    u8 control;    // call: a branching native taken without its entry (see `branch`)
     u8 word_op_integer; // a chain of exactly: word, operator, integer! literal (1) or word (2)
     u32 node;      // stack: the context node; plain: the values series node
     u32 buffer;    // that node's buffer offset when the record was made

@@ -13,6 +13,7 @@
 #include "evaluator/actions.hpp"
 #include "evaluator/code_cache.hpp"
 #include "evaluator/descriptor.hpp"
+#include "evaluator/native_families.hpp"
 #include "evaluator/natives.hpp"
 #include "evaluator/stack.hpp"
 #include "evaluator/trace.hpp"
@@ -23,7 +24,7 @@
 
 namespace zel::interp {
 
-u32 pending = 0;
+slow_path slow = {0, false, {0, 0, 0}};
 u32 code_node = 0;
 u32 code_index = 0;
 
@@ -317,6 +318,10 @@ inline const cell* operand_value(record* r, const cell* code) {
     }
 }
 
+// The entries of `if` and `either`, found once: their calls choose the branch here.
+natives::native_fn if_entry = nullptr;
+natives::native_fn either_entry = nullptr;
+
 // A call of a word's value with plain arguments only: natives and actions (their refinements
 // all unused) and functions without refinements. The argument descriptor must exist already
 // (making it allocates); until then the shape is worked out again next time.
@@ -354,9 +359,12 @@ void analyse_call(record* r, const cell* word) {
     r->arguments = static_cast<u16>(args);
     r->extra = static_cast<u16>(extra);
     r->entry = nullptr;
+    r->control = branch::none;
     if (t != type_id::function) {
         r->entry = t == type_id::action ? actions::entry(v->w1 + 1) : natives::entry(v->w1 + 1);
         if (!r->entry) r->shape = shape::generic;
+        else if (r->entry == if_entry) r->control = branch::if_;
+        else if (r->entry == either_entry) r->control = branch::either;
     }
 }
 
@@ -620,6 +628,8 @@ void start_up() {
     code_node = 0;
     code_index = 0;
     code_cache::start_up();
+    if_entry = natives::families::lookup("if");
+    either_entry = natives::families::lookup("either");
 }
 
 cell current_code() {
@@ -633,28 +643,40 @@ void evaluate_block(const cell* block, bool pass_result) {
     u32 index = block->w1;
     u32 saved_node = code_node, saved_index = code_index;
     bool user_code = !(buffer_of(node)->flags & buffer_flag::library_code);
-    if (!trace::on && !pending && index < code_length(node)) {
+    if (!off_fast_path() && index < code_length(node)) {
+        // Every expression is evaluated pushed, where the block's value belongs, the value so
+        // far dropped as every value but the last is: the block needs no frame of its own (its
+        // frame would be seen by nothing: no error names it, no exit stops at it).
         // Assignments of expressions without side effects run straight from their records:
-        // nothing can fail or see a frame while they do. The first other expression is
-        // evaluated pushed, where the block's value belongs: a block of one expression then
-        // needs no frame of its own. Further expressions run in the block's frame below, the
-        // value so far dropped as every value but the last is.
+        // nothing can fail while they do.
         cell* start = stack::top;
         code_view v;
         record* stop;
-        if (type_of(code_at(node, index)) == type_id::set_word)
-            index = pure_run(node, index, start, &v, &stop);
-        if (index < code_length(node)) {
+        const cell* first = code_at(node, index);
+        if (type_of(first) != type_id::set_word && index + 1 == code_length(node)) {
+            // A block of one value that stands for itself (a branch such as `[n]`).
+            const cell* quick = simple_value(first);
+            if (quick) {
+                *start = *quick;
+                if (pass_result) *stack::arguments = *start;
+                stack::top = start + 1;
+                if (stack::top >= stack::end) stack::overflow();
+                return;
+            }
+        }
+        for (;;) {
+            if (type_of(code_at(node, index)) == type_id::set_word) {
+                index = pure_run(node, index, start, &v, &stop);
+                if (index >= code_length(node)) break;
+            }
             if (user_code) {
                 code_node = node;
                 code_index = index;
             }
+            stack::top = start;
             index = step_expression(node, index, false, true);
-            if (!pending && index < code_length(node) &&
-                type_of(code_at(node, index)) == type_id::set_word) {
-                if (user_code) code_index = index;
-                index = pure_run(node, index, start, &v, &stop);
-            }
+            // A trace switched on meanwhile sees the rest of the block in its frame, below.
+            if (index >= code_length(node) || off_fast_path()) break;
         }
         if (pending || index >= code_length(node)) {
             code_node = saved_node;
@@ -741,6 +763,16 @@ namespace {
 u32 step_slow(u32 node, u32 index, bool no_infix, bool push, bool no_call, cell* start);
 u32 operators(u32 node, u32 index, bool push, cell* start);
 
+// A function's body has run: a `return` or `exit` meant for it ends there, its value the result.
+inline void take_return() {
+    if (pending == throw_code::return_ || pending == throw_code::exit_) {
+        if (pending == throw_code::return_) *stack::result() = *pending_value_slot;
+        else init_unset(stack::result());
+        stack::top = stack::arguments + 1;
+        pending = 0;
+    }
+}
+
 // One argument expression, pushed: a pure chain, a value that stands for itself with no
 // operator after it, or the general step.
 inline u32 plain_argument(u32 node, u32 index) {
@@ -765,7 +797,8 @@ inline u32 plain_argument(u32 node, u32 index) {
 // gather_arguments for a call named by a word, not infix, without a path, whose arguments are
 // all plain: the same steps without the walk over the descriptor's kinds.
 [[gnu::noinline]] u32 call_plain(const cell* callable, const cell* name, u32 arguments, u32 extra,
-                                 natives::native_fn entry, u32 node, u32 index, bool push) {
+                                 natives::native_fn entry, u32 node, u32 index, bool push,
+                                 u8 control = code_cache::branch::none) {
     runtime::check_stack();
     u32 t = type_of(callable);
     cell* place = stack::top;
@@ -798,8 +831,34 @@ inline u32 plain_argument(u32 node, u32 index) {
         }
     }
     if (t == type_id::function) {
-        function::push_local_slots(extra);
-        invoke_function(callable, 0, name);
+        if (extra) function::push_local_slots(extra);
+        if (trace::active) {
+            invoke_function(callable, 0, name);
+        } else {
+            // invoke_function's steps for an untraced call, with nothing looked up twice.
+            head_cell(buffer_of(callable->w1))->w2 = arena::offset_of(stack::arguments);
+            (stack::frame_top - 1)->header |= frame_header::return_target;
+            cell body = head_cell(buffer_of(callable->w3))[function::side::body];
+            evaluate_block(&body, true);
+            take_return();
+        }
+    } else if (control) {
+        // `if` and `either` as their entries would run: the chosen block evaluated into the
+        // native's result slot.
+        cell* condition = stack::arguments;
+        u32 which = 1;
+        if (control == code_cache::branch::either) {
+            if (type_of(condition) == type_id::unset)
+                error::raise(err::E("script", "no-return"));
+            if (!is_truthy(condition)) which = 2;
+        } else if (!is_truthy(condition)) {
+            init_none(condition);
+            stack::top = condition + 1;
+            goto unwind;
+        }
+        cell block = condition[which];
+        evaluate_block(&block, true);
+        stack::top = stack::arguments + 1;
     } else {
         i32 refs[max_refinements];
         for (u32 k = 0; k < extra; k++) refs[k] = -1;
@@ -914,7 +973,7 @@ u32 fast_call(u32 node, u32 index, bool push) {
 // The pure chains and assignments from `index` on, each value landing at `start`; answers the
 // index of the first expression that is not one (`index` when none was).
 // *stop is then the record of that expression (null when there is none to use).
-u32 pure_run(u32 node, u32 index, cell* start, code_view* view, record** stop) {
+[[gnu::noinline]] u32 pure_run(u32 node, u32 index, cell* start, code_view* view, record** stop) {
     using namespace code_cache;
     *stop = nullptr;
     code_view& v = *view;
@@ -1057,10 +1116,12 @@ u32 dispatch(code_view v, record* r, u32 node, u32 index, bool push, cell* start
         cell callable = *f;
         cell name = v.code[index];
         u32 end = call_plain(&callable, &name, r->arguments, r->extra, r->entry, node, index + 1,
-                             push);
+                             push, r->control);
         // Operators after the call take its value as their left operand (`f < 3` with f a
         // function of no arguments), as on the general path.
-        if (pending) return end;
+        if (pending || end >= code_length(node) ||
+            type_of(code_at(node, end)) != type_id::word)
+            return end;
         return operators(node, end, push, start);
     }
     default: return no_fast;
@@ -1483,12 +1544,7 @@ void invoke_function(const cell* fn, u32, const cell* name) {
     cell body = *function::side_cell(fn, function::side::body);
     if (trace::active) evaluate_traced_body(fn, &body, name);
     else evaluate_block(&body, true);
-    if (pending == throw_code::return_ || pending == throw_code::exit_) {
-        if (pending == throw_code::return_) *stack::result() = *pending_value_slot;
-        else init_unset(stack::result());
-        stack::top = stack::arguments + 1;
-        pending = 0;
-    }
+    take_return();
 }
 
 namespace {

@@ -4,12 +4,13 @@
 // as a pending status that every evaluating loop checks after each step; errors, halt and quit
 // travel as C++ exceptions.
 #pragma once
+#include "evaluator/slow_path.hpp"
 #include "runtime/cell.hpp"
 
 namespace zel::interp {
 
 // The pending non-local exit (a throw code, 0 for none) and the value it carries.
-extern u32 pending;
+inline u32& pending = slow.pending;
 cell* pending_value();
 cell* pending_name(); // the /name of a throw, or none
 

@@ -12,7 +12,6 @@
 
 namespace zel::trace {
 
-bool on = false;
 bool active = false;
 bool in_tracer = false;
 u32 mask = default_mask;

@@ -2,6 +2,7 @@
 // evaluation through events. Every send site tests `trace::on` first, so that no event code runs
 // when nothing is traced; the tracer itself runs untraced.
 #pragma once
+#include "evaluator/slow_path.hpp"
 #include "runtime/cell.hpp"
 
 namespace zel::trace {
@@ -13,7 +14,7 @@ constexpr u32 init = 0x1, end = 0x2, prolog = 0x4, epilog = 0x8, enter = 0x10, e
 }
 constexpr u32 default_mask = 0x1FFFF;
 
-extern bool on;        // events are sent
+inline bool& on = interp::slow.trace; // events are sent
 extern bool active;    // a traced evaluation is under way (a tracer is installed)
 extern bool in_tracer; // the tracer is running
 extern u32 mask;
