@@ -183,10 +183,11 @@ TEST_F(widgets_fixture, StaleHandlesNameNothing) {
 }
 
 TEST_F(widgets_fixture, RemovingFromATextListsDataKeepsItsSelectionInRange) {
-    ASSERT_TRUE(gives("l: make face! [type: 'text-list size: 5x3 data: [\"a\" \"b\" \"c\" \"d\"] "
+    // The list is shown, so a change to its data would reach the platform by itself: the
+    // calls below stand for changes that left two entries behind a selection of 4.
+    ASSERT_TRUE(gives("l: make face! [type: 'text-list size: 5x3 data: [\"a\" \"b\"] "
                       "  selected: 4] "
-                      "win: make face! [type: 'window size: 10x4 pane: reduce [l]] show win "
-                      "remove/part at l/data 3 2 ()",
+                      "win: make face! [type: 'window size: 10x4 pane: reduce [l]] show win ()",
                       "unset"));
     libtest::check_all({
         {"system/view/platform/on-change-facet l 'data l/data 'clear none 0 0 l/selected", "2"},
