@@ -58,6 +58,7 @@ struct record {
     bool timed = false;
     cell rate{type_id::none, 0, 0, 0}; // the rate its timer was set for
     ref focus;                         // a window's focused widget
+    bool focus_untold = false;         // that widget took the focus unseen, before the window showed
     std::u32string ui;                 // a UI text set by set-face-ui, drawn over the face
     kinds::state kind;                 // what the face's kind keeps: caret, scroll, cells
 };
@@ -208,6 +209,7 @@ void kill(i32 i) {
     r.children.clear();
     r.ui.clear();
     r.focus = {};
+    r.focus_untold = false;
     r.kind = kinds::state{};
     ++r.generation;
     if (r.generation > 0xFFFF) r.generation = 1;
@@ -431,6 +433,7 @@ void take_focus(i32 i) {
     if (old == i) return;
     ref now = ref_of(i);
     registry[w].focus = now;
+    registry[w].focus_untold = false;
     mark_dirty();
     if (old >= 0) post(ev_unfocus, old, {}, 0);
     if (get(now) >= 0 && focused_in(window_of(now.index)) == now.index)
@@ -614,8 +617,18 @@ void make_view() {
     r.window = word_is(field(face, "type"), "window");
     r.children.clear();
     r.focus = {};
+    r.focus_untold = false;
     snapshot(r);
     if (parent >= 0) registry[parent].children.push_back(i);
+    // The first focusable face made in a window takes its focus; it hears of it when the window
+    // is shown.
+    if (parent >= 0 && face_flag(i, "focusable")) {
+        i32 w = window_of(i);
+        if (w >= 0 && focused_in(w) < 0) {
+            registry[w].focus = ref_of(i);
+            registry[w].focus_untold = true;
+        }
+    }
     sync_timer(i);
     mark_dirty();
     kinds::made(i);
@@ -659,6 +672,10 @@ void show_window() {
         reset_tracking();
         sync_window_count();
     }
+    if (i >= 0 && registry[i].focus_untold) {
+        registry[i].focus_untold = false;
+        if (i32 f = focused_in(i); f >= 0) post(ev_focus, f, {}, 0);
+    }
     mark_dirty();
     routines::answer_none();
 }
@@ -691,6 +708,15 @@ void update_one(const cell& face) {
     kinds::updated(i, bits);
     i = widget_of(face);
     if (i < 0) return;
+    // A window's `selected` names the face that holds its focus; none gives it to the window.
+    constexpr u32 selected_bit = 0x400;
+    if (registry[i].window && (bits & selected_bit)) {
+        cell chosen = field(face, "selected");
+        i32 s = is(&chosen, type_id::object) ? widget_of(chosen) : -1;
+        take_focus(s >= 0 && window_of(s) == i ? s : i);
+        i = widget_of(face);
+        if (i < 0) return;
+    }
     state = field(face, "state");
     b = buffer_of(state.w2);
     if (state.w1 + 1 < used_units(b) && is(&head_cell(b)[state.w1 + 1], type_id::integer))
