@@ -18,14 +18,7 @@ def start(s, name):
 
 
 def row_of(s, text, wait=10.0):
-    # The window may not be painted yet when the script has just started: poll for it.
-    deadline = time.monotonic() + wait
-    while True:
-        lines = s.screen().split("\n")
-        rows = [i for i, l in enumerate(lines) if text in l]
-        if rows or time.monotonic() > deadline:
-            break
-        time.sleep(0.05)
+    rows, lines = s.rows_with(text, wait)
     check(bool(rows), f"{text!r} on the screen: {lines!r}")
     if not rows:
         finish()

@@ -31,14 +31,7 @@ def ended(s, name):
 
 
 def at(s, text, wait=15.0):
-    # The window may not be painted yet when the script has just started: poll for it.
-    deadline = time.monotonic() + wait
-    while True:
-        lines = s.lines()
-        rows = [i for i, l in enumerate(lines) if text in l]
-        if rows or time.monotonic() > deadline:
-            break
-        time.sleep(0.05)
+    rows, lines = s.rows_with(text, wait)
     check(bool(rows), f"{text!r} on the screen: {lines!r}")
     if not rows:
         finish()

@@ -70,6 +70,17 @@ class Session:
                 raise AssertionError(f"screen never matched {pattern!r}:\n{s}")
             time.sleep(0.05)
 
+    def rows_with(self, text, timeout=10):
+        """Polls until a line of the screen holds the text (a window may not be painted yet);
+        answers the indexes of those lines (empty when time ran out) and every row of the pane."""
+        deadline = time.monotonic() + timeout
+        while True:
+            lines = self.screen().split("\n")
+            rows = [i for i, l in enumerate(lines) if text in l]
+            if rows or time.monotonic() > deadline:
+                return rows, lines
+            time.sleep(0.05)
+
     def settle(self, timeout=5):
         """Waits until the screen stops changing."""
         deadline = time.time() + timeout
