@@ -794,11 +794,56 @@ inline u32 plain_argument(u32 node, u32 index) {
     return step_slow(node, index, false, true, false, slot);
 }
 
+[[gnu::noinline]] u32 dispatch_argument(code_view v, record* r, u32 node, u32 index, cell* slot) {
+    return dispatch(v, r, node, index, true, slot, true);
+}
+
+// An argument taken within a view of its block, as long as nothing has run code since the view
+// was taken: a value that stands for itself with no operator after it, or a pure chain. Answers
+// the index after it (the value pushed), or no_fast when the general step must take it.
+[[gnu::always_inline]] inline u32 argument_in_view(code_view& v, u32 node, u32 index,
+                                                   cell* slot) {
+    if (index >= v.len) return no_fast;
+    const cell* code = v.code + index;
+    u32 end = no_fast;
+    const cell* quick = index + 1 >= v.len || type_of(code + 1) != type_id::word
+                            ? simple_value(code)
+                            : nullptr;
+    if (quick) {
+        *slot = *quick;
+        end = index + 1;
+    } else if (index < v.b->count) {
+        record* r = current(v, index);
+        if (r->shape == code_cache::shape::unknown) {
+            analyse(v.b, index, v.len, v.code);
+            r = v.b->records + index;
+        }
+        if (r->shape != code_cache::shape::chain) {
+            // Another shape: taken as fast_expression would, the view spent.
+            if (r->shape == code_cache::shape::generic) return no_fast;
+            code_view taken = v;
+            v.b = nullptr;
+            return dispatch_argument(taken, r, node, index, slot);
+        }
+        end = pure_chain(v, index, slot, 0);
+        // A paren's cache may have taken the place of this block's.
+        if (v.b->node != node && !view_of(node, &v)) return no_fast;
+        if (end == no_fast) return no_fast;
+    } else {
+        return no_fast;
+    }
+    stack::top = slot + 1;
+    if (stack::top >= stack::end) stack::overflow();
+    return end;
+}
+
 // gather_arguments for a call named by a word, not infix, without a path, whose arguments are
-// all plain: the same steps without the walk over the descriptor's kinds.
+// all plain: the same steps without the walk over the descriptor's kinds. `view`, when given,
+// is the caller's view of the code, current until an argument runs code.
 [[gnu::noinline]] u32 call_plain(const cell* callable, const cell* name, u32 arguments, u32 extra,
                                  natives::native_fn entry, u32 node, u32 index, bool push,
-                                 u8 control = code_cache::branch::none) {
+                                 u8 control = code_cache::branch::none,
+                                 code_view* view = nullptr) {
     runtime::check_stack();
     u32 t = type_of(callable);
     cell* place = stack::top;
@@ -822,8 +867,16 @@ inline u32 plain_argument(u32 node, u32 index) {
             continue;
         }
         cell* slot = stack::top;
-        index = plain_argument(node, index);
-        if (pending) goto unwind;
+        u32 end = view ? argument_in_view(*view, node, index, slot) : no_fast;
+        if (view && !view->b) view = nullptr; // code may have run
+        if (end != no_fast) {
+            index = end;
+            if (pending) goto unwind;
+        } else {
+            view = nullptr; // the general step may run code
+            index = plain_argument(node, index);
+            if (pending) goto unwind;
+        }
         {
             u32 desc = (head_cell(buffer_of(side)) + function::side::descriptor)->w2;
             cell* d = head_cell(buffer_of(desc)) + 2 * k;
@@ -1053,7 +1106,8 @@ u32 fast_expression(u32 node, u32 index, bool push, cell* start, bool calls) {
 }
 
 // The expression whose current, worked-out record is `r`, by its shape.
-u32 dispatch(code_view v, record* r, u32 node, u32 index, bool push, cell* start, bool calls) {
+[[gnu::always_inline]] inline u32 dispatch(code_view v, record* r, u32 node, u32 index, bool push, cell* start,
+                                           bool calls) {
     using namespace code_cache;
     switch (r->shape) {
     case shape::chain: {
@@ -1116,7 +1170,7 @@ u32 dispatch(code_view v, record* r, u32 node, u32 index, bool push, cell* start
         cell callable = *f;
         cell name = v.code[index];
         u32 end = call_plain(&callable, &name, r->arguments, r->extra, r->entry, node, index + 1,
-                             push, r->control);
+                             push, r->control, &v);
         // Operators after the call take its value as their left operand (`f < 3` with f a
         // function of no arguments), as on the general path.
         if (pending || end >= code_length(node) ||
