@@ -19,6 +19,7 @@
 #include "gui/terminal/event_loop.hpp"
 #include "gui/terminal/requesters.hpp"
 #include "gui/terminal/text_layout.hpp"
+#include "gui/terminal/widget_kinds.hpp"
 #include "gui/terminal/widgets.hpp"
 #include "runtime/errors.hpp"
 #include "runtime/memory.hpp"
@@ -146,6 +147,13 @@ void update_para() {
 
 
 
+// A face's draw block is painted with the face, so drawing on it has nothing more to do; its
+// flags are read all the same, and a flag word the backend does not know raises.
+void draw_face() {
+    kinds::face_flags(field_of(*arg(0), "flags"));
+    none_result();
+}
+
 void do_event_loop() {
     bool no_wait = is_truthy(arg(0));
     cell word = context::global_word(symbol::intern_text("system"));
@@ -265,7 +273,7 @@ const routines::definition private_table[] = {
     {"_show-window", "[id [handle!]]", widgets::show_window},
     {"_make-view", "[face [object!] parent [handle!]]", widgets::make_view},
     {"_draw-image", "[image [image!] cmds [block!]]", tui::draw::draw_image},
-    {"_draw-face", "[face [object!] cmds [block!]]", none_result},
+    {"_draw-face", "[face [object!] cmds [block!]]", draw_face},
     {"_do-event-loop", "[no-wait? [logic!]]", do_event_loop},
     {"_exit-event-loop", "[]", exit_event_loop},
     {"_request-font", "[font [object!] selected [any-type!] mono? [logic!]]", request_font},

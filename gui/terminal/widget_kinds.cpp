@@ -21,6 +21,7 @@
 #include "gui/terminal/widgets.hpp"
 #include "runtime/collector.hpp"
 #include "runtime/display_width.hpp"
+#include "runtime/errors.hpp"
 #include "runtime/hash_index.hpp"
 #include "runtime/memory.hpp"
 #include "runtime/unicode.hpp"
@@ -534,6 +535,33 @@ bool has_flag(const cell& facet, std::string_view flag) {
     for (u32 i = facet.w1; i < used_units(b); ++i)
         if (word_is(head_cell(b)[i], flag)) return true;
     return false;
+}
+
+namespace {
+u32 flag_bit(const cell& word) {
+    static const std::pair<const char*, u32> table[] = {
+        {"all-over", 0x1},           {"focusable", 0x2},          {"tri-state", 0x20000},
+        {"scrollable", 0x40000},     {"password", 0x80000},       {"no-sync", 0x100000},
+        {"fullscreen", 0x200000},    {"popup", 0x1000000},        {"modal", 0x2000000},
+        {"resize", 0x4000000},       {"no-buttons", 0x8000000},   {"no-max", 0x10000000},
+        {"no-min", 0x20000000},      {"no-title", 0x40000000},    {"no-border", 0x80000000}};
+    for (auto& [name, bit] : table)
+        if (word_is(word, name)) return bit;
+    cell unknown = word; // out of the block: raising allocates
+    error::raise(err::E("script", "invalid-arg"), &unknown);
+}
+} // namespace
+
+u32 face_flags(const cell& facet) {
+    if (is_any_word_type(type_of(&facet))) return flag_bit(facet);
+    if (!is(&facet, type_id::block)) return 0;
+    u32 bits = 0;
+    series_buffer* b = buffer_of(facet.w2);
+    for (u32 i = facet.w1; i < used_units(b); ++i) {
+        const cell& c = head_cell(b)[i];
+        if (is_any_word_type(type_of(&c))) bits |= flag_bit(c);
+    }
+    return bits;
 }
 
 kind kind_of_type(const cell& type) {

@@ -21,6 +21,9 @@ enum class kind : u8 {
 
 // Whether a face's `flags` facet (a word or a block of words) holds a flag word.
 bool has_flag(const cell& facet, std::string_view flag);
+// The bits of the flag words a `flags` facet holds; a word the backend does not know raises
+// `invalid-arg`. Any facet that is neither a word nor a block gives 0.
+u32 face_flags(const cell& facet);
 
 // The kind of a face's `type` word.
 kind kind_of_type(const cell& type);

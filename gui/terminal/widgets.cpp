@@ -5,16 +5,19 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstring>
 #include <deque>
 #include <string>
 #include <vector>
 
 #include "console/utf8_stream.hpp"
 #include "datatypes/basic.hpp"
+#include "datatypes/block.hpp"
 #include "datatypes/context.hpp"
 #include "datatypes/handle.hpp"
 #include "datatypes/object.hpp"
 #include "datatypes/pair.hpp"
+#include "datatypes/series.hpp"
 #include "datatypes/symbol.hpp"
 #include "datatypes/tuple.hpp"
 #include "evaluator/stack.hpp"
@@ -61,6 +64,9 @@ struct record {
     bool focus_untold = false;         // that widget took the focus unseen, before the window showed
     std::u32string ui;                 // a UI text set by set-face-ui, drawn over the face
     kinds::state kind;                 // what the face's kind keeps: caret, scroll, cells
+    // A window's content box: its own box grown by the boxes of the children made in it. The
+    // screen buffer is sized to it.
+    int x1 = 0, y1 = 0, x2 = 0, y2 = 0;
 };
 
 // A deque: records stay where they are while script code run from a walk makes new ones.
@@ -195,10 +201,45 @@ void sync_timer(i32 i) {
     if (r.timed) backend().timers.add(handle_value(i), ms);
 }
 
+// The face leaves the lists of faces that its font and its para keep, so that a change of the
+// font or para no longer reaches it.
+void leave_sub_lists(const cell& face) {
+    for (std::string_view facet : {"font", "para"}) {
+        cell sub = field(face, facet);
+        if (!is(&sub, type_id::object) || object::find_field(&sub, sym("parent")) < 0) continue;
+        cell list = field(sub, "parent");
+        if (!is(&list, type_id::block)) continue;
+        series_buffer* b = buffer_of(list.w2);
+        u32 length = used_units(b);
+        for (u32 k = 0; k < length; ++k) {
+            const cell* c = head_cell(b) + k;
+            if (!is(c, type_id::object) || object::context_of(c) != object::context_of(&face))
+                continue;
+            std::memmove(head_cell(b) + k, head_cell(b) + k + 1, (length - k - 1) * sizeof(cell));
+            b->tail -= sizeof(cell);
+            series::index_sync::removed(&list, k, 1, length);
+            break;
+        }
+    }
+}
+
+// The backend takes up a shown face's font: the font's `state` becomes a block, after which the
+// font's change handler pushes its changes to every face that uses it.
+void take_up_font(const cell& face) {
+    cell font = field(face, "font");
+    if (!is(&font, type_id::object) || object::find_field(&font, sym("state")) < 0) return;
+    if (is(object::field_value(&font, sym("state")), type_id::block)) return;
+    gc::rooted_cell held(font);
+    gc::rooted_cell fresh;
+    block::init_cell(&fresh.value, 1);
+    *const_cast<cell*>(object::field_value(&held.value, sym("state"))) = fresh.value;
+}
+
 // Unlinks nothing: the caller takes the record out of its parent. The record is dead at once
 // and its slot waits until no walk of the backend can still name it.
 void kill(i32 i) {
     record& r = registry[i];
+    leave_sub_lists(r.face);
     for (std::size_t k = 0; k < r.children.size(); ++k)
         if (live(r.children[k])) kill(r.children[k]);
     if (r.timed) backend().timers.remove(handle_value(i));
@@ -277,6 +318,23 @@ xy size_of(const record& r) {
     return {m.width, m.lines};
 }
 
+// A window's content box starts as its own box, at 0x0 wherever the window stands.
+void reset_content(record& w) {
+    xy size = planar(w.shown[f_size]);
+    w.x1 = w.y1 = 0;
+    w.x2 = size.x;
+    w.y2 = size.y;
+}
+
+// A child made in a window widens the window's content box to hold it.
+void grow_content(record& w, const record& child) {
+    xy at = planar(child.shown[f_offset]), size = size_of(child);
+    w.x1 = std::min(w.x1, at.x);
+    w.y1 = std::min(w.y1, at.y);
+    w.x2 = std::max(w.x2, at.x + size.x);
+    w.y2 = std::max(w.y2, at.y + size.y);
+}
+
 // Paints widget i, or the record given: a copy placed elsewhere, or one made for a face that has
 // no widget (i is -1 then).
 void paint_face(tui::screen_buffer& screen, i32 i, xy origin, const tui::clip_rect& outer,
@@ -307,9 +365,11 @@ void paint_face(tui::screen_buffer& screen, i32 i, xy origin, const tui::clip_re
         if (is(&draw, type_id::block))
             tui::draw::run(draw, {&screen, pos.x, pos.y, clip, disabled ? tui::paint::dim : 0});
     }
-    // Children are clipped to every ancestor, not only to this face.
+    // Children are clipped to every ancestor below the window, not only to this face; a
+    // window's children are cut to the screen buffer alone, which spans all of them.
+    const tui::clip_rect& inner = r.window ? outer : clip;
     for (std::size_t k = 0; k < r.children.size(); ++k)
-        if (live(r.children[k])) paint_face(screen, r.children[k], pos, clip, disabled);
+        if (live(r.children[k])) paint_face(screen, r.children[k], pos, inner, disabled);
 }
 
 
@@ -324,7 +384,8 @@ bool paint(tui::screen_buffer& screen, tui::frame_state&) {
         screen.size_to(0, 0);
         return false;
     }
-    xy size = planar(registry[w].shown[f_size]);
+    const record& r = registry[w];
+    xy size{r.x2 - r.x1, r.y2 - r.y1};
     auto term = backend().size();
     size.x = std::clamp(size.x, 1, std::max(1, term.columns));
     size.y = std::clamp(size.y, 1, std::max(1, term.rows));
@@ -598,7 +659,9 @@ cell* arg(u32 i) {
 void make_view() {
     cell face = *arg(0);
     i32 parent = index_of_handle(*arg(1));
-    rate_interval(field(face, "rate")); // an invalid rate raises before anything is made
+    // An invalid rate or flag raises before anything is made.
+    rate_interval(field(face, "rate"));
+    kinds::face_flags(field(face, "flags"));
     reclaim();
     i32 i;
     if (!free_slots.empty()) {
@@ -619,7 +682,12 @@ void make_view() {
     r.focus = {};
     r.focus_untold = false;
     snapshot(r);
-    if (parent >= 0) registry[parent].children.push_back(i);
+    take_up_font(face);
+    if (r.window) reset_content(r);
+    if (parent >= 0) {
+        registry[parent].children.push_back(i);
+        if (registry[parent].window) grow_content(registry[parent], r);
+    }
     // The first focusable face made in a window takes its focus; it hears of it when the window
     // is shown.
     if (parent >= 0 && face_flag(i, "focusable")) {
@@ -691,20 +759,32 @@ void redraw() {
 }
 
 namespace {
+// The change bits in a face's state.
+u32 change_bits(const cell& face) {
+    cell state = field(face, "state");
+    if (!is(&state, type_id::block)) return 0;
+    series_buffer* b = buffer_of(state.w2);
+    if (state.w1 + 1 < used_units(b) && is(&head_cell(b)[state.w1 + 1], type_id::integer))
+        return head_cell(b)[state.w1 + 1].w2;
+    return 0;
+}
+
 void update_one(const cell& face) {
     i32 i = widget_of(face);
     if (i < 0) return;
+    constexpr u32 flags_bit = 0x800;
+    if (change_bits(face) & flags_bit) kinds::face_flags(field(face, "flags"));
+    take_up_font(face);
     snapshot(registry[i]);
     // Only a new rate restarts the timer: other changes leave its count running.
     cell rate = field(face, "rate"), &was = registry[i].rate;
     if (type_of(&rate) != type_of(&was) || rate.w1 != was.w1 || rate.w2 != was.w2 ||
         rate.w3 != was.w3)
         sync_timer(i);
-    cell state = field(face, "state");
-    series_buffer* b = buffer_of(state.w2);
-    u32 bits = 0;
-    if (state.w1 + 1 < used_units(b) && is(&head_cell(b)[state.w1 + 1], type_id::integer))
-        bits = head_cell(b)[state.w1 + 1].w2;
+    u32 bits = change_bits(face);
+    // A window given a new size forgets what its children added to its content box.
+    constexpr u32 size_bit = 0x4;
+    if (registry[i].window && (bits & size_bit)) reset_content(registry[i]);
     kinds::updated(i, bits);
     i = widget_of(face);
     if (i < 0) return;
@@ -717,8 +797,8 @@ void update_one(const cell& face) {
         i = widget_of(face);
         if (i < 0) return;
     }
-    state = field(face, "state");
-    b = buffer_of(state.w2);
+    cell state = field(face, "state");
+    series_buffer* b = buffer_of(state.w2);
     if (state.w1 + 1 < used_units(b) && is(&head_cell(b)[state.w1 + 1], type_id::integer))
         head_cell(b)[state.w1 + 1].w2 = 0;
 }

@@ -78,6 +78,11 @@ struct widgets_fixture : ::testing::Test {
         port.passes = std::move(passes);
         b.do_events(false);
     }
+    // Paints the current window into the screen buffer, as a frame does.
+    void paint() {
+        frame_state f;
+        b.paint(b.screen, f);
+    }
     const screen_cell& at(int x, int y) { return b.screen.row(y)[x]; }
     std::string row_text(int y) {
         std::string s;
@@ -234,8 +239,7 @@ TEST_F(widgets_fixture, PaintingClipsToEveryAncestorAndSkipsHiddenFaces) {
         "win: make face! [type: 'window text: \"title\" size: 24x4 pane: reduce [p h d c r]] "
         "show win ()",
         "unset"));
-    frame_state f;
-    b.paint(b.screen, f);
+    paint();
     ASSERT_EQ(b.screen.width(), 24);
     EXPECT_EQ(row_text(0), "                  ab    ") << "centred, and no window title";
     EXPECT_EQ(row_text(1), "   XXXX                 ") << "cut to the grandparent";
@@ -243,6 +247,56 @@ TEST_F(widgets_fixture, PaintingClipsToEveryAncestorAndSkipsHiddenFaces) {
     EXPECT_EQ(row_text(3), "  abcde                 ") << "cut to the parent";
     EXPECT_EQ(at(10, 2).flags & attr::dim, attr::dim);
     EXPECT_EQ(at(18, 0).flags & attr::dim, 0u);
+    ASSERT_TRUE(gives("unview/only win ()", "unset"));
+}
+
+TEST_F(widgets_fixture, TheScreenBufferSpansTheWindowAndTheChildrenMadeInIt) {
+    // A window of 10x2 whose children reach past its right and bottom edges: the frame grows to
+    // hold them, up to the terminal's 40x12, and they are not cut to the window. A face deeper
+    // down adds nothing and is cut to its parent.
+    ASSERT_TRUE(gives(
+        "low: make face! [type: 'text offset: 0x3 size: 4x1 text: \"low\"] "
+        "wide: make face! [type: 'text offset: 8x0 size: 6x1 text: \"widest\"] "
+        "deep: make face! [type: 'panel offset: 0x1 size: 2x1 pane: reduce [make face! [ "
+        "  type: 'text offset: 0x0 size: 30x5 text: \"cut\"]]] "
+        "win: make face! [type: 'window size: 10x2 pane: reduce [low wide deep]] show win ()",
+        "unset"));
+    paint();
+    ASSERT_EQ(b.screen.width(), 14);
+    ASSERT_EQ(b.screen.height(), 4);
+    EXPECT_EQ(row_text(0), "        widest");
+    EXPECT_EQ(row_text(1), "cu            ");
+    EXPECT_EQ(row_text(3), "low           ");
+    // A child appended later widens it too; past the terminal the frame stops at its edge.
+    ASSERT_TRUE(gives("append win/pane make face! [type: 'text offset: 30x5 size: 20x1 "
+                      "  text: \"0123456789abcdefghij\"] ()",
+                      "unset"));
+    paint();
+    ASSERT_EQ(b.screen.width(), 40);
+    ASSERT_EQ(b.screen.height(), 6);
+    EXPECT_EQ(row_text(5), std::string(30, ' ') + "0123456789");
+    // A new size of the window starts its content box afresh from the window's own box.
+    ASSERT_TRUE(gives("win/size: 12x3 ()", "unset"));
+    paint();
+    EXPECT_EQ(b.screen.width(), 12);
+    EXPECT_EQ(b.screen.height(), 3);
+    ASSERT_TRUE(gives("unview/only win ()", "unset"));
+}
+
+TEST_F(widgets_fixture, AFontChangeRepaintsTheFacesThatUseIt) {
+    ASSERT_TRUE(gives("fnt: make font! [color: 255.0.0] "
+                      "win: make face! [type: 'window size: 6x2 pane: reduce [ "
+                      "  make face! [type: 'text size: 3x1 text: \"abc\" font: fnt] "
+                      "  make face! [type: 'text offset: 0x1 size: 3x1 text: \"def\" font: fnt]]] "
+                      "show win ()",
+                      "unset"));
+    paint();
+    b.frame.dirty = false;
+    ASSERT_TRUE(gives("fnt/color: 0.0.255 ()", "unset"));
+    EXPECT_TRUE(b.frame.dirty) << "the faces using the font asked for a repaint";
+    paint();
+    EXPECT_EQ(at(0, 0).fg, colour::from_rgba(0, 0, 255, 0));
+    EXPECT_EQ(at(2, 1).fg, colour::from_rgba(0, 0, 255, 0));
     ASSERT_TRUE(gives("unview/only win ()", "unset"));
 }
 
