@@ -8,6 +8,21 @@
 #include <openssl/evp.h>
 
 #include "runtime/errors.hpp"
+#include "runtime/platform/shared_library.hpp"
+
+#define ZEL_CRYPTO_FUNCTIONS(X)                                                                 \
+    X(EVP_md5)                                                                                  \
+    X(EVP_sha1)                                                                                 \
+    X(EVP_sha256)                                                                               \
+    X(EVP_sha384)                                                                               \
+    X(EVP_sha512)                                                                               \
+    X(EVP_MD_CTX_new)                                                                           \
+    X(EVP_MD_CTX_free)                                                                          \
+    X(EVP_DigestInit_ex)                                                                        \
+    X(EVP_DigestUpdate)                                                                         \
+    X(EVP_DigestFinal_ex)                                                                       \
+    X(EVP_Digest)
+ZEL_SHARED_LIBRARY(crypto_library, ZEL_CRYPTO_SONAME, ZEL_CRYPTO_FUNCTIONS)
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #include <immintrin.h>
@@ -196,18 +211,30 @@ u16 internet(const u8* p, std::size_t length) {
 // ---- digests --------------------------------------------------------------------------------
 
 namespace {
+// The provider can refuse an algorithm (a FIPS-only configuration refuses MD5).
+[[noreturn]] void refused() {
+    error::raise(err::E("internal", "feature-na"));
+}
+
+// The digest library; without it no digest is available.
+const crypto_library* crypto() {
+    const crypto_library* library = crypto_library::get();
+    if (!library) refused();
+    return library;
+}
+
 const EVP_MD* algorithm(int method) {
     switch (method) {
     case code::md5:
-        return EVP_md5();
+        return crypto()->EVP_md5();
     case code::sha1:
-        return EVP_sha1();
+        return crypto()->EVP_sha1();
     case code::sha256:
-        return EVP_sha256();
+        return crypto()->EVP_sha256();
     case code::sha384:
-        return EVP_sha384();
+        return crypto()->EVP_sha384();
     case code::sha512:
-        return EVP_sha512();
+        return crypto()->EVP_sha512();
     default: {
         cell c;
         init_integer(&c, method);
@@ -221,23 +248,20 @@ u32 block_size(int method) {
 }
 
 struct context_free {
-    void operator()(EVP_MD_CTX* c) const { EVP_MD_CTX_free(c); }
+    void operator()(EVP_MD_CTX* c) const { crypto()->EVP_MD_CTX_free(c); }
 };
 using context = std::unique_ptr<EVP_MD_CTX, context_free>;
-
-// The provider can refuse an algorithm (a FIPS-only configuration refuses MD5).
-[[noreturn]] void refused() {
-    error::raise(err::E("internal", "feature-na"));
-}
 
 // Digest of two pieces taken one after the other.
 void digest_two(const EVP_MD* md, const u8* a, std::size_t a_length, const u8* b,
                 std::size_t b_length, digest_value& out) {
-    context ctx(EVP_MD_CTX_new());
+    context ctx(crypto()->EVP_MD_CTX_new());
     unsigned size = 0;
-    if (!ctx || !EVP_DigestInit_ex(ctx.get(), md, nullptr) ||
-        !EVP_DigestUpdate(ctx.get(), a, a_length) || !EVP_DigestUpdate(ctx.get(), b, b_length) ||
-        !EVP_DigestFinal_ex(ctx.get(), out.bytes, &size))
+    const crypto_library* c = crypto();
+    if (!ctx || !c->EVP_DigestInit_ex(ctx.get(), md, nullptr) ||
+        !c->EVP_DigestUpdate(ctx.get(), a, a_length) ||
+        !c->EVP_DigestUpdate(ctx.get(), b, b_length) ||
+        !c->EVP_DigestFinal_ex(ctx.get(), out.bytes, &size))
         refused();
     out.size = size;
 }
@@ -264,7 +288,7 @@ digest_value digest(const u8* bytes, std::size_t length, int method) {
     const EVP_MD* md = algorithm(method);
     digest_value out{};
     unsigned size = 0;
-    if (!EVP_Digest(bytes, length, out.bytes, &size, md, nullptr)) refused();
+    if (!crypto()->EVP_Digest(bytes, length, out.bytes, &size, md, nullptr)) refused();
     out.size = size;
     return out;
 }

@@ -4,6 +4,9 @@
 #include "runtime/platform/http.hpp"
 #include "runtime/platform/formed.hpp"
 
+// Calls go through a table of the library's functions, where the type-checking macros of its
+// header would not fit.
+#define CURL_DISABLE_TYPECHECK 1
 #include <curl/curl.h>
 
 #include <algorithm>
@@ -16,8 +19,20 @@
 #include "evaluator/stack.hpp"
 #include "runtime/file_io.hpp"
 #include "runtime/memory.hpp"
+#include "runtime/platform/shared_library.hpp"
 #include "runtime/process.hpp"
 #include "runtime/unicode.hpp"
+
+#define ZEL_CURL_FUNCTIONS(X)                                                                   \
+    X(curl_global_init)                                                                         \
+    X(curl_easy_init)                                                                           \
+    X(curl_easy_cleanup)                                                                        \
+    X(curl_easy_setopt)                                                                         \
+    X(curl_easy_perform)                                                                        \
+    X(curl_easy_getinfo)                                                                        \
+    X(curl_slist_append)                                                                        \
+    X(curl_slist_free_all)
+ZEL_SHARED_LIBRARY(curl_library, ZEL_CURL_SONAME, ZEL_CURL_FUNCTIONS)
 
 namespace zel::http {
 
@@ -91,20 +106,28 @@ int on_progress(void*, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
     return runtime::interrupt_requested ? 1 : 0;
 }
 
-void global_init() {
+// The library, loaded and set up on the first request; null when it cannot be loaded (the
+// request then fails as an unreachable one does).
+const curl_library* curl = nullptr;
+
+bool global_init() {
     static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+    std::call_once(once, [] {
+        curl = curl_library::get();
+        if (curl) curl->curl_global_init(CURL_GLOBAL_DEFAULT);
+    });
+    return curl != nullptr;
 }
 
 struct easy_handle {
-    CURL* handle = curl_easy_init();
+    CURL* handle = curl->curl_easy_init();
     curl_slist* headers = nullptr;
     ~easy_handle() {
-        curl_slist_free_all(headers);
-        if (handle) curl_easy_cleanup(handle);
+        curl->curl_slist_free_all(headers);
+        if (handle) curl->curl_easy_cleanup(handle);
     }
     void add_header(const std::string& line) {
-        curl_slist* grown = curl_slist_append(headers, line.c_str());
+        curl_slist* grown = curl->curl_slist_append(headers, line.c_str());
         if (grown) headers = grown;
     }
 };
@@ -194,43 +217,44 @@ cell* send_request(const cell* url, const cell* method, const cell* data, const 
     // A body goes at once, without waiting for a "100 Continue".
     header_lines.push_back("Expect:");
 
-    global_init();
+    if (!global_init()) return nullptr;
     easy_handle easy;
     if (!easy.handle) return nullptr;
     CURL* h = easy.handle;
     for (const std::string& line : header_lines) easy.add_header(line);
     response r;
-    curl_easy_setopt(h, CURLOPT_URL, address.c_str());
-    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(h, CURLOPT_MAXREDIRS, 10L);
+    curl->curl_easy_setopt(h, CURLOPT_URL, address.c_str());
+    curl->curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl->curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl->curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    curl->curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
+    curl->curl_easy_setopt(h, CURLOPT_MAXREDIRS, 10L);
     // The time-outs of the platform's request object: 60 s to connect, 30 s without data.
-    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, 60L);
-    curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, 30L);
-    curl_easy_setopt(h, CURLOPT_HTTPHEADER, easy.headers);
-    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, on_body);
-    curl_easy_setopt(h, CURLOPT_WRITEDATA, &r);
-    curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, on_header);
-    curl_easy_setopt(h, CURLOPT_HEADERDATA, &r);
-    curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, on_progress);
-    curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+    curl->curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, 60L);
+    curl->curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl->curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, 30L);
+    curl->curl_easy_setopt(h, CURLOPT_HTTPHEADER, easy.headers);
+    curl->curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, on_body);
+    curl->curl_easy_setopt(h, CURLOPT_WRITEDATA, &r);
+    curl->curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, on_header);
+    curl->curl_easy_setopt(h, CURLOPT_HEADERDATA, &r);
+    curl->curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, on_progress);
+    curl->curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
     if (verb == "HEAD") {
-        curl_easy_setopt(h, CURLOPT_NOBODY, 1L);
+        curl->curl_easy_setopt(h, CURLOPT_NOBODY, 1L);
     } else if (verb == "GET") {
-        curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
+        curl->curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
     } else {
-        if (verb != "POST") curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, verb.c_str());
+        if (verb != "POST") curl->curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, verb.c_str());
         if (sends_body || verb == "POST") {
-            curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
-            curl_easy_setopt(h, CURLOPT_POSTFIELDS, body.data());
+            curl->curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE,
+                                   static_cast<curl_off_t>(body.size()));
+            curl->curl_easy_setopt(h, CURLOPT_POSTFIELDS, body.data());
         }
     }
-    if (curl_easy_perform(h) != CURLE_OK) return nullptr;
+    if (curl->curl_easy_perform(h) != CURLE_OK) return nullptr;
     long status = 0;
-    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
+    curl->curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
     if (r.body.size() >= fs::max_read_bytes) return nullptr;
 
     if (!info) return fs::push_read_bytes(r.body, binary, lines);

@@ -10,6 +10,36 @@
 #include <jpeglib.h>
 #include <png.h>
 
+#include "runtime/platform/shared_library.hpp"
+
+#define ZEL_PNG_FUNCTIONS(X)                                                                    \
+    X(png_image_begin_read_from_memory)                                                         \
+    X(png_image_free)                                                                           \
+    X(png_image_finish_read)                                                                    \
+    X(png_image_write_to_memory)
+ZEL_SHARED_LIBRARY(png_library, ZEL_PNG_SONAME, ZEL_PNG_FUNCTIONS)
+inline const png_library* png_api() { return png_library::get(); }
+
+#define ZEL_JPEG_FUNCTIONS(X)                                                                   \
+    X(jpeg_std_error)                                                                           \
+    X(jpeg_mem_src)                                                                             \
+    X(jpeg_read_header)                                                                         \
+    X(jpeg_start_decompress)                                                                    \
+    X(jpeg_read_scanlines)                                                                      \
+    X(jpeg_finish_decompress)                                                                   \
+    X(jpeg_mem_dest)                                                                            \
+    X(jpeg_set_defaults)                                                                        \
+    X(jpeg_set_quality)                                                                         \
+    X(jpeg_start_compress)                                                                      \
+    X(jpeg_write_scanlines)                                                                     \
+    X(jpeg_finish_compress)                                                                     \
+    X(jpeg_CreateDecompress)                                                                    \
+    X(jpeg_CreateCompress)                                                                      \
+    X(jpeg_destroy_decompress)                                                                  \
+    X(jpeg_destroy_compress)
+ZEL_SHARED_LIBRARY(jpeg_library, ZEL_JPEG_SONAME, ZEL_JPEG_FUNCTIONS)
+inline const jpeg_library* jpeg_api() { return jpeg_library::get(); }
+
 namespace zel::imaging {
 
 bool size_allowed(u64 width, u64 height) {
@@ -69,12 +99,13 @@ bool encode(int format, const u32* words, u32 width, u32 height, std::vector<u8>
 // ---- PNG ------------------------------------------------------------------------------------
 
 bool decode_png(const u8* bytes, std::size_t n, pixels& out) {
+    if (!png_api()) return false; // a codec that cannot be loaded fails
     png_image image;
     std::memset(&image, 0, sizeof image);
     image.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_memory(&image, bytes, n)) return false;
+    if (!png_api()->png_image_begin_read_from_memory(&image, bytes, n)) return false;
     if (!size_allowed(image.width, image.height) || image.width == 0 || image.height == 0) {
-        png_image_free(&image);
+        png_api()->png_image_free(&image);
         return false;
     }
     image.format = PNG_FORMAT_BGRA;
@@ -82,11 +113,13 @@ bool decode_png(const u8* bytes, std::size_t n, pixels& out) {
     out.height = image.height;
     out.words.assign(u64(image.width) * image.height, 0);
     // A damaged stream makes finish_read fail (and free the image) rather than stop early.
-    if (!png_image_finish_read(&image, nullptr, out.words.data(), 0, nullptr)) return false;
+    if (!png_api()->png_image_finish_read(&image, nullptr, out.words.data(), 0, nullptr))
+        return false;
     return true;
 }
 
 bool encode_png(const u32* words, u32 width, u32 height, std::vector<u8>& out) {
+    if (!png_api()) return false; // a codec that cannot be loaded fails
     png_image image;
     std::memset(&image, 0, sizeof image);
     image.version = PNG_IMAGE_VERSION;
@@ -94,9 +127,13 @@ bool encode_png(const u32* words, u32 width, u32 height, std::vector<u8>& out) {
     image.height = height;
     image.format = PNG_FORMAT_BGRA;
     png_alloc_size_t size = 0;
-    if (!png_image_write_get_memory_size(image, size, 0, words, 0, nullptr)) return false;
+    // Without a buffer the call only measures.
+    const png_library* library = png_api();
+    if (!library->png_image_write_to_memory(&image, nullptr, &size, 0, words, 0, nullptr))
+        return false;
     out.resize(size);
-    if (!png_image_write_to_memory(&image, out.data(), &size, 0, words, 0, nullptr)) return false;
+    if (!library->png_image_write_to_memory(&image, out.data(), &size, 0, words, 0, nullptr))
+        return false;
     out.resize(size);
     return true;
 }
@@ -124,7 +161,7 @@ void jpeg_message(j_common_ptr info, int level) {
 void jpeg_quiet(j_common_ptr) {}
 
 void set_up_errors(jpeg_failure& failure) {
-    jpeg_std_error(&failure.manager);
+    jpeg_api()->jpeg_std_error(&failure.manager);
     failure.manager.error_exit = jpeg_fail;
     failure.manager.emit_message = jpeg_message;
     failure.manager.output_message = jpeg_quiet;
@@ -135,10 +172,10 @@ void set_up_errors(jpeg_failure& failure) {
 bool jpeg_header(jpeg_decompress_struct* info, jpeg_failure* failure, const u8* bytes,
                  std::size_t n) {
     if (setjmp(failure->jump)) return false;
-    jpeg_mem_src(info, bytes, static_cast<unsigned long>(n));
-    if (jpeg_read_header(info, TRUE) != JPEG_HEADER_OK) return false;
+    jpeg_api()->jpeg_mem_src(info, bytes, static_cast<unsigned long>(n));
+    if (jpeg_api()->jpeg_read_header(info, TRUE) != JPEG_HEADER_OK) return false;
     info->out_color_space = JCS_EXT_BGRA;
-    jpeg_start_decompress(info);
+    jpeg_api()->jpeg_start_decompress(info);
     return true;
 }
 
@@ -147,43 +184,44 @@ bool jpeg_rows(jpeg_decompress_struct* info, jpeg_failure* failure, u32* words) 
     while (info->output_scanline < info->output_height) {
         JSAMPROW row = reinterpret_cast<JSAMPROW>(words + std::size_t(info->output_scanline) *
                                                               info->output_width);
-        if (jpeg_read_scanlines(info, &row, 1) != 1) return false;
+        if (jpeg_api()->jpeg_read_scanlines(info, &row, 1) != 1) return false;
     }
-    jpeg_finish_decompress(info);
+    jpeg_api()->jpeg_finish_decompress(info);
     return failure->warnings == 0;
 }
 
 bool jpeg_write(jpeg_compress_struct* info, jpeg_failure* failure, const u32* words, u32 width,
                 u32 height, unsigned char** buffer, unsigned long* size) {
     if (setjmp(failure->jump)) return false;
-    jpeg_mem_dest(info, buffer, size);
+    jpeg_api()->jpeg_mem_dest(info, buffer, size);
     info->image_width = width;
     info->image_height = height;
     info->input_components = 4;
     info->in_color_space = JCS_EXT_BGRA;
-    jpeg_set_defaults(info);
-    jpeg_set_quality(info, 95, TRUE);
+    jpeg_api()->jpeg_set_defaults(info);
+    jpeg_api()->jpeg_set_quality(info, 95, TRUE);
     // Full-resolution colour: the halved chroma planes blur edges between coloured pixels.
     for (int c = 0; c < info->num_components; c++)
         info->comp_info[c].h_samp_factor = info->comp_info[c].v_samp_factor = 1;
-    jpeg_start_compress(info, TRUE);
+    jpeg_api()->jpeg_start_compress(info, TRUE);
     while (info->next_scanline < info->image_height) {
         JSAMPROW row = const_cast<JSAMPROW>(
             reinterpret_cast<const JSAMPLE*>(words + std::size_t(info->next_scanline) * width));
-        jpeg_write_scanlines(info, &row, 1);
+        jpeg_api()->jpeg_write_scanlines(info, &row, 1);
     }
-    jpeg_finish_compress(info);
+    jpeg_api()->jpeg_finish_compress(info);
     return true;
 }
 
 } // namespace
 
 bool decode_jpeg(const u8* bytes, std::size_t n, pixels& out) {
+    if (!jpeg_api()) return false;
     jpeg_decompress_struct info;
     jpeg_failure failure;
     set_up_errors(failure);
     info.err = &failure.manager;
-    jpeg_create_decompress(&info);
+    jpeg_api()->jpeg_CreateDecompress(&info, JPEG_LIB_VERSION, sizeof info);
     bool ok = jpeg_header(&info, &failure, bytes, n) && info.output_components == 4 &&
               size_allowed(info.output_width, info.output_height) && info.output_width > 0 &&
               info.output_height > 0;
@@ -193,20 +231,21 @@ bool decode_jpeg(const u8* bytes, std::size_t n, pixels& out) {
         out.words.assign(u64(out.width) * out.height, 0);
         ok = jpeg_rows(&info, &failure, out.words.data());
     }
-    jpeg_destroy_decompress(&info);
+    jpeg_api()->jpeg_destroy_decompress(&info);
     return ok;
 }
 
 bool encode_jpeg(const u32* words, u32 width, u32 height, std::vector<u8>& out) {
+    if (!jpeg_api()) return false;
     jpeg_compress_struct info;
     jpeg_failure failure;
     set_up_errors(failure);
     info.err = &failure.manager;
-    jpeg_create_compress(&info);
+    jpeg_api()->jpeg_CreateCompress(&info, JPEG_LIB_VERSION, sizeof info);
     unsigned char* buffer = nullptr;
     unsigned long size = 0;
     bool ok = jpeg_write(&info, &failure, words, width, height, &buffer, &size);
-    jpeg_destroy_compress(&info);
+    jpeg_api()->jpeg_destroy_compress(&info);
     if (ok && buffer) out.assign(buffer, buffer + size);
     std::free(buffer);
     return ok;

@@ -8,6 +8,47 @@
 #include <tiffio.h>
 
 #include "runtime/platform/imaging.hpp"
+#include "runtime/platform/shared_library.hpp"
+
+#define ZEL_GIF_FUNCTIONS(X)                                                                    \
+    X(DGifGetRecordType)                                                                        \
+    X(DGifGetExtension)                                                                         \
+    X(DGifExtensionToGCB)                                                                       \
+    X(DGifGetExtensionNext)                                                                     \
+    X(DGifGetImageDesc)                                                                         \
+    X(DGifGetLine)                                                                              \
+    X(DGifOpen)                                                                                 \
+    X(DGifCloseFile)                                                                            \
+    X(EGifOpen)                                                                                 \
+    X(EGifSetGifVersion)                                                                        \
+    X(GifMakeMapObject)                                                                         \
+    X(EGifPutScreenDesc)                                                                        \
+    X(EGifGCBToExtension)                                                                       \
+    X(EGifPutExtension)                                                                         \
+    X(EGifPutImageDesc)                                                                         \
+    X(EGifPutLine)                                                                              \
+    X(EGifCloseFile)                                                                            \
+    X(GifFreeMapObject)
+ZEL_SHARED_LIBRARY(gif_library, ZEL_GIF_SONAME, ZEL_GIF_FUNCTIONS)
+inline const gif_library* gif_api() { return gif_library::get(); }
+
+#define ZEL_TIFF_FUNCTIONS(X)                                                                   \
+    X(TIFFSetErrorHandler)                                                                      \
+    X(TIFFSetWarningHandler)                                                                    \
+    X(TIFFClientOpen)                                                                           \
+    X(TIFFGetFieldDefaulted)                                                                    \
+    X(TIFFGetField)                                                                             \
+    X(TIFFIsTiled)                                                                              \
+    X(TIFFScanlineSize64)                                                                       \
+    X(TIFFReadScanline)                                                                         \
+    X(TIFFReadRGBAImageOriented)                                                                \
+    X(TIFFClose)                                                                                \
+    X(TIFFSetField)                                                                             \
+    X(TIFFDefaultStripSize)                                                                     \
+    X(TIFFWriteScanline)                                                                        \
+    X(TIFFFlush)
+ZEL_SHARED_LIBRARY(tiff_library, ZEL_TIFF_SONAME, ZEL_TIFF_FUNCTIONS)
+inline const tiff_library* tiff_api() { return tiff_library::get(); }
 
 namespace zel::imaging {
 
@@ -42,23 +83,23 @@ bool read_first_frame(GifFileType* gif, pixels& out) {
     int transparent = NO_TRANSPARENT_COLOR;
     for (;;) {
         GifRecordType record;
-        if (DGifGetRecordType(gif, &record) != GIF_OK) return false;
+        if (gif_api()->DGifGetRecordType(gif, &record) != GIF_OK) return false;
         if (record == TERMINATE_RECORD_TYPE) return false; // no frame at all
         if (record == EXTENSION_RECORD_TYPE) {
             int code = 0;
             GifByteType* block = nullptr;
-            if (DGifGetExtension(gif, &code, &block) != GIF_OK) return false;
+            if (gif_api()->DGifGetExtension(gif, &code, &block) != GIF_OK) return false;
             if (code == GRAPHICS_EXT_FUNC_CODE && block && block[0] >= 4) {
                 GraphicsControlBlock control{};
-                if (DGifExtensionToGCB(block[0], block + 1, &control) == GIF_OK)
+                if (gif_api()->DGifExtensionToGCB(block[0], block + 1, &control) == GIF_OK)
                     transparent = control.TransparentColor;
             }
             while (block)
-                if (DGifGetExtensionNext(gif, &block) != GIF_OK) return false;
+                if (gif_api()->DGifGetExtensionNext(gif, &block) != GIF_OK) return false;
             continue;
         }
         if (record != IMAGE_DESC_RECORD_TYPE) continue;
-        if (DGifGetImageDesc(gif) != GIF_OK) return false;
+        if (gif_api()->DGifGetImageDesc(gif) != GIF_OK) return false;
         const GifImageDesc& d = gif->Image;
         const ColorMapObject* map = d.ColorMap ? d.ColorMap : gif->SColorMap;
         if (!map || d.Width <= 0 || d.Height <= 0 || !size_allowed(u32(d.Width), u32(d.Height)))
@@ -74,7 +115,7 @@ bool read_first_frame(GifFileType* gif, pixels& out) {
         for (int pass = 0; pass < passes; pass++) {
             int first = d.Interlace ? starts[pass] : 0, step = d.Interlace ? steps[pass] : 1;
             for (int y = first; y < d.Height; y += step) {
-                if (DGifGetLine(gif, line.data(), d.Width) != GIF_OK) return false;
+                if (gif_api()->DGifGetLine(gif, line.data(), d.Width) != GIF_OK) return false;
                 i64 sy = i64(d.Top) + y;
                 for (int x = 0; x < d.Width; x++) {
                     int index = line[std::size_t(x)];
@@ -95,17 +136,19 @@ bool read_first_frame(GifFileType* gif, pixels& out) {
 } // namespace
 
 bool decode_gif(const u8* bytes, std::size_t n, pixels& out) {
+    if (!gif_api()) return false; // a codec that cannot be loaded fails
     memory_reader reader{bytes, n};
     int error = 0;
-    GifFileType* gif = DGifOpen(&reader, gif_read, &error);
+    GifFileType* gif = gif_api()->DGifOpen(&reader, gif_read, &error);
     if (!gif) return false;
     bool ok = read_first_frame(gif, out);
-    DGifCloseFile(gif, &error);
+    gif_api()->DGifCloseFile(gif, &error);
     return ok;
 }
 
 // Pixels with a stored alpha below 128 become the transparent index; the rest are opaque.
 bool encode_gif(const u32* words, u32 width, u32 height, std::vector<u8>& out) {
+    if (!gif_api()) return false; // a codec that cannot be loaded fails
     std::size_t count = std::size_t(width) * height;
     bool transparent = false;
     for (std::size_t i = 0; i < count && !transparent; i++) transparent = (words[i] >> 24) < 128;
@@ -128,24 +171,28 @@ bool encode_gif(const u32* words, u32 width, u32 height, std::vector<u8>& out) {
         indexes[i] = (words[i] >> 24) >= 128 ? chosen[k++] : u8(transparent_index);
 
     int error = 0;
-    GifFileType* gif = EGifOpen(&out, gif_write, &error);
+    GifFileType* gif = gif_api()->EGifOpen(&out, gif_write, &error);
     if (!gif) return false;
-    EGifSetGifVersion(gif, true);
-    ColorMapObject* map = GifMakeMapObject(1 << bits, colours.data());
-    bool ok = map && EGifPutScreenDesc(gif, int(width), int(height), bits, 0, map) == GIF_OK;
+    gif_api()->EGifSetGifVersion(gif, true);
+    ColorMapObject* map = gif_api()->GifMakeMapObject(1 << bits, colours.data());
+    bool ok =
+        map && gif_api()->EGifPutScreenDesc(gif, int(width), int(height), bits, 0, map) == GIF_OK;
     if (ok && transparent) {
         GraphicsControlBlock control{};
         control.DisposalMode = DISPOSAL_UNSPECIFIED;
         control.TransparentColor = transparent_index;
         GifByteType extension[4];
-        std::size_t length = EGifGCBToExtension(&control, extension);
-        ok = EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, int(length), extension) == GIF_OK;
+        std::size_t length = gif_api()->EGifGCBToExtension(&control, extension);
+        ok = gif_api()->EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, int(length), extension) ==
+             GIF_OK;
     }
-    ok = ok && EGifPutImageDesc(gif, 0, 0, int(width), int(height), false, nullptr) == GIF_OK;
+    ok = ok &&
+         gif_api()->EGifPutImageDesc(gif, 0, 0, int(width), int(height), false, nullptr) == GIF_OK;
     for (u32 y = 0; ok && y < height; y++)
-        ok = EGifPutLine(gif, indexes.data() + std::size_t(y) * width, int(width)) == GIF_OK;
-    if (EGifCloseFile(gif, &error) != GIF_OK) ok = false;
-    GifFreeMapObject(map);
+        ok = gif_api()->EGifPutLine(gif, indexes.data() + std::size_t(y) * width, int(width)) ==
+             GIF_OK;
+    if (gif_api()->EGifCloseFile(gif, &error) != GIF_OK) ok = false;
+    gif_api()->GifFreeMapObject(map);
     return ok;
 }
 
@@ -202,10 +249,10 @@ void tiff_unmap(thandle_t, void*, toff_t) {}
 
 TIFF* open_stream(tiff_stream* s, const char* mode) {
     // libtiff would otherwise print every complaint about a damaged file on standard error.
-    TIFFSetErrorHandler(nullptr);
-    TIFFSetWarningHandler(nullptr);
-    return TIFFClientOpen("image", mode, s, tiff_read, tiff_write, tiff_seek, tiff_close, tiff_size,
-                          tiff_map, tiff_unmap);
+    tiff_api()->TIFFSetErrorHandler(nullptr);
+    tiff_api()->TIFFSetWarningHandler(nullptr);
+    return tiff_api()->TIFFClientOpen("image", mode, s, tiff_read, tiff_write, tiff_seek,
+                                      tiff_close, tiff_size, tiff_map, tiff_unmap);
 }
 
 // 8-bit RGB or RGBA strips with unassociated alpha are read as they are, exactly;
@@ -213,22 +260,22 @@ TIFF* open_stream(tiff_stream* s, const char* mode) {
 bool read_plain_rgb(TIFF* tif, u32 width, u32 height, pixels& out) {
     u16 bits = 0, samples = 0, photometric = 0, planar = PLANARCONFIG_CONTIG, extra_count = 0;
     u16* extra = nullptr;
-    TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_EXTRASAMPLES, &extra_count, &extra);
-    if (TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric) != 1) return false;
+    tiff_api()->TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
+    tiff_api()->TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    tiff_api()->TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
+    tiff_api()->TIFFGetFieldDefaulted(tif, TIFFTAG_EXTRASAMPLES, &extra_count, &extra);
+    if (tiff_api()->TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric) != 1) return false;
     u16 orientation = ORIENTATION_TOPLEFT;
-    TIFFGetFieldDefaulted(tif, TIFFTAG_ORIENTATION, &orientation);
+    tiff_api()->TIFFGetFieldDefaulted(tif, TIFFTAG_ORIENTATION, &orientation);
     bool alpha = samples == 4 && extra_count == 1 && extra && extra[0] == EXTRASAMPLE_UNASSALPHA;
     if (bits != 8 || photometric != PHOTOMETRIC_RGB || planar != PLANARCONFIG_CONTIG ||
-        orientation != ORIENTATION_TOPLEFT || TIFFIsTiled(tif) || !(samples == 3 || alpha) ||
-        u64(TIFFScanlineSize64(tif)) < u64(width) * samples)
+        orientation != ORIENTATION_TOPLEFT || tiff_api()->TIFFIsTiled(tif) ||
+        !(samples == 3 || alpha) || u64(tiff_api()->TIFFScanlineSize64(tif)) < u64(width) * samples)
         return false;
-    std::vector<u8> row(std::size_t(TIFFScanlineSize64(tif)));
+    std::vector<u8> row(std::size_t(tiff_api()->TIFFScanlineSize64(tif)));
     out.words.resize(u64(width) * height);
     for (u32 y = 0; y < height; y++) {
-        if (TIFFReadScanline(tif, row.data(), y, 0) != 1) return false;
+        if (tiff_api()->TIFFReadScanline(tif, row.data(), y, 0) != 1) return false;
         u32* into = out.words.data() + std::size_t(y) * width;
         for (u32 x = 0; x < width; x++) {
             const u8* p = row.data() + std::size_t(x) * samples;
@@ -242,22 +289,23 @@ bool read_plain_rgb(TIFF* tif, u32 width, u32 height, pixels& out) {
 } // namespace
 
 bool decode_tiff(const u8* bytes, std::size_t n, pixels& out) {
+    if (!tiff_api()) return false; // a codec that cannot be loaded fails
     tiff_stream s;
     s.bytes = bytes;
     s.size = n;
     TIFF* tif = open_stream(&s, "rm");
     if (!tif) return false;
     u32 width = 0, height = 0;
-    bool ok = TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width) == 1 &&
-              TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height) == 1 && width > 0 && height > 0 &&
-              size_allowed(width, height);
+    bool ok = tiff_api()->TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width) == 1 &&
+              tiff_api()->TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height) == 1 && width > 0 &&
+              height > 0 && size_allowed(width, height);
     out.width = width;
     out.height = height;
     if (ok && !read_plain_rgb(tif, width, height, out)) {
         // The raster is converted in place: one image-sized buffer, not two.
         out.words.assign(u64(width) * height, 0);
-        ok = TIFFReadRGBAImageOriented(tif, width, height, out.words.data(), ORIENTATION_TOPLEFT,
-                                       1) == 1;
+        ok = tiff_api()->TIFFReadRGBAImageOriented(tif, width, height, out.words.data(),
+                                               ORIENTATION_TOPLEFT, 1) == 1;
         if (ok) {
             for (std::size_t i = 0; i < out.words.size(); i++) {
                 u32 p = out.words[i], a = TIFFGetA(p);
@@ -269,26 +317,27 @@ bool decode_tiff(const u8* bytes, std::size_t n, pixels& out) {
             }
         }
     }
-    TIFFClose(tif);
+    tiff_api()->TIFFClose(tif);
     return ok;
 }
 
 bool encode_tiff(const u32* words, u32 width, u32 height, std::vector<u8>& out) {
+    if (!tiff_api()) return false; // a codec that cannot be loaded fails
     tiff_stream s;
     s.out = &out;
     TIFF* tif = open_stream(&s, "w");
     if (!tif) return false;
     u16 extra[] = {EXTRASAMPLE_UNASSALPHA};
-    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, width);
-    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, height);
-    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
-    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 4);
-    TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, extra);
-    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
-    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-    TIFFSetField(tif, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
-    TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
-    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tif, 0));
+    tiff_api()->TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, width);
+    tiff_api()->TIFFSetField(tif, TIFFTAG_IMAGELENGTH, height);
+    tiff_api()->TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
+    tiff_api()->TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 4);
+    tiff_api()->TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, extra);
+    tiff_api()->TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+    tiff_api()->TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    tiff_api()->TIFFSetField(tif, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
+    tiff_api()->TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
+    tiff_api()->TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, tiff_api()->TIFFDefaultStripSize(tif, 0));
     std::vector<u8> row(std::size_t(width) * 4);
     bool ok = true;
     for (u32 y = 0; ok && y < height; y++) {
@@ -299,10 +348,10 @@ bool encode_tiff(const u32* words, u32 width, u32 height, std::vector<u8>& out) 
             row[x * 4 + 2] = u8(p[x]);
             row[x * 4 + 3] = u8(p[x] >> 24);
         }
-        ok = TIFFWriteScanline(tif, row.data(), y, 0) == 1;
+        ok = tiff_api()->TIFFWriteScanline(tif, row.data(), y, 0) == 1;
     }
-    ok = ok && TIFFFlush(tif) == 1;
-    TIFFClose(tif);
+    ok = ok && tiff_api()->TIFFFlush(tif) == 1;
+    tiff_api()->TIFFClose(tif);
     out.resize(s.size);
     return ok;
 }
