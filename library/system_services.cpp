@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstring>
 #include <string_view>
-#include <unordered_set>
 #include <vector>
 
 #include "datatypes/basic.hpp"
@@ -183,19 +182,58 @@ void set_up() {
 
 void bind_private_words(const cell* block) {
     u32 ctx = services->w1;
+    // The symbols of the private names, marked once: most words of the library are not among
+    // them, and a mark is cheaper than a lookup.
+    static std::vector<bool> marked;
+    static u32 marked_keys = 0;
+    u32 keys = context::key_count(ctx);
+    if (keys != marked_keys) {
+        marked.clear();
+        for (u32 k = 0; k < keys; k++) {
+            u32 symbol = context::key_word(ctx, k)->w2;
+            if (symbol >= marked.size()) marked.resize(symbol + 1);
+            marked[symbol] = true;
+        }
+        marked_keys = keys;
+    }
     std::vector<u32> pending{block->w2};
-    std::unordered_set<u32> seen;
+    // The nodes seen (a block may hold one series twice): an open-addressed set, grown at half
+    // full. Node 0 is never a series.
+    std::vector<u32> seen(1024, 0);
+    u32 seen_count = 0;
+    auto first_visit = [&](u32 node) {
+        u32 mask = static_cast<u32>(seen.size()) - 1;
+        u32 at = (node * 2654435761u) & mask;
+        while (seen[at]) {
+            if (seen[at] == node) return false;
+            at = (at + 1) & mask;
+        }
+        seen[at] = node;
+        if (++seen_count * 2 > seen.size()) {
+            std::vector<u32> old(seen.size() * 2, 0);
+            old.swap(seen);
+            u32 grown = static_cast<u32>(seen.size()) - 1;
+            for (u32 n : old) {
+                if (!n) continue;
+                u32 k = (n * 2654435761u) & grown;
+                while (seen[k]) k = (k + 1) & grown;
+                seen[k] = n;
+            }
+        }
+        return true;
+    };
     while (!pending.empty()) {
         u32 node = pending.back();
         pending.pop_back();
-        if (!seen.insert(node).second) continue;
+        if (!first_visit(node)) continue;
         u32 n = used_units(buffer_of(node));
         for (u32 i = 0; i < n; i++) {
             cell* c = head_cell(buffer_of(node)) + i;
             u32 t = type_of(c);
             if (is_any_block_type(t) && c->w2) {
                 pending.push_back(c->w2);
-            } else if (is_any_word_type(t) && t != type_id::refinement && t != type_id::issue) {
+            } else if (is_any_word_type(t) && t != type_id::refinement && t != type_id::issue &&
+                       c->w2 < marked.size() && marked[c->w2]) {
                 // Only the private names: they begin with "_".
                 i32 slot = context::find_symbol_index(ctx, c->w2, false);
                 if (slot >= 0) {
