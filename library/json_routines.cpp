@@ -5,9 +5,15 @@
 #include "library/json_routines.hpp"
 
 #include <algorithm>
+#include <cmath>
+#include <string>
 #include <vector>
 
+#include "datatypes/basic.hpp"
 #include "datatypes/string_buffer.hpp"
+#include "datatypes/symbol.hpp"
+#include "runtime/float_text.hpp"
+#include "runtime/unicode.hpp"
 #include "evaluator/stack.hpp"
 #include "runtime/errors.hpp"
 
@@ -116,8 +122,190 @@ void unescape() {
     routines::answer(*s);
 }
 
+// ---- encoding --------------------------------------------------------------------------------
+
+// to-json's compact form of the values a decoded document holds (none, logic, integer, float,
+// string!, block!, and map! with word or string! keys), written in one pass. Any other value, a
+// container met again inside itself, or a lone surrogate answers none: the library's encoder
+// then writes the value, with the same text or error. Nothing allocates in the arena before the
+// text is whole, so the cells read stay where they are.
+class encoder {
+  public:
+    explicit encoder(bool ascii) : ascii_(ascii) {}
+
+    bool value(const cell* v) {
+        switch (type_of(v)) {
+        case type_id::none:
+            out_ += "null";
+            return true;
+        case type_id::logic:
+            out_ += is_truthy(v) ? "true" : "false";
+            return true;
+        case type_id::integer:
+            out_ += std::to_string(int_of(v));
+            return true;
+        case type_id::float_: {
+            double d = float_of(v);
+            if (std::isnan(d) || std::isinf(d)) out_ += "null";
+            else out_ += float_text::format_float(d, 0, true).view();
+            return true;
+        }
+        case type_id::string:
+            return string_value(v);
+        case type_id::block:
+            return block_value(v);
+        case type_id::map:
+            return map_value(v);
+        default:
+            return false;
+        }
+    }
+
+    const std::string& text() const { return out_; }
+
+  private:
+    bool ascii_;
+    std::string out_; // UTF-8
+    std::vector<u32> open_; // the nodes of the containers being written
+
+    bool enter(u32 node) {
+        if (std::find(open_.begin(), open_.end(), node) != open_.end()) return false;
+        open_.push_back(node);
+        return true;
+    }
+
+    void put_utf8(u32 c) {
+        u8 bytes[4];
+        out_.append(reinterpret_cast<const char*>(bytes), utf8::encode_codepoint(c, bytes));
+    }
+
+    void hex4(u32 c) {
+        static constexpr char digits[] = "0123456789ABCDEF";
+        out_ += "\\u";
+        for (int shift = 12; shift >= 0; shift -= 4) out_ += digits[(c >> shift) & 15];
+    }
+
+    // One character of a JSON string: as it is, as a short escape, or as \u escapes.
+    bool put_char(u32 c) {
+        bool normal = ascii_ ? (c >= 32 && c <= 127 && c != '"' && c != '\\')
+                             : (c >= 32 && c != '"' && c != '\\');
+        if (normal) {
+            if (c >= 0xD800 && c <= 0xDFFF) return false;
+            put_utf8(c);
+            return true;
+        }
+        switch (c) {
+        case '"': out_ += "\\\""; return true;
+        case '\\': out_ += "\\\\"; return true;
+        case 8: out_ += "\\b"; return true;
+        case 12: out_ += "\\f"; return true;
+        case 10: out_ += "\\n"; return true;
+        case 13: out_ += "\\r"; return true;
+        case 9: out_ += "\\t"; return true;
+        default: break;
+        }
+        if (c <= 0xFFFF) {
+            hex4(c);
+        } else {
+            hex4(0xD800 + ((c - 0x10000) >> 10));
+            hex4(0xDC00 + ((c - 0x10000) & 1023));
+        }
+        return true;
+    }
+
+    bool string_value(const cell* v) {
+        cell s = *v;
+        u32 n = string::units_from_head(&s);
+        const u8* p = string::head_address(&s);
+        u32 unit = text_units::checked_unit(string::buffer_of_cell(&s));
+        out_ += '"';
+        for (u32 i = 0; i < n; i++)
+            if (!put_char(string::read_unit(p + std::size_t(i) * unit, unit))) return false;
+        out_ += '"';
+        return true;
+    }
+
+    // A word's spelling, held as UTF-8 by its symbol.
+    bool word_name(const cell* w) {
+        std::string_view t = symbol::text_view(w->w2);
+        const u8* p = reinterpret_cast<const u8*>(t.data());
+        const u8* end = p + t.size();
+        out_ += '"';
+        while (p < end) {
+            utf8::step st = utf8::next_codepoint(p, end);
+            if (st.code_point < 0 || !put_char(static_cast<u32>(st.code_point))) return false;
+            p = st.next;
+        }
+        out_ += '"';
+        return true;
+    }
+
+    bool block_value(const cell* v) {
+        u32 node = v->w2;
+        series_buffer* b = buffer_of(node);
+        u32 n = used_bytes(b) / sizeof(cell);
+        if (v->w1 >= n) {
+            out_ += "[]";
+            return true;
+        }
+        if (!enter(node)) return false;
+        out_ += '[';
+        for (u32 i = v->w1; i < n; i++) {
+            if (i > v->w1) out_ += ',';
+            if (!value(head_cell(b) + i)) return false;
+        }
+        out_ += ']';
+        open_.pop_back();
+        return true;
+    }
+
+    bool map_value(const cell* v) {
+        u32 node = v->w2;
+        series_buffer* b = buffer_of(node);
+        u32 n = used_bytes(b) / sizeof(cell);
+        const cell* kv = head_cell(b);
+        bool first = true;
+        for (u32 i = 0; i + 1 < n; i += 2) {
+            if (kv[i + 1].header == 0) continue;
+            if (first && !enter(node)) return false;
+            out_ += first ? '{' : ',';
+            first = false;
+            u32 kt = type_of(kv + i);
+            if (kt == type_id::set_word) { // the stored form of every word key
+                if (!word_name(kv + i)) return false;
+            } else if (kt == type_id::string) {
+                if (!string_value(kv + i)) return false;
+            } else {
+                return false;
+            }
+            out_ += ':';
+            if (!value(kv + i + 1)) return false;
+        }
+        if (first) {
+            out_ += "{}";
+        } else {
+            out_ += '}';
+            open_.pop_back();
+        }
+        return true;
+    }
+};
+
+void encode() {
+    encoder e(is_truthy(stack::arg(1)));
+    if (!e.value(stack::arg(0))) {
+        routines::answer_none();
+        return;
+    }
+    const std::string& t = e.text();
+    cell* made = string::decode_new(reinterpret_cast<const u8*>(t.data()),
+                                    static_cast<u32>(t.size()), string::encoding_utf8);
+    routines::answer(*made);
+}
+
 const routines::definition table[] = {
     {"_json-unescape", "[str [string!] return: [string!]]", unescape},
+    {"_json-encode", "[value [any-type!] ascii [logic! none!] return: [string! none!]]", encode},
 };
 
 } // namespace
