@@ -111,11 +111,28 @@ inline const symbols& syms() {
     return *syms_cache;
 }
 
-kw keyword_of(const cell& item) {
-    if (!is(&item, type_id::word)) return kw::none_kw;
-    u32 c = symbol::canonical_id(item.w2);
+kw keyword_of_symbol(u32 id) {
+    u32 c = symbol::canonical_id(id);
     const std::vector<u8>& by_id = syms().keyword_by_id;
     return c < by_id.size() ? static_cast<kw>(by_id[c]) : kw::none_kw;
+}
+
+// A rule block names few words, each asked for at every step: the answers of the last ones are
+// kept by symbol id (symbols are never freed, so an id keeps its spelling).
+struct keyword_memo {
+    std::array<u32, 256> id{};
+    std::array<kw, 256> word{};
+};
+thread_local keyword_memo memo;
+
+kw keyword_of(const cell& item) {
+    if (!is(&item, type_id::word)) return kw::none_kw;
+    u32 slot = item.w2 & 255;
+    if (memo.id[slot] != item.w2) {
+        memo.word[slot] = keyword_of_symbol(item.w2);
+        memo.id[slot] = item.w2;
+    }
+    return memo.word[slot];
 }
 
 bool is_word_named(const cell& item, u32 canonical) {
@@ -128,9 +145,11 @@ u32 units_of(const cell& s) {
     return used_units(buffer_of(s.w2));
 }
 
+// Rules blocks hold cells: the bound is the byte count, read once, without a division.
 bool rule_at(const cell& blk, u32 i, cell& out) {
-    if (i >= units_of(blk)) return false;
-    out = head_cell(buffer_of(blk.w2))[i];
+    series_buffer* b = buffer_of(blk.w2);
+    if (u64(i) * sizeof(cell) >= used_bytes(b)) return false;
+    out = head_cell(b)[i];
     return true;
 }
 
@@ -185,7 +204,7 @@ class engine {
         bool ok = match_block(rules, p);
         brk_ = 0;
         last_ = ok && p == end();
-        trace(syms().ev_end, rules, units_of(rules), p);
+        trace(&symbols::ev_end, rules, units_of(rules), p);
         return last_;
     }
 
@@ -261,8 +280,8 @@ class engine {
     // -- trace and evaluation --
 
     // Called at every step: only a traced parse pays for more than the test.
-    void trace(u32 event, const cell& rules, u32 ri, u32 p) {
-        if (callback_) call_tracer(event, rules, ri, p);
+    void trace(u32 symbols::*event, const cell& rules, u32 ri, u32 p) {
+        if (callback_) call_tracer(syms().*event, rules, ri, p);
     }
     void call_tracer(u32 event, const cell& rules, u32 ri, u32 p) {
         cell* base = stack::top;
@@ -300,7 +319,7 @@ class engine {
         interp::evaluate_block(&code, false);
         if (interp::pending) throw engine_stop{};
         stack::top = base + 1;
-        trace(syms().ev_paren, rules, ri, p);
+        trace(&symbols::ev_paren, rules, ri, p);
         return base;
     }
 
@@ -526,11 +545,11 @@ class engine {
         // The rules block itself is no sub-rule: the trace starts with its first fetch.
         bool sub = !frames_.empty();
         frames_.push_back({blk, in_.series.w2, pos});
-        if (sub) trace(syms().ev_push, blk, blk.w1, pos);
+        if (sub) trace(&symbols::ev_push, blk, blk.w1, pos);
         bool ok = alternatives(blk, pos);
         frames_.pop_back();
         stack::top = base;
-        if (sub) trace(syms().ev_pop, blk, blk.w1, pos);
+        if (sub) trace(&symbols::ev_pop, blk, blk.w1, pos);
         return ok;
     }
 
@@ -567,10 +586,10 @@ class engine {
     bool match_term(const cell& blk, u32& ri, u32& p) {
         cell item;
         if (!rule_at(blk, ri, item)) return true;
-        trace(syms().ev_fetch, blk, ri, p);
+        trace(&symbols::ev_fetch, blk, ri, p);
         bool ok = term(blk, ri, p, item);
         last_ = ok;
-        trace(syms().ev_match, blk, ri, p);
+        trace(&symbols::ev_match, blk, ri, p);
         return ok;
     }
 
@@ -813,7 +832,7 @@ class engine {
             return literal_loop(v, p, min, max, while_, blk);
         }
         depth_guard guard(*this, 3);
-        trace(syms().ev_push, blk, sub, p);
+        trace(&symbols::ev_push, blk, sub, p);
         i32 count = 0;
         u32 q = p;
         bool ok;
@@ -843,9 +862,9 @@ class engine {
                 break;
             }
             runtime::check_interrupt();
-            trace(syms().ev_iterate, blk, sub, q);
+            trace(&symbols::ev_iterate, blk, sub, q);
         }
-        trace(syms().ev_pop, blk, sub, q);
+        trace(&symbols::ev_pop, blk, sub, q);
         ri = after;
         if (ok) p = q;
         return ok;
@@ -1098,7 +1117,7 @@ class engine {
         bool pick = rule_at(blk, ri + 1, next) && is_word_named(next, syms().pick);
         ri += pick ? 2 : 1;
         need(blk, ri, keyword_item);
-        cell item;
+        cell item{};
         rule_at(blk, ri, item);
         cell* base = stack::top;
         if (is(&item, type_id::paren)) {

@@ -1,4 +1,4 @@
-// The JSON decoder's routine for the library's own code: `_json-unescape`.
+// The JSON codec's routines for the library's own code: `_json-unescape` and `_json-encode`.
 #pragma once
 #include <span>
 
