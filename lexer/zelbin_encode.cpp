@@ -11,6 +11,7 @@
 #include "datatypes/bitset.hpp"
 #include "datatypes/context.hpp"
 #include "datatypes/function.hpp"
+#include "datatypes/image.hpp"
 #include "datatypes/symbol.hpp"
 #include "evaluator/stack.hpp"
 #include "lexer/zelbin.hpp"
@@ -267,6 +268,8 @@ class encoder {
             return write_bytes(c, t, nl);
         case type_id::map:
             return write_map(c, nl);
+        case type_id::image:
+            return write_image(c, nl);
         case type_id::object:
             return write_object(c, nl, false);
         case type_id::error:
@@ -299,7 +302,7 @@ class encoder {
             return record(&inner);
         }
         default:
-            // function!, routine!, triple!, handle!, port!, event!, image! and the rest.
+            // routine!, triple!, handle!, port!, event! and the rest.
             no_codec(c);
         }
     }
@@ -412,6 +415,29 @@ class encoder {
             number(n);
         }
         raw(data, static_cast<std::size_t>(n) * unit);
+    }
+
+    // The size, then every pixel word as its four bytes in memory order (blue, green, red,
+    // stored alpha), from pixel 0 whatever the head.
+    void write_image(const cell* c, bool nl) {
+        u32 node = c->w2;
+        const std::vector<u32>* known = seen(node);
+        head(type_id::image, c->w1 != 0, known != nullptr, nl);
+        series_head(c->w1);
+        if (known) return path(*known);
+        seen_[node] = path_with(counter_);
+        u32 width = image::width_of(c), height = image::height_of(c);
+        if (compact_) {
+            varint(width);
+            varint(height);
+        } else {
+            u32le(height << 16 | width);
+        }
+        series_buffer* b = buffer_of(node);
+        std::size_t bytes = static_cast<std::size_t>(width) * height * 4;
+        std::size_t held = std::min<std::size_t>(bytes, static_cast<std::size_t>(used_units(b)) * 4);
+        raw(head_ptr(b), held);
+        records_.resize(records_.size() + (bytes - held), 0);
     }
 
     std::vector<u32> path_with(u32 last) const {
