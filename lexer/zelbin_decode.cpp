@@ -677,7 +677,8 @@ class decoder {
             pixels.width = width;
             pixels.height = height;
             pixels.words.resize(static_cast<std::size_t>(width) * height);
-            if (bytes) std::memcpy(pixels.words.data(), take(static_cast<std::size_t>(bytes)), bytes);
+            if (bytes)
+                std::memcpy(pixels.words.data(), take(static_cast<std::size_t>(bytes)), bytes);
             image::init_cell(&c, pixels);
         }
         if (head > image::width_of(&c) * image::height_of(&c)) fail_at(at);

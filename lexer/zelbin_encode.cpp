@@ -435,7 +435,8 @@ class encoder {
         }
         series_buffer* b = buffer_of(node);
         std::size_t bytes = static_cast<std::size_t>(width) * height * 4;
-        std::size_t held = std::min<std::size_t>(bytes, static_cast<std::size_t>(used_units(b)) * 4);
+        std::size_t held =
+            std::min<std::size_t>(bytes, static_cast<std::size_t>(used_units(b)) * 4);
         raw(head_ptr(b), held);
         records_.resize(records_.size() + (bytes - held), 0);
     }
