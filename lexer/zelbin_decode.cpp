@@ -22,6 +22,7 @@
 #include "datatypes/string_buffer.hpp"
 #include "datatypes/symbol.hpp"
 #include "datatypes/word.hpp"
+#include "datatypes/words_rt.hpp"
 #include "evaluator/actions.hpp"
 #include "evaluator/natives.hpp"
 #include "evaluator/stack.hpp"
@@ -502,6 +503,15 @@ class decoder {
         place(t, c);
     }
 
+    // A slot of the context; or, for the word `self` of an object's body, no slot: that word
+    // stands for the object itself.
+    static bool slot_ok(u32 type, u32 sym, i32 index, u32 ctx, u32 keys) {
+        if (index == -1)
+            return type == type_id::word && sym == sym::self &&
+                   context::kind_of(ctx) == context::kind::object;
+        return index >= 0 && static_cast<u32>(index) < keys;
+    }
+
     void read_word(target& t, u32 type, bool f, bool ref, u32 nl, const u8* at, u32 h) {
         bool global = compact_ ? !f : (h & fmt::plain::global) != 0;
         if (global) {
@@ -523,7 +533,7 @@ class decoder {
                 (is_any_word_type(ot) && ot != type_id::issue && owner.w1);
             if (!owner_ok) fail_at(at);
             ctx = owner.w1;
-            if (index < 0 || static_cast<u32>(index) >= context::key_count(ctx)) fail_at(at);
+            if (!slot_ok(type, sym, index, ctx, context::key_count(ctx))) fail_at(at);
             place(t, cell{type | nl, ctx, sym, static_cast<u32>(index)});
             return;
         }
@@ -545,7 +555,7 @@ class decoder {
         cell* held = push(cell{type_id::object, ctx, 0, 0});
         cell obj = object::make_cell(ctx, -1, 0);
         *context::self_cell(ctx) = obj;
-        if (index < 0 || static_cast<u32>(index) >= k) fail_at(at);
+        if (!slot_ok(type, sym, index, ctx, k)) fail_at(at);
         place(t, cell{type | nl, ctx, sym, static_cast<u32>(index)});
         if (values) read_values(ctx, k);
         (void)held;
