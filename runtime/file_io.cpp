@@ -364,9 +364,10 @@ i64 write_path(const cell* file, const cell* data, const cell* part, const cell*
                bool append, bool lines, write_failure* why) {
     i32 part_n = -1;
     if (part) {
-        if (!is(part, type_id::integer)) series::raise_refine_arg("part", part);
+        // A negative count is refused as the argument it is: reported as a file that cannot be
+        // opened, it would send the user looking for a fault in the file.
+        if (!is(part, type_id::integer) || int_of(part) < 0) series::raise_refine_arg("part", part);
         part_n = int_of(part);
-        if (part_n < 0) return -1;
     }
     std::optional<i64> seek_n;
     if (seek) seek_n = read_count(seek, "seek");
