@@ -337,7 +337,8 @@ cell* list_directory(const cell* file) {
 
 namespace {
 // The bytes of one value as written: a string! as UTF-8, a binary! as its bytes, anything else
-// molded first; /part limits units of the text or bytes of the binary.
+// molded first; /part limits units of the text or bytes of the binary. Bytes that came in from
+// the OS undecoded (a program's output, a file name) go out as they came, as print writes them.
 void append_value_bytes(std::string& out, const cell* value, i32 part) {
     if (is(value, type_id::binary)) {
         series_buffer* b = buffer_of(value->w2);
@@ -347,7 +348,7 @@ void append_value_bytes(std::string& out, const cell* value, i32 part) {
         return;
     }
     if (is(value, type_id::string)) {
-        out += utf8::encode_string(value, part);
+        out += utf8::encode_string(value, part, utf8::flag::lossless);
         return;
     }
     cell* held = stack::push_value(value);
@@ -355,7 +356,7 @@ void append_value_bytes(std::string& out, const cell* value, i32 part) {
     out::new_string(&text);
     cell* molded = stack::push_value(&text);
     actions::mold_typed(held, molded, false, false, false, nullptr, INT32_MAX, 0);
-    out += utf8::encode_string(molded, part);
+    out += utf8::encode_string(molded, part, utf8::flag::lossless);
     stack::top = held;
 }
 } // namespace
