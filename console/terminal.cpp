@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <fcntl.h>
 #include <poll.h>
 #include <string>
 #include <sys/ioctl.h>
@@ -103,7 +104,19 @@ bool attention_wanted() {
 
 } // namespace
 
-tty_port::tty_port(int in_fd, int out_fd) : in_fd_(in_fd), out_fd_(out_fd) {}
+// With the output redirected and the keys coming from a terminal, what the port shows (a prompt,
+// the echo of the keys, a window) goes to that terminal: in the redirected output it would be
+// seen by nobody and would mix keystrokes and cursor moves into the program's own output.
+tty_port::tty_port(int in_fd, int out_fd) : in_fd_(in_fd), out_fd_(out_fd) {
+    if (isatty(out_fd) == 1 || isatty(in_fd) != 1) return;
+    if (const char* name = ttyname(in_fd)) {
+        int fd;
+        do {
+            fd = ::open(name, O_WRONLY | O_NOCTTY | O_CLOEXEC);
+        } while (fd < 0 && errno == EINTR);
+        if (fd >= 0) out_fd_ = fd;
+    }
+}
 
 long tty_port::read(u8* buffer, std::size_t n, int timeout_ms) {
     for (;;) {

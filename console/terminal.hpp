@@ -52,7 +52,8 @@ class raw_mode {
 };
 
 // Standard input and output (or any pair of descriptors, such as a pseudo-terminal in tests).
-// Raw mode keeps output processing, so that a line feed still starts a new row.
+// Raw mode keeps output processing, so that a line feed still starts a new row. When the output
+// is not a terminal but the input is, writes go to the input's terminal.
 class tty_port final : public port {
   public:
     explicit tty_port(int in_fd = 0, int out_fd = 1);
@@ -68,7 +69,7 @@ class tty_port final : public port {
 
   private:
     int in_fd_;
-    int out_fd_;
+    int out_fd_;    // the output given, or the input's terminal when the output is not one
     int depth_ = 0; // nested guards
 };
 

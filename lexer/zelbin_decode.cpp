@@ -15,12 +15,14 @@
 #include "datatypes/error.hpp"
 #include "datatypes/function.hpp"
 #include "datatypes/hash.hpp"
+#include "datatypes/image.hpp"
 #include "datatypes/map.hpp"
 #include "datatypes/native.hpp"
 #include "datatypes/object.hpp"
 #include "datatypes/string_buffer.hpp"
 #include "datatypes/symbol.hpp"
 #include "datatypes/word.hpp"
+#include "datatypes/words_rt.hpp"
 #include "evaluator/actions.hpp"
 #include "evaluator/natives.hpp"
 #include "evaluator/stack.hpp"
@@ -484,12 +486,13 @@ class decoder {
             return read_op(t, nl, at, h);
         case type_id::function:
             return read_function(t, ref, nl, at, false, nullptr);
+        case type_id::image:
+            return read_image(t, f, ref, nl, at);
         case type_id::routine:
         case type_id::triple:
         case type_id::handle:
         case type_id::port:
-        case type_id::event:
-        case type_id::image: {
+        case type_id::event: {
             cell dt;
             init_datatype(&dt, type);
             error::raise(err::E("access", "no-codec"), &dt);
@@ -498,6 +501,15 @@ class decoder {
             fail_at(at);
         }
         place(t, c);
+    }
+
+    // A slot of the context; or, for the word `self` of an object's body, no slot: that word
+    // stands for the object itself.
+    static bool slot_ok(u32 type, u32 sym, i32 index, u32 ctx, u32 keys) {
+        if (index == -1)
+            return type == type_id::word && sym == sym::self &&
+                   context::kind_of(ctx) == context::kind::object;
+        return index >= 0 && static_cast<u32>(index) < keys;
     }
 
     void read_word(target& t, u32 type, bool f, bool ref, u32 nl, const u8* at, u32 h) {
@@ -521,7 +533,7 @@ class decoder {
                 (is_any_word_type(ot) && ot != type_id::issue && owner.w1);
             if (!owner_ok) fail_at(at);
             ctx = owner.w1;
-            if (index < 0 || static_cast<u32>(index) >= context::key_count(ctx)) fail_at(at);
+            if (!slot_ok(type, sym, index, ctx, context::key_count(ctx))) fail_at(at);
             place(t, cell{type | nl, ctx, sym, static_cast<u32>(index)});
             return;
         }
@@ -543,7 +555,7 @@ class decoder {
         cell* held = push(cell{type_id::object, ctx, 0, 0});
         cell obj = object::make_cell(ctx, -1, 0);
         *context::self_cell(ctx) = obj;
-        if (index < 0 || static_cast<u32>(index) >= k) fail_at(at);
+        if (!slot_ok(type, sym, index, ctx, k)) fail_at(at);
         place(t, cell{type | nl, ctx, sym, static_cast<u32>(index)});
         if (values) read_values(ctx, k);
         (void)held;
@@ -648,6 +660,41 @@ class decoder {
         if (bitset && (compact_ ? f : (h & fmt::plain::complemented) != 0))
             b->flags |= bitset::negated_flag;
         place(t, cell{type | nl, head, node, element});
+    }
+
+    // The size and the pixel words; the size is checked against the bytes left before the image
+    // is made, and the head may not pass the last pixel.
+    void read_image(target& t, bool f, bool ref, u32 nl, const u8* at) {
+        u32 head = compact_ ? (f ? varint() : 0) : u32le();
+        cell c;
+        if (ref) {
+            c = resolve();
+            if (!is(&c, type_id::image)) fail_at(at);
+        } else {
+            u32 width, height;
+            if (compact_) {
+                width = varint();
+                height = varint();
+            } else {
+                u32 size = u32le();
+                width = size & 0xFFFF;
+                height = size >> 16;
+            }
+            if (!imaging::size_allowed(width, height)) fail_at(at);
+            u64 bytes = static_cast<u64>(width) * height * 4;
+            if (bytes > left()) fail_at(at);
+            imaging::pixels pixels;
+            pixels.width = width;
+            pixels.height = height;
+            pixels.words.resize(static_cast<std::size_t>(width) * height);
+            if (bytes)
+                std::memcpy(pixels.words.data(), take(static_cast<std::size_t>(bytes)), bytes);
+            image::init_cell(&c, pixels);
+        }
+        if (head > image::width_of(&c) * image::height_of(&c)) fail_at(at);
+        c.header = type_id::image | nl;
+        c.w1 = head;
+        place(t, c);
     }
 
     void read_map(target& t, bool ref, u32 nl, const u8* at) {

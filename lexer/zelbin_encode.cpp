@@ -11,6 +11,7 @@
 #include "datatypes/bitset.hpp"
 #include "datatypes/context.hpp"
 #include "datatypes/function.hpp"
+#include "datatypes/image.hpp"
 #include "datatypes/symbol.hpp"
 #include "evaluator/stack.hpp"
 #include "lexer/zelbin.hpp"
@@ -110,24 +111,47 @@ class encoder {
     }
 
     // ---- sharing ----
-    const std::vector<u32>* seen(u32 key) const {
+    // The paths to the records met so far are kept as a tree: an entry holds a record's index in
+    // its level and the entry of that level. Recording a path costs one entry whatever its depth
+    // (a copy of the whole path for every nested record would cost the square of the depth).
+    struct path_entry {
+        u32 up;
+        u32 index;
+    };
+    static constexpr u32 no_entry = 0xFFFFFFFF;
+
+    const u32* seen(u32 key) const {
         auto it = seen_.find(key);
         return it == seen_.end() ? nullptr : &it->second;
     }
-    void path(const std::vector<u32>& p) {
+    // The entry of the record at `index` of the current level.
+    u32 entry(u32 index) {
+        entries_.push_back({levels_.empty() ? no_entry : levels_.back(), index});
+        return static_cast<u32>(entries_.size() - 1);
+    }
+    void path(u32 e) {
+        std::vector<u32> p;
+        for (; e != no_entry; e = entries_[e].up) p.push_back(entries_[e].index);
+        if (p.size() > fmt::max_path) too_deep();
         number(static_cast<u32>(p.size()));
-        for (u32 i : p) number(i);
+        for (auto i = p.rbegin(); i != p.rend(); ++i) number(*i);
     }
     // Opens the level of a record's content: its key is recorded with the path to it.
     void open(u32 key) {
-        path_.push_back(counter_);
+        u32 e = entry(counter_);
+        levels_.push_back(e);
+        counters_.push_back(counter_);
         counter_ = 0;
-        if (key) seen_[key] = path_;
+        if (key) seen_[key] = e;
     }
     void close() {
-        counter_ = path_.back();
-        path_.pop_back();
+        counter_ = counters_.back();
+        counters_.pop_back();
+        levels_.pop_back();
     }
+
+    // What the reader would refuse as too deep is not written.
+    [[noreturn]] void too_deep() { error::raise(err::E("internal", "stack-overflow")); }
 
     [[noreturn]] void no_codec(const cell* value) {
         cell copy = *value;
@@ -137,7 +161,9 @@ class encoder {
     // ---- records ----
     void write(const cell* c) {
         runtime::check_stack();
+        if (++depth_ > fmt::max_depth) too_deep();
         record(c);
+        depth_--;
         counter_++;
     }
 
@@ -267,6 +293,8 @@ class encoder {
             return write_bytes(c, t, nl);
         case type_id::map:
             return write_map(c, nl);
+        case type_id::image:
+            return write_image(c, nl);
         case type_id::object:
             return write_object(c, nl, false);
         case type_id::error:
@@ -299,7 +327,7 @@ class encoder {
             return record(&inner);
         }
         default:
-            // function!, routine!, triple!, handle!, port!, event!, image! and the rest.
+            // routine!, triple!, handle!, port!, event! and the rest.
             no_codec(c);
         }
     }
@@ -346,7 +374,7 @@ class encoder {
             if (!compact_) u32le(c->w3);
             return;
         }
-        const std::vector<u32>* known = seen(ctx);
+        const u32* known = seen(ctx);
         head(t, true, known != nullptr, nl);
         number(symbol_index(c->w2));
         signed_number(static_cast<i32>(c->w3));
@@ -369,7 +397,7 @@ class encoder {
 
     void write_block(const cell* c, u32 t, bool nl) {
         u32 node = c->w2;
-        const std::vector<u32>* known = seen(node);
+        const u32* known = seen(node);
         head(t, c->w1 != 0, known != nullptr, nl);
         series_head(c->w1);
         if (known) return path(*known);
@@ -382,7 +410,7 @@ class encoder {
         u32 node = c->w2;
         series_buffer* b = buffer_of(node);
         u32 unit = unit_of(b);
-        const std::vector<u32>* known = seen(node);
+        const u32* known = seen(node);
         bool bitset = t == type_id::bitset;
         bool f = bitset ? (b->flags & bitset::negated_flag) != 0 : c->w1 != 0;
         u32 bits = 0;
@@ -394,7 +422,7 @@ class encoder {
         head(t, f, known != nullptr, nl, bits);
         if (!bitset) series_head(c->w1);
         if (known) return path(*known);
-        seen_[node] = path_with(counter_);
+        seen_[node] = entry(counter_);
         u32 n = used_units(b);
         const u8* data = head_ptr(b);
         u32 log2 = unit == 1 ? 0 : unit == 2 ? 1 : unit == 4 ? 2 : 3;
@@ -414,15 +442,33 @@ class encoder {
         raw(data, static_cast<std::size_t>(n) * unit);
     }
 
-    std::vector<u32> path_with(u32 last) const {
-        std::vector<u32> p = path_;
-        p.push_back(last);
-        return p;
+    // The size, then every pixel word as its four bytes in memory order (blue, green, red,
+    // stored alpha), from pixel 0 whatever the head.
+    void write_image(const cell* c, bool nl) {
+        u32 node = c->w2;
+        const u32* known = seen(node);
+        head(type_id::image, c->w1 != 0, known != nullptr, nl);
+        series_head(c->w1);
+        if (known) return path(*known);
+        seen_[node] = entry(counter_);
+        u32 width = image::width_of(c), height = image::height_of(c);
+        if (compact_) {
+            varint(width);
+            varint(height);
+        } else {
+            u32le(height << 16 | width);
+        }
+        series_buffer* b = buffer_of(node);
+        std::size_t bytes = static_cast<std::size_t>(width) * height * 4;
+        std::size_t held =
+            std::min<std::size_t>(bytes, static_cast<std::size_t>(used_units(b)) * 4);
+        raw(head_ptr(b), held);
+        records_.resize(records_.size() + (bytes - held), 0);
     }
 
     void write_map(const cell* c, bool nl) {
         u32 node = c->w2;
-        const std::vector<u32>* known = seen(node);
+        const u32* known = seen(node);
         head(type_id::map, false, known != nullptr, nl);
         if (known) return path(*known);
         open(node);
@@ -468,7 +514,7 @@ class encoder {
     void write_object(const cell* c, bool nl, bool inline_owner) {
         u32 ctx = c->w1;
         if (!inline_owner) {
-            const std::vector<u32>* known = seen(ctx);
+            const u32* known = seen(ctx);
             head(type_id::object, false, known != nullptr, nl);
             if (known) return path(*known);
             open(ctx);
@@ -485,7 +531,7 @@ class encoder {
     void write_function(const cell* c, bool nl, bool inline_owner) {
         u32 ctx = c->w1;
         if (!inline_owner) {
-            const std::vector<u32>* known = seen(ctx);
+            const u32* known = seen(ctx);
             head(type_id::function, false, known != nullptr, nl);
             if (known) return path(*known);
             open(ctx);
@@ -519,9 +565,12 @@ class encoder {
     std::vector<u8> names_;
     std::vector<u32> name_offsets_;
     std::unordered_map<u32, u32> symbol_ids_;
-    std::vector<u32> path_;
+    std::vector<path_entry> entries_;
+    std::vector<u32> levels_;   // the entry of each open level
+    std::vector<u32> counters_; // the index counter of each enclosing level
     u32 counter_ = 0;
-    std::unordered_map<u32, std::vector<u32>> seen_;
+    u32 depth_ = 0;
+    std::unordered_map<u32, u32> seen_; // key -> entry
     std::unordered_set<u32> errors_open_;
 };
 

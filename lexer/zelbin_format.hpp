@@ -28,8 +28,10 @@ namespace context_bits {
 constexpr std::uint32_t kind_mask = 3, stack = 4, object = 8, values = 16;
 }
 
-// The nesting a reader or writer follows before it gives up.
-constexpr std::uint32_t max_depth = 100000;
+// The nesting a reader or writer follows before it gives up. The reader keeps a cell on the data
+// stack for every open level; this leaves most of the data stack's 20,000 cells to the caller, so
+// that what the writer writes the reader can read back.
+constexpr std::uint32_t max_depth = 5000;
 constexpr std::uint32_t max_path = 65536;
 
 } // namespace zel::zelbin::format

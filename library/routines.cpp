@@ -255,7 +255,8 @@ void write_stdout() {
             actions::form_typed(held, out, nullptr, 1 << 30);
             held = out;
         }
-        std::string text = utf8::encode_string(held);
+        // As print writes it: bytes that came in undecoded go out as they came.
+        std::string text = utf8::encode_string(held, -1, utf8::flag::lossless);
         write_all(text.data(), text.size());
     }
     answer_unset();

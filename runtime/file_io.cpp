@@ -337,7 +337,8 @@ cell* list_directory(const cell* file) {
 
 namespace {
 // The bytes of one value as written: a string! as UTF-8, a binary! as its bytes, anything else
-// molded first; /part limits units of the text or bytes of the binary.
+// molded first; /part limits units of the text or bytes of the binary. Bytes that came in from
+// the OS undecoded (a program's output, a file name) go out as they came, as print writes them.
 void append_value_bytes(std::string& out, const cell* value, i32 part) {
     if (is(value, type_id::binary)) {
         series_buffer* b = buffer_of(value->w2);
@@ -347,7 +348,7 @@ void append_value_bytes(std::string& out, const cell* value, i32 part) {
         return;
     }
     if (is(value, type_id::string)) {
-        out += utf8::encode_string(value, part);
+        out += utf8::encode_string(value, part, utf8::flag::lossless);
         return;
     }
     cell* held = stack::push_value(value);
@@ -355,7 +356,7 @@ void append_value_bytes(std::string& out, const cell* value, i32 part) {
     out::new_string(&text);
     cell* molded = stack::push_value(&text);
     actions::mold_typed(held, molded, false, false, false, nullptr, INT32_MAX, 0);
-    out += utf8::encode_string(molded, part);
+    out += utf8::encode_string(molded, part, utf8::flag::lossless);
     stack::top = held;
 }
 } // namespace
@@ -364,9 +365,10 @@ i64 write_path(const cell* file, const cell* data, const cell* part, const cell*
                bool append, bool lines, write_failure* why) {
     i32 part_n = -1;
     if (part) {
-        if (!is(part, type_id::integer)) series::raise_refine_arg("part", part);
+        // A negative count is refused as the argument it is: reported as a file that cannot be
+        // opened, it would send the user looking for a fault in the file.
+        if (!is(part, type_id::integer) || int_of(part) < 0) series::raise_refine_arg("part", part);
         part_n = int_of(part);
-        if (part_n < 0) return -1;
     }
     std::optional<i64> seek_n;
     if (seek) seek_n = read_count(seek, "seek");

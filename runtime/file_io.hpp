@@ -71,8 +71,8 @@ cell* list_directory(const cell* file);
 // are (so `binary` changes nothing), a binary! as its bytes, any other value molded; with `lines`
 // each value of a block, or the one value, is followed by LF. Everything is converted before the
 // file is opened. Answers the count of bytes written, -1 when nothing could be written or a write
-// failed (a negative /part writes nothing; `why` tells the two failures apart). A /part that
-// is not an integer! raises script/invalid-refine-arg.
+// failed (`why` tells the two failures apart). A /part that is not an integer! of 0 or more
+// raises script/invalid-refine-arg.
 i64 write_path(const cell* file, const cell* data, const cell* part, const cell* seek, bool binary,
                bool append, bool lines, write_failure* why = nullptr);
 bool remove_path(const cell* file);

@@ -115,6 +115,22 @@ with Session(env=env) as s:
     s.wait_for(r'^then "z"$')
     check(exit_code(s) == 0, "Ctrl-D at ask: the script goes on and ends with 0")
 
+# With the output redirected, `ask` still shows its prompt and the keys at the terminal, and the
+# output file holds only what the script printed.
+with Session(env=env) as s:
+    redirected = os.path.join(tmp, "asked.txt")
+    start(s, f"{asking} > {redirected}")
+    s.wait_for(r"^name\? ?$")
+    s.type("héllo")
+    s.wait_for(r"^name\? héllo$")
+    s.keys("Enter")
+    enter(s, "z")
+    check(exit_code(s) == 0, "ask with the output redirected: exit code 0")
+    with open(redirected, encoding="utf-8") as f:
+        written = f.read()
+    check(written == 'got "héllo"\nthen "z"\n', f"only the printed text is in the file: {written!r}")
+    check(cooked(s), "the terminal is cooked after ask with the output redirected")
+
 # The window title is put back on every way out.
 fault = script("fault.zel", 'Zel []\nprint "ready"\nforever []\n')
 failing = script("failing.zel", "Zel []\n1 / 0\n")
