@@ -402,7 +402,8 @@ void round(cell* value, cell* scale, bool even, bool down, bool half_down, bool 
     }
     u32 result_type = type_of(value);
     if (scale) result_type = type_of(scale) == type_id::integer ? type_id::integer : type_of(scale);
-    if (std::ldexp(std::fabs(x), -53) > s) {
+    // NaN has no multiple to round to: it stays NaN, as an infinity stays itself.
+    if (std::isnan(x) || std::ldexp(std::fabs(x), -53) > s) {
         if (result_type == type_id::integer) goto to_integer;
         return;
     }
