@@ -1346,7 +1346,8 @@ u32 operators(u32 node, u32 index, bool push, cell* start) {
         cell* left = push ? start : stack::arguments;
         stack::top = left;
         i32 fast = trace::on ? -1 : fast_operator(source_type, op.w1);
-        if (fast >= 0) {
+        // Without a right operand the ordinary call reports the missing argument.
+        if (fast >= 0 && index + 1 < code_length(node)) {
             index = binary_operator(&op, &name, fast, left, node, index + 1);
         } else {
             index = gather_arguments(&op, node, index + 1, push, &name, 0, nullptr, 0, true);
