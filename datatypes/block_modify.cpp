@@ -131,10 +131,9 @@ void insert(cell* s, cell* value, i32 part, bool only, i32 dup, bool append) {
         type_of(s) != type_id::hash && !(buf(s)->flags & buffer_flag::owned)) {
         // One value at the tail of a block that no index follows and no owner hears: the
         // common append, with nothing to count, move or tell.
-        u32 length = length_of(s);
         series_buffer* b = buf(s);
         if (tail_ptr(b) + sizeof(cell) > data_end(b)) b = make_room(s, 1, true);
-        head_cell(b)[length] = v;
+        *tail_cell(b) = v;
         b->tail += static_cast<u32>(sizeof(cell));
         s->w1 = 0;
         return;
