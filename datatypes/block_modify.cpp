@@ -90,7 +90,9 @@ void append_cell(cell* b, const cell* value) {
 
 namespace handlers {
 
-void insert(cell* s, cell* value, i32 part, bool only, i32 dup, bool append) {
+namespace {
+[[gnu::noinline]] void insert_general(cell* s, cell* value, i32 part, bool only, i32 dup,
+                                      bool append) {
     cell v = *value;
     std::optional<source_cells> src(std::in_place, &v, only, s->w2);
     u64 n = src->size();
@@ -120,6 +122,23 @@ void insert(cell* s, cell* value, i32 part, bool only, i32 dup, bool append) {
     }
     if (told) owner::notify_change(s, ev + 1, &v, static_cast<i32>(at), as_i32(total));
     s->w1 = append ? 0 : static_cast<u32>(std::min<u64>(at + total, length_of(s)));
+}
+} // namespace
+
+void insert(cell* s, cell* value, i32 part, bool only, i32 dup, bool append) {
+    const cell v = *value;
+    if (append && dup == 1 && part != 0 && (only || !is_any_block_type(type_of(&v))) &&
+        type_of(s) != type_id::hash && !(buf(s)->flags & buffer_flag::owned)) {
+        // One value at the tail of a block that no index follows and no owner hears: the
+        // common append, with nothing to count, move or tell.
+        series_buffer* b = buf(s);
+        if (tail_ptr(b) + sizeof(cell) > data_end(b)) b = make_room(s, 1, true);
+        *tail_cell(b) = v;
+        b->tail += static_cast<u32>(sizeof(cell));
+        s->w1 = 0;
+        return;
+    }
+    insert_general(s, value, part, only, dup, append);
 }
 
 void change(cell* s, cell* value, i32 part, bool only, i32 dup) {

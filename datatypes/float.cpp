@@ -148,6 +148,20 @@ void math(i32 operation) {
     cell* left = stack::arg(0);
     cell* right = stack::arg(1);
     u32 lt = type_of(left), rt = type_of(right);
+    if (lt == type_id::float_ && (rt == type_id::float_ || rt == type_id::integer) &&
+        operation != cores::op::remainder) {
+        // A float and a number: the common sum of a running total, without the dispatch below.
+        double x = float_of(left), y = as_double(right), r;
+        switch (operation) {
+        case cores::op::add: r = x + y; break;
+        case cores::op::subtract: r = x - y; break;
+        case cores::op::multiply: r = x * y; break;
+        case cores::op::divide: r = x / y; break;
+        default: cores::raise_invalid_type(rt);
+        }
+        init_float(left, r);
+        return;
+    }
     switch (rt) {
     case type_id::tuple:
         if (cores::tuple_math) return cores::tuple_math(operation);

@@ -480,8 +480,13 @@ void raise_refine_arg(std::string_view refinement, const cell* value) {
 cell* pick(cell* s, i32 index, cell*) {
     i64 h = head_of(s);
     i64 p = index > 0 ? h + index - 1 : h + index;
+    series_buffer* b = buf(s);
+    if (unit_of(b) == sizeof(cell)) {
+        // Cells: the length without a division.
+        if (index == 0 || p < 0 || p >= i64(used_bytes(b) / sizeof(cell))) return init_none(s);
+        return head_cell(b) + p;
+    }
     if (index == 0 || p < 0 || p >= length_of(s)) return init_none(s);
-    if (unit_of(buf(s)) == sizeof(cell)) return head_cell(buf(s)) + p;
     cell v;
     element_value(s, static_cast<u32>(p), &v);
     *s = v;

@@ -156,7 +156,13 @@ bool is_owned(u32 node) {
 
 bool notify_change(const cell* value, u32 e, const cell* new_value, i32 index, i32 count) {
     if (!owner_table || !deep_change) return false;
-    u32 key = type_of(value) == type_id::object ? value->w1 : value->w2;
+    u32 t = type_of(value);
+    u32 key = t == type_id::object ? value->w1 : value->w2;
+    // A series without the owned flag has no record (images are recorded without the flag):
+    // most changes are to unowned series, and the flag saves them the lookup.
+    if (ownable(t) && t != type_id::image && key &&
+        !(buffer_of(key)->flags & buffer_flag::owned))
+        return false;
     cell* owner_cell = find_owner(key);
     // An owner without an on-change record has no handler to call.
     if (!owner_cell || !owner_cell->w3) return false;
