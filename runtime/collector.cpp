@@ -328,8 +328,12 @@ void compact() {
             series_buffer* b = buffer_at(at);
             u32 length = sizeof(series_buffer) + b->size + 4;
             if (!(b->flags & buffer_flag::mark)) {
-                if (b->node && (b->flags & buffer_flag::in_use) && *arena::at<u32>(b->node) == at)
-                    release_node(b->node);
+                u32 node = b->node;
+                // A node that names this buffer came from take_node: its frame is its address
+                // masked, without the bounds checks a stray word needs.
+                if (node && (b->flags & buffer_flag::in_use) && *arena::at<u32>(node) == at &&
+                    memory::node_frame_spans[node >> memory::node_frame_shift])
+                    memory::return_node((node & ~(memory::node_frame_span - 1)) + 4, node);
                 if (!gap) gap = at;
                 at += length;
                 continue;
