@@ -143,7 +143,8 @@ void build_change_info(cell* object) {
     u32 targets[2] = {symbol::canonical_id(sym::on_change),
                       symbol::canonical_id(sym::on_deep_change)};
     i32 index[2] = {-1, -1};
-    for (u32 i = 0; i < context::key_count(ctx); i++) {
+    u32 keys = context::key_count(ctx);
+    for (u32 i = 0; i < keys; i++) {
         u32 s = symbol::canonical_id(context::key_word(ctx, i)->w2);
         for (u32 k = 0; k < 2; k++)
             if (s == targets[k] && index[k] < 0) index[k] = static_cast<i32>(i);

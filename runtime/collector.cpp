@@ -33,7 +33,7 @@ struct work {
     bool context;
 };
 std::vector<work> work_list;
-std::vector<u32> released;    // nodes of dead buffers
+std::vector<u32> released;    // nodes of dead big series
 std::vector<u32> outside_marked;
 std::vector<mark_callback> callbacks;
 std::vector<cell*> roots_list;
@@ -77,13 +77,32 @@ void trace_context(u32* node) {
     forward(node);
     if (!valid_node(*node)) return;
     series_buffer* b = buffer_of(*node);
+    // Most words of a heap name a context already marked: a marked buffer adds nothing, whether
+    // it was traced as a context or as a block (the same references either way).
+    if (b->flags & buffer_flag::mark) return;
     if (unit_of(b) != sizeof(cell) || used_units(b) < 1 || type_of(head_cell(b)) != type_id::context)
         return;
-    if (set_node_mark(node)) work_list.push_back({*node, true});
+    b->flags |= buffer_flag::mark;
+    if (b->flags & buffer_flag::outside) outside_marked.push_back(*node);
+    work_list.push_back({*node, true});
 }
 
 void trace_cells(cell* first, cell* past) {
-    for (cell* c = first; c < past; c++) mark_cell(c);
+    // Words make up most of the cells of code, and a run of them is mostly bound to one or two
+    // contexts: once a context node was traced, a word naming it again adds nothing. While nodes
+    // are forwarded every reference must be rewritten, so nothing is skipped then.
+    u32 seen = 0;
+    bool skip = !evacuation::forwarding();
+    for (cell* c = first; c < past; c++) {
+        if (is_any_word_type(type_of(c))) {
+            u32 ctx = c->w1;
+            if (!ctx || (skip && ctx == seen)) continue;
+            trace_context(&c->w1);
+            seen = ctx;
+            continue;
+        }
+        mark_cell(c);
+    }
 }
 
 namespace {
@@ -279,7 +298,7 @@ void mark_roots() {
     drain();
 }
 
-void release_node(u32 node) {
+inline void release_node(u32 node) {
     u32 f = node_frame_of(node);
     if (f) memory::return_node(f, node);
 }
@@ -309,8 +328,12 @@ void compact() {
             series_buffer* b = buffer_at(at);
             u32 length = sizeof(series_buffer) + b->size + 4;
             if (!(b->flags & buffer_flag::mark)) {
-                if (b->node && (b->flags & buffer_flag::in_use) && *arena::at<u32>(b->node) == at)
-                    released.push_back(b->node);
+                u32 node = b->node;
+                // A node that names this buffer came from take_node: its frame is its address
+                // masked, without the bounds checks a stray word needs.
+                if (node && (b->flags & buffer_flag::in_use) && *arena::at<u32>(node) == at &&
+                    memory::node_frame_spans[node >> memory::node_frame_shift])
+                    memory::return_node((node & ~(memory::node_frame_span - 1)) + 4, node);
                 if (!gap) gap = at;
                 at += length;
                 continue;
@@ -378,9 +401,9 @@ void run_collection() {
     }
     ext_res::sweep_unmarked();
     if (u32 owners = owner::table()) hash_index::sweep_records(owners);
-    compact();
-    memory::sweep_big_series();
     memory::age_idle_node_frames(); // before the dead nodes make frames empty
+    compact(); // gives the nodes of dead buffers back as it meets them
+    memory::sweep_big_series();
     for (u32 node : released) release_node(node);
     released.clear();
     memory::release_empty_node_frames();

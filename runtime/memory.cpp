@@ -287,13 +287,6 @@ void give_back_node(u32 node) {
     if (u32 f = node_frame_of(node)) return_node(f, node);
 }
 
-void return_node(u32 frame, u32 node) {
-    node_frame* f = frame_at<node_frame>(frame);
-    *arena::at<u32>(node) = f->free_list;
-    f->free_list = node;
-    f->used--;
-}
-
 u32 new_series_frame() {
     u32 frame = try_new_series_frame();
     if (!frame) no_memory();
@@ -306,11 +299,30 @@ u32 find_frame_with_room(u32 bytes) {
     return 0;
 }
 
-series_buffer* carve_buffer(u32 units, u32 unit, i32 offset) {
-    bool overflow;
-    u32 size = round16(u64(units) * unit, overflow);
-    if (overflow) no_memory();
-    u64 need = u64(size) + 24;
+namespace {
+// Fills in the header of a buffer carved at `at`.
+inline series_buffer* init_buffer(u32 at, u32 size, u32 unit, u32 big_flag, i32 offset) {
+    series_buffer* b = buffer_at(at);
+    b->size = size;
+    b->node = 0;
+    u32 flags = unit | buffer_flag::in_use | big_flag | buffer_flag::always;
+    u32 o;
+    if (offset == -1) {
+        flags |= buffer_flag::middle;
+        o = size / 2;
+    } else {
+        o = static_cast<u32>(offset) > size ? size : static_cast<u32>(offset);
+    }
+    b->flags = flags;
+    // The spare word after the data area stays zero.
+    *arena::at<u32>(at + sizeof(series_buffer) + size) = 0;
+    b->head = b->tail = at + sizeof(series_buffer) + o;
+    return b;
+}
+
+// Everything but a small carve from the current frame: stress collections, big series, a frame
+// that has run out.
+[[gnu::noinline]] series_buffer* carve_slow(u32 size, u64 need, u32 unit, i32 offset) {
     if (gc::stress && gc::active) gc::run_collection();
     u32 at;
     u32 big_flag = 0;
@@ -329,28 +341,36 @@ series_buffer* carve_buffer(u32 units, u32 unit, i32 offset) {
         f->free += static_cast<u32>(need);
     }
     carved_since += need;
-    series_buffer* b = buffer_at(at);
-    b->size = size;
-    b->node = 0;
-    b->flags = unit | buffer_flag::in_use | big_flag | buffer_flag::always;
-    u32 o;
-    if (offset == -1) {
-        b->flags |= buffer_flag::middle;
-        o = size / 2;
-    } else {
-        o = static_cast<u32>(offset) > size ? size : static_cast<u32>(offset);
-    }
-    // The spare word after the data area stays zero.
-    *arena::at<u32>(at + sizeof(series_buffer) + size) = 0;
-    b->head = b->tail = at + sizeof(series_buffer) + o;
-    return b;
+    return init_buffer(at, size, unit, big_flag, offset);
 }
 
-u32 new_series(u32 units, u32 unit, i32 offset) {
+// The common carve: the current series frame has the room (0 when it has not).
+inline series_buffer* carve_fast(u64 size, u64 need, u32 unit, i32 offset) {
+    u32 frame = mem.current_series_frame;
+    if (!frame || gc::stress || need >= mem.limit) return nullptr;
+    series_frame* f = frame_at<series_frame>(frame);
+    if (f->end - f->free <= need) return nullptr;
+    u32 at = f->free;
+    f->free += static_cast<u32>(need);
+    carved_since += need;
+    return init_buffer(at, static_cast<u32>(size), unit, 0, offset);
+}
+
+series_buffer* carve(u32 units, u32 unit, i32 offset) {
+    u64 size = (u64(units) * unit + 15) & ~u64(15);
+    u64 need = size + 24;
+    if (series_buffer* b = carve_fast(size, need, unit, offset)) return b;
+    bool overflow;
+    round16(u64(units) * unit, overflow);
+    if (overflow) no_memory();
+    return carve_slow(static_cast<u32>(size), need, unit, offset);
+}
+
+[[gnu::noinline]] u32 new_series_slow(u32 units, u32 unit, i32 offset) {
     u32 node = take_node();
     series_buffer* b;
     try {
-        b = carve_buffer(units, unit, offset);
+        b = carve(units, unit, offset);
     } catch (...) {
         give_back_node(node); // out of memory: the node taken for the buffer is not leaked
         throw;
@@ -358,6 +378,30 @@ u32 new_series(u32 units, u32 unit, i32 offset) {
     b->node = node;
     *arena::at<u32>(node) = arena::offset_of(b);
     return node;
+}
+} // namespace
+
+series_buffer* carve_buffer(u32 units, u32 unit, i32 offset) { return carve(units, unit, offset); }
+
+u32 new_series(u32 units, u32 unit, i32 offset) {
+    // The common case inline: a free node in the current node frame, room in the current series
+    // frame; nothing here can fail.
+    u32 frame = mem.current_node_frame;
+    if (frame) {
+        node_frame* f = frame_at<node_frame>(frame);
+        u32 node = f->free_list;
+        if (node) {
+            u64 size = (u64(units) * unit + 15) & ~u64(15);
+            if (series_buffer* b = carve_fast(size, size + 24, unit, offset)) {
+                f->free_list = *arena::at<u32>(node);
+                f->used++;
+                b->node = node;
+                *arena::at<u32>(node) = arena::offset_of(b);
+                return node;
+            }
+        }
+    }
+    return new_series_slow(units, unit, offset);
 }
 
 u32 new_cell_series(u32 n) { return new_series(n ? n : 1, sizeof(cell), 0); }

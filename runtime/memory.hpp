@@ -138,7 +138,12 @@ inline u32 node_frame_of(u32 node) {
 // A frame of n nodes (at most max_nodes_per_frame).
 u32 new_node_frame(u32 n);
 u32 take_node();
-void return_node(u32 frame, u32 node);
+inline void return_node(u32 frame, u32 node) {
+    node_frame* f = arena::at<node_frame>(frame);
+    *arena::at<u32>(node) = f->free_list;
+    f->free_list = node;
+    f->used--;
+}
 // Returns a node taken for a buffer that could not be made.
 void give_back_node(u32 node);
 u32 new_series_frame();
@@ -189,7 +194,11 @@ inline u8* head_ptr(series_buffer* b) { return arena::ptr(b->head); }
 inline u8* tail_ptr(series_buffer* b) { return arena::ptr(b->tail); }
 inline u32 unit_of(series_buffer* b) { return b->flags & buffer_flag::unit_mask; }
 inline u32 used_bytes(series_buffer* b) { return b->tail - b->head; }
-inline u32 used_units(series_buffer* b) { return used_bytes(b) / unit_of(b); }
+inline u32 used_units(series_buffer* b) {
+    // Cells and bytes are nearly every series: no division for them.
+    u32 unit = unit_of(b), bytes = used_bytes(b);
+    return unit == sizeof(cell) ? bytes >> 4 : unit == 1 ? bytes : bytes / unit;
+}
 inline cell* head_cell(series_buffer* b) { return arena::at<cell>(b->head); }
 inline cell* tail_cell(series_buffer* b) { return arena::at<cell>(b->tail); }
 
