@@ -1,6 +1,7 @@
 // The interpreter.
 #include "evaluator/interp.hpp"
 
+#include <array>
 #include <cstring>
 
 #include "datatypes/basic.hpp"
@@ -32,6 +33,12 @@ namespace {
 cell* pending_value_slot = nullptr;
 cell* pending_name_slot = nullptr;
 constexpr u32 max_refinements = 64;
+// The refinement list of a call that uses none.
+constexpr auto no_refinements = [] {
+    std::array<i32, max_refinements> a{};
+    a.fill(-1);
+    return a;
+}();
 
 inline cell* code_at(u32 node, u32 index) { return head_cell(buffer_of(node)) + index; }
 // Code and descriptors are cell series: their length is a shift, not a division by the unit.
@@ -278,6 +285,15 @@ void apply_operator(const cell* op, const cell* name, i32 fast, cell* left) {
         case op_lesser_or_equal: init_logic(left, a <= b); break;
         default: init_logic(left, a >= b); break;
         }
+        stack::top = left + 1;
+        return;
+    }
+    if (type_of(left) == type_id::float_ && fast >= op_add && fast <= op_multiply &&
+        (type_of(right) == type_id::float_ || type_of(right) == type_id::integer)) {
+        // A float and a number, as the float! action computes them (a running total).
+        double x = float_of(left);
+        double y = type_of(right) == type_id::integer ? int_of(right) : float_of(right);
+        init_float(left, fast == op_add ? x + y : fast == op_subtract ? x - y : x * y);
         stack::top = left + 1;
         return;
     }
@@ -773,6 +789,18 @@ inline void take_return() {
     }
 }
 
+// Whether a word's value may be an infix operator (unbound words and those of contexts whose
+// values are not at hand count as may-be).
+inline bool names_operator(const cell* code) {
+    if (code->w3 == context::unbound || !code->w1) return true;
+    cell* c = head_cell(buffer_of(code->w1));
+    if (!c->w2) return true;
+    cell* base = (c->header & context::stack_flag)
+                     ? arena::at<cell>(c->w2)
+                     : reinterpret_cast<cell*>(data_start(buffer_of(c->w2)));
+    return type_of(base + code->w3) == type_id::op;
+}
+
 // One argument expression, pushed: a pure chain, a value that stands for itself with no
 // operator after it, or the general step.
 inline u32 plain_argument(u32 node, u32 index) {
@@ -780,7 +808,7 @@ inline u32 plain_argument(u32 node, u32 index) {
     series_buffer* buf = buffer_of(node);
     const cell* code = head_cell(buf) + index;
     u32 len = used_bytes(buf) / static_cast<u32>(sizeof(cell));
-    if (index + 1 >= len || type_of(code + 1) != type_id::word) {
+    if (index + 1 >= len || type_of(code + 1) != type_id::word || !names_operator(code + 1)) {
         const cell* quick = simple_value(code);
         if (quick) {
             *slot = *quick;
@@ -806,9 +834,14 @@ inline u32 plain_argument(u32 node, u32 index) {
     if (index >= v.len) return no_fast;
     const cell* code = v.code + index;
     u32 end = no_fast;
-    const cell* quick = index + 1 >= v.len || type_of(code + 1) != type_id::word
-                            ? simple_value(code)
-                            : nullptr;
+    const cell* quick = nullptr;
+    if (index + 1 >= v.len || type_of(code + 1) != type_id::word) {
+        quick = simple_value(code);
+    } else if (index >= v.b->count || v.b->records[index].shape != code_cache::shape::chain ||
+               !v.b->records[index].ops) {
+        // Unless its record says an operator follows, look at the word after it.
+        if (!names_operator(code + 1)) quick = simple_value(code);
+    }
     if (quick) {
         *slot = *quick;
         end = index + 1;
@@ -913,9 +946,7 @@ inline u32 plain_argument(u32 node, u32 index) {
         evaluate_block(&block, true);
         stack::top = stack::arguments + 1;
     } else {
-        i32 refs[max_refinements];
-        for (u32 k = 0; k < extra; k++) refs[k] = -1;
-        entry(refs);
+        entry(no_refinements.data());
     }
 unwind:
     if (t == type_id::function) stack::close_function_frame();
