@@ -137,7 +137,12 @@ try:
         time.sleep(0.05)
     check(s.flags()["mouse_any_flag"] == 1, "a window runs its loop")
     if kinds:
+        # The loop may start a moment before the first frame reaches the terminal.
+        deadline = time.monotonic() + 10
         colours = s.tmux("capture-pane", "-p", "-e")
+        while "5;196m" not in colours and time.monotonic() < deadline:
+            time.sleep(0.05)
+            colours = s.tmux("capture-pane", "-p", "-e")
         check("5;196m" in colours, f"the image's red cells: {colours!r}")
     s.inject(b"\x1b")
     deadline = time.monotonic() + 10
